@@ -1,0 +1,245 @@
+#include "archive/catalogue.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Above this much name text in one archive the tables are taken as damaged: it is far
+// beyond any real archive (65,535 names of 1 KiB each) and would only come from folder
+// ranges that overlap on purpose.
+constexpr uint64_t kMaxTotalNameBytes = 64ull << 20;
+// Name text read in one piece when the names lie this close together.
+constexpr uint64_t kMaxNameSpan = 64ull << 20;
+
+struct NameRange {
+  uint64_t start = 0;
+  uint64_t length = 0;  // 0 for an empty name or offsets out of order
+};
+
+bool InsideFile(uint64_t start, uint64_t length, uint64_t fileLength) {
+  return start <= fileLength && length <= fileLength - start;
+}
+
+// A name's range from its offset to the byte before the next offset (taken as its NUL).
+NameRange MakeRange(uint64_t nameTable, uint32_t offset, int64_t length) {
+  NameRange range;
+  range.start = nameTable + offset;
+  range.length = length > 0 ? static_cast<uint64_t>(length) : 0;
+  return range;
+}
+
+std::string CutAtNul(const char* bytes, size_t length) {
+  const void* nul = std::memchr(bytes, 0, length);
+  return std::string(bytes, nul != nullptr ? static_cast<const char*>(nul) - bytes : length);
+}
+
+// Reads every name, cut at its first NUL. The names of a sound archive lie together, so
+// they are read in one piece and sliced; scattered ones are read one by one.
+bool ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
+               std::vector<std::string>& names) {
+  uint64_t low = UINT64_MAX;
+  uint64_t high = 0;
+  for (const NameRange& range : ranges) {
+    if (range.length == 0) continue;
+    low = std::min(low, range.start);
+    high = std::max(high, range.start + std::min<uint64_t>(range.length, kMaxNameLength));
+  }
+  names.assign(ranges.size(), std::string());
+  if (high == 0) return true;
+
+  if (high - low <= kMaxNameSpan) {
+    std::vector<char> span(static_cast<size_t>(high - low));
+    if (platform::ReadAt(file, low, span.data(), span.size()) != span.size()) return false;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+      if (ranges[i].length == 0) continue;
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(ranges[i].length, kMaxNameLength));
+      names[i] = CutAtNul(span.data() + (ranges[i].start - low), length);
+    }
+    return true;
+  }
+  std::vector<char> one(kMaxNameLength);
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    if (ranges[i].length == 0) continue;
+    const size_t length = static_cast<size_t>(std::min<uint64_t>(ranges[i].length, kMaxNameLength));
+    if (platform::ReadAt(file, ranges[i].start, one.data(), length) != length) return false;
+    names[i] = CutAtNul(one.data(), length);
+  }
+  return true;
+}
+
+// Reads a table that must lie wholly inside the file.
+bool ReadTable(ArchiveCatalogue& catalogue, uint64_t start, uint64_t length,
+               std::vector<unsigned char>& table) {
+  if (!InsideFile(start, length, catalogue.fileLength)) return false;
+  table.resize(static_cast<size_t>(length));
+  return platform::ReadAt(*catalogue.file, start, table.data(), table.size()) == table.size();
+}
+
+LoadOutcome Fail(ArchiveCatalogue& catalogue, LoadOutcome outcome, std::string* detail,
+                 const char* what) {
+  catalogue.file.reset();
+  if (detail != nullptr) *detail = what;
+  return outcome;
+}
+
+// Puts each folder's name in front of the names of the entries it covers; for an entry
+// covered by several folders the later folder's name ends up outermost. Built by
+// appending, later folders first, so the work stays linear in the length of the names.
+bool JoinFolderNames(ArchiveCatalogue& catalogue, std::vector<std::string>& ownNames) {
+  const size_t fileCount = catalogue.entries.size();
+  std::vector<int64_t> lengthDelta(fileCount + 1, 0);
+  for (size_t k = 0; k < catalogue.folders.size(); ++k) {
+    const size_t first = catalogue.folders[k].firstFile;
+    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, fileCount);
+    if (first >= end) continue;
+    lengthDelta[first] += static_cast<int64_t>(catalogue.folderNames[k].size());
+    lengthDelta[end] -= static_cast<int64_t>(catalogue.folderNames[k].size());
+  }
+  std::vector<size_t> fullLength(fileCount);
+  uint64_t total = 0;
+  int64_t prefix = 0;
+  for (size_t j = 0; j < fileCount; ++j) {
+    prefix += lengthDelta[j];
+    fullLength[j] = static_cast<size_t>(prefix) + ownNames[j].size();
+    total += fullLength[j];
+  }
+  if (total > kMaxTotalNameBytes) return false;
+
+  catalogue.entryNames.assign(fileCount, std::string());
+  for (size_t j = 0; j < fileCount; ++j) catalogue.entryNames[j].reserve(fullLength[j]);
+  for (size_t k = catalogue.folders.size(); k-- > 0;) {
+    const size_t first = catalogue.folders[k].firstFile;
+    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, fileCount);
+    for (size_t j = first; j < end; ++j) catalogue.entryNames[j] += catalogue.folderNames[k];
+  }
+  for (size_t j = 0; j < fileCount; ++j) catalogue.entryNames[j] += ownNames[j];
+  return true;
+}
+
+}  // namespace
+
+LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
+                          std::string* detail) {
+  catalogue = ArchiveCatalogue();  // nothing of a previous archive survives
+  std::string openError;
+  catalogue.file = platform::OpenForRead(path, &openError);
+  if (!catalogue.file) {
+    if (detail != nullptr) *detail = openError;
+    return LoadOutcome::OpenFailed;
+  }
+  if (!platform::FileLength(*catalogue.file, catalogue.fileLength)) {
+    return Fail(catalogue, LoadOutcome::OpenFailed, detail, "its length cannot be read");
+  }
+
+  unsigned char header[kHeaderReadLength] = {};
+  const size_t headerRead = platform::ReadAt(*catalogue.file, 0, header, sizeof header);
+  if (headerRead < sizeof kArchiveMagic + 4 || !HasArchiveMagic(header) ||
+      ReadU32(header + 8) == 3) {
+    return Fail(catalogue, LoadOutcome::NotSupported, detail, "not an archive of a known version");
+  }
+  catalogue.header = DecodeArchiveHeader(header);
+  const uint32_t version = catalogue.header.version;
+  catalogue.tableBase = TableBaseFor(version);
+  const uint64_t base = catalogue.tableBase;
+
+  unsigned char dataHeader[kDataHeaderLength];
+  const uint64_t dataHeaderAt = HeaderLengthFor(version);
+  if (!InsideFile(dataHeaderAt, kDataHeaderLength, catalogue.fileLength) ||
+      platform::ReadAt(*catalogue.file, dataHeaderAt, dataHeader, sizeof dataHeader) !=
+          sizeof dataHeader) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the header is cut short");
+  }
+  const DataHeader& tables = catalogue.dataHeader = DecodeDataHeader(dataHeader);
+  if (tables.fileCount == 0) return Fail(catalogue, LoadOutcome::NoEntries, detail, "no entries");
+
+  std::vector<unsigned char> table;
+  if (!ReadTable(catalogue, base + tables.tocOffset,
+                 static_cast<uint64_t>(tables.tocCount) * kTocEntryLength, table)) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the ToC table lies outside the file");
+  }
+  // With no ToC entry there is no alias: the entries go straight below the archive's folder.
+  if (tables.tocCount > 0) {
+    catalogue.alias = CutAtNul(reinterpret_cast<const char*>(table.data()), kAliasLength);
+  }
+
+  if (!ReadTable(catalogue, base + tables.folderOffset,
+                 static_cast<uint64_t>(tables.folderCount) * kFolderEntryLength, table)) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder table lies outside the file");
+  }
+  catalogue.folders.resize(tables.folderCount);
+  for (size_t i = 0; i < catalogue.folders.size(); ++i) {
+    catalogue.folders[i] = DecodeFolderEntry(table.data() + i * kFolderEntryLength);
+  }
+
+  // The file table carries no record size: it is the room up to the name table shared out
+  // over the records, in unsigned 32-bit arithmetic.
+  catalogue.recordSize =
+      static_cast<uint32_t>(tables.nameOffset - tables.fileOffset) / tables.fileCount;
+  if (!IsKnownRecordSize(catalogue.recordSize)) {
+    return Fail(catalogue, LoadOutcome::UnrecognisedRecordSize, detail,
+                "the file records are of an unknown size");
+  }
+  if (!ReadTable(catalogue, base + tables.fileOffset,
+                 static_cast<uint64_t>(tables.fileCount) * catalogue.recordSize, table)) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the file table lies outside the file");
+  }
+  catalogue.entries.resize(tables.fileCount);
+  for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+    catalogue.entries[i] = DecodeFileEntry(table.data() + i * catalogue.recordSize,
+                                           catalogue.recordSize);
+  }
+  table = std::vector<unsigned char>();
+
+  // Each name runs up to the byte before the next name's offset; the last file name runs
+  // up to the byte before the entry data.
+  const uint64_t nameTable = base + tables.nameOffset;
+  const size_t folderCount = catalogue.folders.size();
+  const size_t fileCount = catalogue.entries.size();
+  std::vector<NameRange> ranges(folderCount + fileCount);
+  for (size_t i = 0; i < folderCount; ++i) {
+    const uint32_t next = i + 1 < folderCount ? catalogue.folders[i + 1].nameOffset
+                                              : catalogue.entries[0].nameOffset;
+    const uint32_t self = catalogue.folders[i].nameOffset;
+    ranges[i] = MakeRange(nameTable, self, static_cast<int64_t>(next) - self - 1);
+  }
+  for (size_t i = 0; i < fileCount; ++i) {
+    const uint32_t self = catalogue.entries[i].nameOffset;
+    const int64_t length =
+        i + 1 < fileCount
+            ? static_cast<int64_t>(catalogue.entries[i + 1].nameOffset) - self - 1
+            : static_cast<int64_t>(catalogue.header.dataOffset) -
+                  static_cast<int64_t>(nameTable + self) - 1;
+    ranges[folderCount + i] = MakeRange(nameTable, self, length);
+  }
+  for (const NameRange& range : ranges) {
+    if (range.length > 0 && !InsideFile(range.start, range.length, catalogue.fileLength)) {
+      return Fail(catalogue, LoadOutcome::Damaged, detail, "a name lies outside the file");
+    }
+  }
+  std::vector<std::string> names;
+  if (!ReadNames(*catalogue.file, ranges, names)) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the name table cannot be read");
+  }
+
+  catalogue.folderNames.assign(names.begin(), names.begin() + folderCount);
+  for (std::string& name : catalogue.folderNames) name += '\\';
+  std::vector<std::string> ownNames(names.begin() + folderCount, names.end());
+  if (!JoinFolderNames(catalogue, ownNames)) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
+  }
+  return LoadOutcome::Loaded;
+}
+
+std::string LoadOutcomeMessage(LoadOutcome outcome, const std::string& path) {
+  switch (outcome) {
+    case LoadOutcome::OpenFailed:
+      return "Error open file \"" + path + "\"";
+    case LoadOutcome::NotSupported:
+      return "Not supported archive";
+    case LoadOutcome::Damaged:
+      return "Damaged archive \"" + path + "\"";
+    default:
+      return std::string();
+  }
+}

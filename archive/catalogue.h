@@ -1,0 +1,47 @@
+// Loading one archive's tables into a catalogue: its entries and their full names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archive_records.h"
+#include "platform/file_io.h"
+
+enum class LoadOutcome {
+  Loaded,
+  OpenFailed,              // the file cannot be opened for reading
+  NotSupported,            // wrong magic, or version 3
+  NoEntries,               // the file count is 0
+  UnrecognisedRecordSize,  // the derived file-record size is not 17, 20 or 22
+  Damaged,                 // a header, table or name lies outside the file
+};
+
+struct ArchiveCatalogue {
+  platform::FilePtr file;  // open while the entries are extracted
+  uint64_t fileLength = 0;
+  ArchiveHeader header;
+  DataHeader dataHeader;
+  uint32_t tableBase = 0;
+  uint32_t recordSize = 0;
+  std::string alias;                     // first ToC entry's alias, up to its first NUL
+  std::vector<FolderEntry> folders;
+  std::vector<std::string> folderNames;  // each followed by "\"
+  std::vector<FileEntry> entries;
+  std::vector<std::string> entryNames;   // full relative names, folder prefix in front
+};
+
+// Names are cut at their first NUL when loaded: only that part ever becomes a path, and
+// bytes after it must not be taken for folder separators.
+// A name longer than this is kept cut to it; no file system takes such a path anyway.
+constexpr size_t kMaxNameLength = 32768;
+
+// Loads `path` into `catalogue`, replacing everything it held. On any outcome but Loaded
+// the file is closed again. `detail`, when given, receives the system's reason for
+// OpenFailed and what lies outside the file for Damaged.
+LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
+                          std::string* detail = nullptr);
+
+// The text the tool shows for an outcome, or "" for the outcomes that are skipped
+// silently (NoEntries, UnrecognisedRecordSize) and for Loaded.
+std::string LoadOutcomeMessage(LoadOutcome outcome, const std::string& path);

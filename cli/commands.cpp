@@ -1,0 +1,184 @@
+#include "cli/commands.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "archive/catalogue.h"
+#include "cli/progress_line.h"
+#include "extract/entry_extract.h"
+#include "extract/extraction_run.h"
+#include "extract/safe_name.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// The entry's path below the archive's folder as it is written: alias first, "/" between
+// components, the empty components of doubled separators left out.
+std::string DisplayName(const std::string& alias, const std::string& name) {
+  std::string shown;
+  std::string component;
+  const std::string whole = alias + "/" + name;
+  for (size_t i = 0; i <= whole.size(); ++i) {
+    if (i == whole.size() || whole[i] == '\\' || whole[i] == '/') {
+      if (!component.empty()) {
+        if (!shown.empty()) shown += '/';
+        shown += component;
+      }
+      component.clear();
+    } else {
+      component += whole[i];
+    }
+  }
+  return shown;
+}
+
+void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
+  std::string message = LoadOutcomeMessage(outcome, path);
+  if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": skipped";
+  if (message.empty()) return;
+  if (!detail.empty()) message += ": " + detail;
+  std::fprintf(stderr, "wza: %s\n", message.c_str());
+}
+
+// Tallies what happened to each archive for the exit code.
+struct Tally {
+  size_t archives = 0;
+  size_t notLoaded = 0;
+  size_t skipped = 0;
+  uint64_t entriesFailed = 0;
+
+  int ExitCode() const {
+    if (archives > 0 && notLoaded == archives) return kExitFailed;
+    return notLoaded + skipped > 0 || entriesFailed > 0 ? kExitPartial : kExitOk;
+  }
+};
+
+// Loads an archive for list and test; reports and tallies what keeps it from loading.
+bool LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally& tally) {
+  ++tally.archives;
+  std::string detail;
+  const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
+  if (outcome == LoadOutcome::Loaded) return true;
+  if (outcome == LoadOutcome::NoEntries) {
+    std::printf("%s: no entries\n", path.c_str());
+    return false;
+  }
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) {
+    ++tally.skipped;
+  } else {
+    ++tally.notLoaded;
+  }
+  ReportLoadFailure(path, outcome, detail);
+  return false;
+}
+
+}  // namespace
+
+int ListArchives(const CliOptions& options) {
+  Tally tally;
+  ArchiveCatalogue catalogue;
+  for (const std::string& path : options.archives) {
+    if (!LoadForReading(path, catalogue, tally)) continue;
+    std::printf("Archive: %s\n", path.c_str());
+    std::printf("version %" PRIu32 ", record size %" PRIu32 ", alias \"%s\", %zu folders, %zu entries\n",
+                catalogue.header.version, catalogue.recordSize, catalogue.alias.c_str(),
+                catalogue.folders.size(), catalogue.entries.size());
+    std::printf("%12s %12s  %-10s %s\n", "Size", "Stored", "Method", "Name");
+    uint64_t size = 0;
+    uint64_t stored = 0;
+    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+      const FileEntry& entry = catalogue.entries[i];
+      size += entry.size;
+      stored += entry.storedSize;
+      const bool safe = IsSafeRelativePath(catalogue.alias, false) &&
+                        IsSafeRelativePath(catalogue.entryNames[i], true);
+      std::printf("%12" PRIu32 " %12" PRIu32 "  %-10s %s%s\n", entry.size, entry.storedSize,
+                  entry.flags == 0 ? "stored" : "compressed",
+                  DisplayName(catalogue.alias, catalogue.entryNames[i]).c_str(),
+                  safe ? "" : "  (unsafe name: not extracted)");
+    }
+    std::printf("%12" PRIu64 " %12" PRIu64 "  %-10s %zu entries\n\n", size, stored, "",
+                catalogue.entries.size());
+  }
+  return tally.ExitCode();
+}
+
+int TestArchives(const CliOptions& options) {
+  Tally tally;
+  ArchiveCatalogue catalogue;
+  EntryWorkspace workspace;
+  const auto discard = [](const unsigned char*, size_t) { return true; };
+  for (const std::string& path : options.archives) {
+    if (!LoadForReading(path, catalogue, tally)) continue;
+    const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
+    uint64_t failed = 0;
+    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+      EntryResult result = DecodeEntry(catalogue, i, workspace, discard);
+      if (result.Complete() && !(aliasSafe && IsSafeRelativePath(catalogue.entryNames[i], true))) {
+        result.status = EntryStatus::UnsafeName;
+      }
+      if (result.Complete()) continue;
+      ++failed;
+      std::fprintf(stderr, "wza: %s: %s: %s\n", path.c_str(),
+                   DisplayName(catalogue.alias, catalogue.entryNames[i]).c_str(),
+                   DescribeEntryStatus(result).c_str());
+    }
+    tally.entriesFailed += failed;
+    if (!options.quiet) {
+      if (failed == 0) {
+        std::printf("%s: %zu entries ok\n", path.c_str(), catalogue.entries.size());
+      } else {
+        std::printf("%s: %" PRIu64 " of %zu entries damaged\n", path.c_str(), failed,
+                    catalogue.entries.size());
+      }
+    }
+    catalogue.file.reset();
+  }
+  return tally.ExitCode();
+}
+
+int ExtractArchives(const CliOptions& options) {
+  const std::string destination = WithTrailingSeparator(options.destination);
+  std::unordered_set<std::string> made;
+  CreatePathFolders(destination, made);  // like unzip -d, make the destination if needed
+
+  uint64_t totalBytes = 0;
+  for (const std::string& path : options.archives) {
+    uint64_t size = 0;
+    if (platform::FileSizeAt(path, size)) totalBytes += size;
+  }
+
+  ProgressLine progress;
+  progress.enabled = !options.quiet && StderrIsTerminal();
+  Tally tally;
+  tally.archives = options.archives.size();
+  RunCallbacks callbacks;
+  callbacks.selectArchive = [&](size_t k) { progress.label = options.archives[k]; };
+  callbacks.setBars = [&](int, int total) { DrawProgress(progress, total); };
+  callbacks.reportArchive = [&](const std::string& path, LoadOutcome outcome,
+                                const std::string& detail) {
+    if (outcome == LoadOutcome::NoEntries) return;
+    ClearProgress(progress);
+    ReportLoadFailure(path, outcome, detail);
+  };
+  callbacks.entryDone = [&](const std::string& path, const std::string& name,
+                            const EntryResult& result) {
+    if (result.Complete()) return;
+    ClearProgress(progress);
+    std::fprintf(stderr, "wza: %s: %s: %s\n", path.c_str(), DisplayName("", name).c_str(),
+                 DescribeEntryStatus(result).c_str());
+  };
+  const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
+  ClearProgress(progress);
+
+  tally.notLoaded = summary.archivesNotLoaded;
+  tally.skipped = summary.archivesSkipped;
+  tally.entriesFailed = summary.entriesFailed;
+  if (!options.quiet) {
+    std::printf("%" PRIu64 " of %" PRIu64 " entries extracted into %s\n",
+                summary.entriesAttempted - summary.entriesFailed, summary.entriesAttempted,
+                destination.c_str());
+  }
+  return tally.ExitCode();
+}

@@ -1,0 +1,41 @@
+#include "cli/progress_line.h"
+
+#include <cstdio>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#define WZA_ISATTY _isatty
+#define WZA_FILENO _fileno
+#else
+#include <unistd.h>
+#define WZA_ISATTY isatty
+#define WZA_FILENO fileno
+#endif
+
+namespace {
+constexpr int kBarWidth = 30;
+constexpr size_t kLabelWidth = 40;
+}  // namespace
+
+bool StderrIsTerminal() { return WZA_ISATTY(WZA_FILENO(stderr)) != 0; }
+
+void DrawProgress(ProgressLine& line, int percent) {
+  if (!line.enabled || percent == line.shown) return;
+  line.shown = percent;
+  const int filled = percent * kBarWidth / 100;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kBarWidth - filled), '.');
+  std::string label = line.label;
+  if (label.size() > kLabelWidth) label = "..." + label.substr(label.size() - (kLabelWidth - 3));
+  std::fprintf(stderr, "\r[%s] %3d%%  %-*s", bar.c_str(), percent, static_cast<int>(kLabelWidth),
+               label.c_str());
+  std::fflush(stderr);
+}
+
+void ClearProgress(ProgressLine& line) {
+  if (!line.enabled || line.shown < 0) return;
+  std::fprintf(stderr, "\r%*s\r", kBarWidth + 9 + static_cast<int>(kLabelWidth), "");
+  std::fflush(stderr);
+  line.shown = -1;
+}

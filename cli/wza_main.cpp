@@ -1,0 +1,79 @@
+// wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+constexpr const char* kVersion = "wza 1.0";
+
+constexpr const char* kUsage =
+    "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"
+    "\n"
+    "Commands:\n"
+    "  list      list every entry: size, stored size, method and name\n"
+    "  test      read and inflate every entry without writing anything\n"
+    "  extract   write every entry below DEST/__ARCHIVE-NAME/ALIAS/\n"
+    "\n"
+    "Options:\n"
+    "  -d DEST        extract into DEST (default: the current folder)\n"
+    "  -q             quiet: no progress bar, no summary; errors are still shown\n"
+    "  -h, --help     show this help\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit codes: 0 all good, 1 some entries failed or an archive was skipped,\n"
+    "2 usage error or nothing could be read.\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", message.c_str());
+  return kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return UsageError("no command given");
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "--version") {
+    std::printf("%s\n", kVersion);
+    return kExitOk;
+  }
+  if (command != "list" && command != "test" && command != "extract") {
+    return UsageError("unknown command '" + command + "'");
+  }
+
+  CliOptions options;
+  bool optionsEnded = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      options.archives.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (arg == "-d" && command == "extract") {
+      if (i + 1 >= argc) return UsageError("-d needs a destination folder");
+      options.destination = argv[++i];
+    } else if (arg.compare(0, 2, "-d") == 0 && command == "extract") {
+      options.destination = arg.substr(2);
+    } else {
+      return UsageError("unknown option '" + arg + "' for " + command);
+    }
+  }
+  if (options.archives.empty()) return UsageError("no archive given");
+  if (options.destination.empty()) return UsageError("the destination is empty");
+
+  if (command == "list") return ListArchives(options);
+  if (command == "test") return TestArchives(options);
+  return ExtractArchives(options);
+}

@@ -1,0 +1,248 @@
+#include "extract/entry_extract.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <new>
+
+#include "extract/safe_name.h"
+
+namespace {
+
+// Output paths are already in the platform's form (names are converted before they are
+// joined), so on POSIX a backslash here is an ordinary character of the destination.
+bool IsSeparator(char c) { return c == '/' || c == platform::kPathSeparator; }
+
+// zlib's own inflateInit, with the library version the tool was made against.
+int StartInflate(z_stream& stream) {
+  stream = z_stream();
+  return inflateInit_(&stream, "1.2.2", static_cast<int>(sizeof(z_stream)));
+}
+
+EntryStatus StatusAfterInflate(bool shortRead, bool ended, uint64_t written, uint64_t size) {
+  if (shortRead) return EntryStatus::ShortRead;
+  if (!ended) return EntryStatus::StreamDamaged;
+  if (written < size) return EntryStatus::SizeMismatch;
+  return EntryStatus::Complete;
+}
+
+// Positions are summed in 64 bits, so data beyond 2 GiB and 4 GiB is reached.
+uint64_t DataStart(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
+  return static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
+}
+
+bool DataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
+  const uint64_t start = DataStart(catalogue, entry);
+  return start <= catalogue.fileLength && entry.storedSize <= catalogue.fileLength - start;
+}
+
+bool EnsureBlocks(EntryWorkspace& workspace) {
+  try {
+    workspace.input.resize(workspace.blockSize);
+    workspace.output.resize(workspace.blockSize);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+EntryResult DecodeStored(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+                         EntryWorkspace& workspace, const EntrySink& sink) {
+  EntryResult result;
+  // Only the bytes actually stored are written: a declared size beyond them is not
+  // made up with zeros, and the entry counts as incomplete.
+  uint64_t left = std::min<uint64_t>(entry.storedSize, entry.size);
+  while (left > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, workspace.blockSize));
+    const size_t got = platform::ReadAt(*catalogue.file, start + result.bytesRead,
+                                        workspace.input.data(), want);
+    result.bytesRead += got;
+    left -= got;
+    if (got > 0 && !sink(workspace.input.data(), got)) {
+      result.status = EntryStatus::WriteFailed;
+      return result;
+    }
+    if (got < want) {
+      result.status = EntryStatus::ShortRead;
+      return result;
+    }
+  }
+  if (entry.size > entry.storedSize) result.status = EntryStatus::SizeMismatch;
+  return result;
+}
+
+EntryResult DecodeInOnePiece(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+                             EntryWorkspace& workspace, const EntrySink& sink) {
+  EntryResult result;
+  const size_t got =
+      platform::ReadAt(*catalogue.file, start, workspace.input.data(), entry.storedSize);
+  result.bytesRead = got;
+  const InflateResult inflated =
+      InflateEntry(workspace.input.data(), got, workspace.output.data(), entry.size);
+  if (inflated.produced > 0 && !sink(workspace.output.data(), inflated.produced)) {
+    result.status = EntryStatus::WriteFailed;
+    return result;
+  }
+  result.status =
+      StatusAfterInflate(got < entry.storedSize, inflated.streamEnded, inflated.produced, entry.size);
+  return result;
+}
+
+// The streamed form of InflateEntry: the same bytes, through fixed-size blocks.
+EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+                           EntryWorkspace& workspace, const EntrySink& sink) {
+  EntryResult result;
+  z_stream stream;
+  if (StartInflate(stream) != Z_OK) {
+    result.status = EntryStatus::OutOfMemory;
+    return result;
+  }
+  uint64_t storedLeft = entry.storedSize;
+  uint64_t written = 0;
+  bool ended = false;
+  bool shortRead = false;
+  for (;;) {
+    if (stream.avail_in == 0 && storedLeft > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(storedLeft, workspace.blockSize));
+      const size_t got = platform::ReadAt(*catalogue.file, start + result.bytesRead,
+                                          workspace.input.data(), want);
+      result.bytesRead += got;
+      storedLeft -= got;
+      if (got < want) {
+        shortRead = true;
+        storedLeft = 0;
+      }
+      stream.next_in = workspace.input.data();
+      stream.avail_in = static_cast<uInt>(got);
+    }
+    const uInt room =
+        static_cast<uInt>(std::min<uint64_t>(entry.size - written, workspace.blockSize));
+    const uInt inBefore = stream.avail_in;
+    stream.next_out = workspace.output.data();
+    stream.avail_out = room;
+    const int code = inflate(&stream, Z_NO_FLUSH);
+    const uInt produced = room - stream.avail_out;
+    if (produced > 0 && !sink(workspace.output.data(), produced)) {
+      inflateEnd(&stream);
+      result.status = EntryStatus::WriteFailed;
+      return result;
+    }
+    written += produced;
+    if (code == Z_STREAM_END) {
+      ended = true;
+      break;
+    }
+    if (code != Z_OK && code != Z_BUF_ERROR) break;  // damaged data
+    const bool moved = produced > 0 || stream.avail_in < inBefore;
+    // Stuck: either the declared size is used up, or the stored bytes are.
+    if (!moved && (stream.avail_in > 0 || storedLeft == 0)) break;
+  }
+  inflateEnd(&stream);
+  result.status = StatusAfterInflate(shortRead, ended, written, entry.size);
+  return result;
+}
+
+}  // namespace
+
+std::string DescribeEntryStatus(const EntryResult& result) {
+  switch (result.status) {
+    case EntryStatus::Complete:
+      return "ok";
+    case EntryStatus::UnsafeName:
+      return "unsafe name, not extracted";
+    case EntryStatus::DataOutsideFile:
+      return "data lies outside the archive";
+    case EntryStatus::ShortRead:
+      return "archive read cut short";
+    case EntryStatus::StreamDamaged:
+      return "damaged zlib stream";
+    case EntryStatus::SizeMismatch:
+      return "fewer bytes than its declared size";
+    case EntryStatus::CreateFailed:
+      return "cannot create file: " + result.systemError;
+    case EntryStatus::WriteFailed:
+      return "cannot write file: " + result.systemError;
+    case EntryStatus::OutOfMemory:
+      return "out of memory";
+  }
+  return "unknown failure";
+}
+
+InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsigned char* output,
+                           size_t size) {
+  InflateResult result;
+  unsigned char none = 0;  // zlib wants an output pointer even for no room
+  z_stream stream;
+  if (StartInflate(stream) != Z_OK) return result;
+  stream.next_in = const_cast<unsigned char*>(input);
+  stream.avail_in = static_cast<uInt>(storedSize);
+  stream.next_out = output != nullptr ? output : &none;
+  stream.avail_out = static_cast<uInt>(size);
+  result.streamEnded = inflate(&stream, Z_FINISH) == Z_STREAM_END;
+  result.produced = size - stream.avail_out;
+  inflateEnd(&stream);
+  return result;
+}
+
+void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders) {
+  size_t last = path.size();
+  while (last > 0 && !IsSeparator(path[last - 1])) --last;
+  if (last == 0) return;
+  // The entry's own folder made before means every folder above it was too.
+  if (madeFolders.count(path.substr(0, last)) != 0) return;
+  for (size_t p = 0; p < last; ++p) {
+    if (!IsSeparator(path[p])) continue;
+    std::string prefix = path.substr(0, p + 1);
+    if (madeFolders.count(prefix) != 0) continue;
+    platform::CreateFolder(prefix);
+    madeFolders.insert(std::move(prefix));
+  }
+}
+
+EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
+                        const EntrySink& sink) {
+  EntryResult result;
+  const FileEntry& entry = catalogue.entries[index];
+  const uint64_t start = DataStart(catalogue, entry);
+  if (!DataInsideFile(catalogue, entry)) {
+    result.status = EntryStatus::DataOutsideFile;
+    return result;
+  }
+  if (!EnsureBlocks(workspace)) {
+    result.status = EntryStatus::OutOfMemory;
+    return result;
+  }
+  if (entry.flags == 0) return DecodeStored(catalogue, start, entry, workspace, sink);
+  if (entry.storedSize <= workspace.blockSize && entry.size <= workspace.blockSize) {
+    return DecodeInOnePiece(catalogue, start, entry, workspace, sink);
+  }
+  return DecodeStreamed(catalogue, start, entry, workspace, sink);
+}
+
+EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& outputRoot,
+                         EntryWorkspace& workspace) {
+  EntryResult result;
+  const std::string& name = catalogue.entryNames[index];
+  if (!IsSafeRelativePath(name, true)) {
+    result.status = EntryStatus::UnsafeName;
+    return result;
+  }
+  if (!DataInsideFile(catalogue, catalogue.entries[index])) {
+    result.status = EntryStatus::DataOutsideFile;
+    return result;
+  }
+  const std::string path = outputRoot + ToNativeSeparators(name);
+  CreatePathFolders(path, workspace.madeFolders);
+  platform::FilePtr out = platform::CreateForWrite(path, &result.systemError);
+  if (!out) {
+    result.status = EntryStatus::CreateFailed;
+    return result;
+  }
+  std::string writeError;
+  result = DecodeEntry(catalogue, index, workspace,
+                       [&](const unsigned char* data, size_t length) {
+                         return platform::WriteAll(*out, data, length, &writeError);
+                       });
+  if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
+  return result;
+}

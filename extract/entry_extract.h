@@ -1,0 +1,76 @@
+// Writing one entry of a loaded catalogue to disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "archive/catalogue.h"
+
+enum class EntryStatus {
+  Complete,
+  UnsafeName,       // would leave the output root or cannot be a file name; not written
+  DataOutsideFile,  // the stored bytes do not lie inside the archive; not written
+  ShortRead,        // the archive delivered fewer bytes than it holds
+  StreamDamaged,    // the zlib stream did not reach its end
+  SizeMismatch,     // fewer bytes than the declared size came out
+  CreateFailed,     // the output file could not be created
+  WriteFailed,
+  OutOfMemory,
+};
+
+struct EntryResult {
+  uint64_t bytesRead = 0;  // what the archive delivered, for the run's progress
+  EntryStatus status = EntryStatus::Complete;
+  std::string systemError;  // the system's reason for CreateFailed and WriteFailed
+  bool Complete() const { return status == EntryStatus::Complete; }
+};
+
+// One line saying why an entry is incomplete, e.g. "cannot create file: Permission denied".
+std::string DescribeEntryStatus(const EntryResult& result);
+
+// Blocks an entry is streamed through: memory stays bounded whatever the entry's size.
+constexpr size_t kBlockSize = 1u << 20;
+
+// What the entries of one run share: the stream blocks, allocated once, and the folders
+// this run has already made, so an entry costs no folder calls for folders seen before.
+struct EntryWorkspace {
+  std::vector<unsigned char> input;
+  std::vector<unsigned char> output;
+  std::unordered_set<std::string> madeFolders;
+  size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
+};
+
+struct InflateResult {
+  size_t produced = 0;
+  bool streamEnded = false;  // inflate reached Z_STREAM_END
+};
+
+// Inflates one zlib stream in a single call with Z_FINISH. A damaged, cut or over-long
+// stream yields exactly the bytes produced before inflate stopped.
+InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsigned char* output,
+                           size_t size);
+
+// Creates every folder named by a prefix of `path` that ends in a separator ("/", and "\"
+// on Windows);
+// the last component is the file and is not created. Failures are ignored: the file's
+// creation tells whether the folders are there.
+void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders);
+
+// Called with each block of an entry's extracted bytes; returns false to stop.
+using EntrySink = std::function<bool(const unsigned char* data, size_t length)>;
+
+// Reads entry `index` and hands its bytes to `sink`: stored bytes as they are, compressed
+// ones inflated. At most the declared size is handed on. Sets every status but the
+// name and file ones; a sink that fails gives WriteFailed.
+EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
+                        const EntrySink& sink);
+
+// Writes entry `index` to outputRoot + its name (outputRoot ends with a separator). What
+// could be salvaged is still written (a cut stream's bytes); the result says whether the
+// entry came out whole.
+EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& outputRoot,
+                         EntryWorkspace& workspace);

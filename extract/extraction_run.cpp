@@ -1,0 +1,109 @@
+#include "extract/extraction_run.h"
+
+#include "extract/safe_name.h"
+#include "platform/file_io.h"
+
+namespace {
+
+// Keeps the bars' last values so the caller hears only of changes.
+struct Bars {
+  const RunCallbacks& callbacks;
+  int current = 0;  // the idle window's bars read 0
+  int total = 0;
+
+  void Set(int newCurrent, int newTotal) {
+    if (newCurrent == current && newTotal == total) return;
+    current = newCurrent;
+    total = newTotal;
+    if (callbacks.setBars) callbacks.setBars(current, total);
+  }
+};
+
+}  // namespace
+
+std::string WithTrailingSeparator(const std::string& path) {
+  if (!path.empty() && (path.back() == '\\' || path.back() == '/')) return path;
+  return path + platform::kPathSeparator;
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t cut = path.find_last_of("\\/:");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string ArchiveFolderFor(const std::string& destination, const std::string& archivePath) {
+  return destination + "__" + FileNameOf(archivePath) + platform::kPathSeparator;
+}
+
+int PercentOf(uint64_t part, uint64_t whole) {
+  if (whole == 0) return 0;
+  const long double quotient = static_cast<long double>(part) / static_cast<long double>(whole);
+  const long double percent = quotient * 100.0L;
+  return static_cast<int>(percent);
+}
+
+RunSummary RunArchives(const std::vector<std::string>& archivePaths,
+                       const std::string& destination, uint64_t totalBytes,
+                       const RunCallbacks& callbacks) {
+  RunSummary summary;
+  Bars bars{callbacks};
+  uint64_t bytesDone = 0;
+  EntryWorkspace workspace;
+  ArchiveCatalogue catalogue;
+  for (size_t k = 0; k < archivePaths.size(); ++k) {
+    const std::string& path = archivePaths[k];
+    bars.Set(0, bars.total);
+    if (callbacks.selectArchive) callbacks.selectArchive(k);
+
+    std::string detail;
+    const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
+    if (outcome != LoadOutcome::Loaded) {
+      if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
+      if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
+          outcome == LoadOutcome::Damaged) {
+        ++summary.archivesNotLoaded;
+      }
+      // A damaged archive's entries are all lost: count them (at least one) as failed.
+      if (outcome == LoadOutcome::Damaged) {
+        const uint64_t lost = catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
+        summary.entriesAttempted += lost;
+        summary.entriesFailed += lost;
+      }
+      if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
+      continue;
+    }
+
+    const std::string outputRoot =
+        ArchiveFolderFor(destination, path) + ToNativeSeparators(catalogue.alias) +
+        platform::kPathSeparator;
+    // The alias becomes a folder too: one that would leave the destination writes nothing.
+    const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
+    const size_t count = catalogue.entries.size();
+    for (size_t j = 0; j < count; ++j) {
+      if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
+        summary.aborted = true;
+        break;
+      }
+      EntryResult result;
+      if (aliasSafe) {
+        result = ExtractEntry(catalogue, j, outputRoot, workspace);
+      } else {
+        result.status = EntryStatus::UnsafeName;
+      }
+      ++summary.entriesAttempted;
+      if (!result.Complete()) ++summary.entriesFailed;
+      if (callbacks.entryDone) callbacks.entryDone(path, catalogue.entryNames[j], result);
+      bytesDone += result.bytesRead;
+      bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));
+      if (callbacks.pump) callbacks.pump();
+    }
+    catalogue.file.reset();
+  }
+  return summary;
+}
+
+std::string DoneMessage(const RunSummary& summary) {
+  if (summary.entriesFailed == 0) return "Done";
+  return "Done\n\n" + std::to_string(summary.entriesFailed) + " of " +
+         std::to_string(summary.entriesAttempted) + " entries could not be extracted.";
+}

@@ -1,0 +1,60 @@
+// One extraction run over a list of archives: the logic both the window and `wza extract`
+// drive, through a record of callbacks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "archive/catalogue.h"
+#include "extract/entry_extract.h"
+
+struct RunCallbacks {
+  // Before each archive is loaded; its index in the list.
+  std::function<void(size_t archive)> selectArchive;
+  // The two bars in percent; called only when one of them changes.
+  std::function<void(int current, int total)> setBars;
+  // After each entry, so the caller can keep its window alive.
+  std::function<void()> pump;
+  // An archive that could not be loaded (every outcome but Loaded).
+  std::function<void(const std::string& path, LoadOutcome outcome, const std::string& detail)>
+      reportArchive;
+  // Tested before each entry; false stops the writing of entries for the rest of the run.
+  std::function<bool()> shouldContinue;
+  // After each entry, with its full name and what became of it. Optional.
+  std::function<void(const std::string& path, const std::string& name, const EntryResult& result)>
+      entryDone;
+};
+
+struct RunSummary {
+  uint64_t entriesAttempted = 0;  // entries of loaded archives the run got to, plus damaged ones
+  uint64_t entriesFailed = 0;     // of those, the ones not written completely
+  size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives
+  size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
+  bool aborted = false;
+};
+
+// The text with a separator added unless it already ends with "\" or "/".
+std::string WithTrailingSeparator(const std::string& path);
+
+// The part of a path after its last "\", "/" or ":".
+std::string FileNameOf(const std::string& path);
+
+// Where an archive's entries go: destination + "__" + archive file name + separator,
+// followed by the alias and a separator once the archive is loaded.
+std::string ArchiveFolderFor(const std::string& destination, const std::string& archivePath);
+
+// trunc(part / whole * 100), computed as the tool always has: in the x87 extended format,
+// quotient and product each rounded to nearest. So 53 of 100 gives 52. A whole of 0 gives 0.
+int PercentOf(uint64_t part, uint64_t whole);
+
+// Extracts every archive in turn into its folder below `destination` (which ends with a
+// separator). `totalBytes` is the sum of the archives' sizes, for the total bar.
+RunSummary RunArchives(const std::vector<std::string>& archivePaths,
+                       const std::string& destination, uint64_t totalBytes,
+                       const RunCallbacks& callbacks);
+
+// "Done", followed by a blank line and "N of M entries could not be extracted." when
+// some entries did not come out whole.
+std::string DoneMessage(const RunSummary& summary);

@@ -1,0 +1,50 @@
+// The thin file layer the core stands on. One implementation per platform
+// (file_io_posix.cpp, file_io_win32.cpp); nothing above this header knows which.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Separator the platform's own paths use; archive names are rewritten to it.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+struct File;  // an open file; defined by each implementation
+struct FileCloser {
+  void operator()(File* file) const noexcept;
+};
+using FilePtr = std::unique_ptr<File, FileCloser>;
+
+// Opens an existing file for reading, shared for reading by others. Null on failure,
+// with the system's reason in *error when given.
+FilePtr OpenForRead(const std::string& path, std::string* error = nullptr);
+
+// Creates or truncates a file for writing. Null on failure, reason in *error.
+FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr);
+
+// Length of an open file in bytes; false if the system cannot tell.
+bool FileLength(File& file, uint64_t& length);
+
+// Reads up to `count` bytes at an absolute 64-bit position. Returns the bytes delivered,
+// fewer only at the end of the file or on a read error.
+size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count);
+
+// Appends `count` bytes at the file's current end. False on any failure, reason in *error.
+bool WriteAll(File& file, const void* data, size_t count, std::string* error = nullptr);
+
+// Creates one folder. True when it was made or already exists as a folder.
+bool CreateFolder(const std::string& path);
+
+// Size of the file at `path`, without opening it for reading; false if it is not a file.
+bool FileSizeAt(const std::string& path, uint64_t& size);
+
+bool IsFolder(const std::string& path);
+
+}  // namespace platform

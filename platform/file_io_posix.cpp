@@ -1,0 +1,109 @@
+// POSIX side of the file layer.
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file_io.h"
+
+namespace platform {
+
+struct File {
+  int fd;
+};
+
+void FileCloser::operator()(File* file) const noexcept {
+  if (file != nullptr) {
+    ::close(file->fd);
+    delete file;
+  }
+}
+
+namespace {
+
+void SetError(std::string* error) {
+  if (error != nullptr) *error = std::strerror(errno);
+}
+
+}  // namespace
+
+FilePtr OpenForRead(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    SetError(error);
+    return nullptr;
+  }
+  // A folder opens fine on POSIX but is no archive: refuse it here as Windows does.
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (error != nullptr) *error = std::strerror(EISDIR);
+    ::close(fd);
+    return nullptr;
+  }
+  return FilePtr(new File{fd});
+}
+
+FilePtr CreateForWrite(const std::string& path, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetError(error);
+    return nullptr;
+  }
+  return FilePtr(new File{fd});
+}
+
+bool FileLength(File& file, uint64_t& length) {
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return false;
+  length = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
+size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count) {
+  size_t done = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (done < count) {
+    const ssize_t got = ::pread(file.fd, bytes + done, count - done,
+                                static_cast<off_t>(position + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (count > 0) {
+    const ssize_t put = ::write(file.fd, bytes, count);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      SetError(error);
+      return false;
+    }
+    bytes += put;
+    count -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool CreateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && IsFolder(path);
+}
+
+bool FileSizeAt(const std::string& path, uint64_t& size) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = static_cast<uint64_t>(info.st_size);
+  return true;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs everything the native build, the Windows cross build and the tests need.
+# Idempotent: packages already present are not touched, so a second run is quick.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+need=(
+  build-essential cmake ninja-build pkg-config zlib1g-dev googletest libgtest-dev
+  g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
+  wine wine32:i386 xvfb xauth x11-utils imagemagick python3 unzip zip
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${need[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "bootstrap: installing ${missing[*]}" >&2
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "extract/entry_extract.h"
+#include "extract/safe_name.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+std::string Noise(size_t length, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(length, '\0');
+  // Half noise, half runs, so that deflate has something to do and streams are long.
+  for (size_t i = 0; i < length; ++i) {
+    bytes[i] = static_cast<char>((i / 64) % 2 == 0 ? random() & 0xFF : 'a' + (i / 64) % 26);
+  }
+  return bytes;
+}
+
+struct Extraction {
+  TempFolder folder;
+  ArchiveCatalogue catalogue;
+  EntryWorkspace workspace;
+  std::string root;
+
+  explicit Extraction(const ArchiveSpec& spec) : Extraction(BuildArchive(spec).bytes) {}
+  explicit Extraction(const std::string& bytes) {
+    WriteFile(folder.path / "a.big", bytes);
+    EXPECT_EQ(LoadCatalogue((folder.path / "a.big").string(), catalogue), LoadOutcome::Loaded);
+    root = (folder.path / "out").string() + static_cast<char>(fs::path::preferred_separator);
+  }
+  EntryResult Extract(size_t index) { return ExtractEntry(catalogue, index, root, workspace); }
+  std::string Output(const std::string& relative) { return ReadFile(folder.path / "out" / relative); }
+  bool Exists(const std::string& relative) { return fs::exists(folder.path / "out" / relative); }
+};
+
+TEST(ExtractEntry, WritesStoredAndCompressedEntries) {
+  ArchiveSpec spec;
+  const std::string big = Noise(3 * kBlockSize + 123, 1);
+  spec.folders = {{"", {{"ten.bin", "0123456789"}, {"empty.bin", "", true}}},
+                  {"sub\\deep/er", {{"x.bin", big, true}, {"y.bin", big, false}}}};
+  Extraction run(spec);
+  for (size_t i = 0; i < 4; ++i) {
+    const EntryResult result = run.Extract(i);
+    EXPECT_TRUE(result.Complete()) << i << ": " << DescribeEntryStatus(result);
+    EXPECT_EQ(result.bytesRead, run.catalogue.entries[i].storedSize);
+  }
+  EXPECT_EQ(run.Output("ten.bin"), "0123456789");
+  EXPECT_TRUE(run.Exists("empty.bin"));
+  EXPECT_EQ(run.Output("empty.bin"), "");
+  EXPECT_EQ(run.Output("sub/deep/er/x.bin"), big);
+  EXPECT_EQ(run.Output("sub/deep/er/y.bin"), big);
+}
+
+TEST(ExtractEntry, SalvagesACutStreamAndSaysItIsIncomplete) {
+  const std::string data = Noise(20000, 2);
+  const std::string stream = Deflate(data);
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"cut.bin", data, true, std::nullopt, stream.substr(0, stream.size() / 2)}}}};
+  Extraction run(spec);
+  const EntryResult result = run.Extract(0);
+  EXPECT_EQ(result.status, EntryStatus::StreamDamaged);
+  const std::string written = run.Output("cut.bin");
+  EXPECT_GT(written.size(), 0u);
+  EXPECT_LT(written.size(), data.size());
+  EXPECT_EQ(written, data.substr(0, written.size()));
+}
+
+// The streamed form must write exactly what one inflate call over the whole entry gives,
+// the salvage of damaged streams included.
+TEST(ExtractEntry, StreamedBytesEqualTheOneShotInflate) {
+  const std::string data = Noise(50000, 3);
+  const std::string good = Deflate(data, 9);
+  std::string flipped = good;
+  flipped[flipped.size() / 3] ^= 0x55;
+  std::string badTrailer = good;
+  badTrailer.back() ^= 1;
+  struct Case {
+    const char* what;
+    std::string stored;
+    uint32_t size;
+  };
+  const std::vector<Case> cases = {
+      {"whole", good, 50000},
+      {"cut", good.substr(0, good.size() / 2), 50000},
+      {"flipped byte", flipped, 50000},
+      {"bad trailer", badTrailer, 50000},
+      {"trailing garbage", good + "garbage", 50000},
+      {"declared smaller", good, 30000},
+      {"declared exact minus one", good, 49999},
+      {"declared larger", good, 60000},
+      {"declared zero", good, 0},
+      {"not zlib", "this is no zlib stream at all", 100},
+  };
+  for (const Case& c : cases) {
+    ArchiveSpec spec;
+    spec.folders = {{"", {{"e", data, true, c.size, c.stored}}}};
+    Extraction run(spec);
+    run.workspace.blockSize = 97;  // many blocks, odd boundaries
+    const EntryResult streamed = run.Extract(0);
+    std::vector<unsigned char> output(c.size + 1);
+    const InflateResult oneShot =
+        InflateEntry(reinterpret_cast<const unsigned char*>(c.stored.data()), c.stored.size(),
+                     output.data(), c.size);
+    const std::string expected(reinterpret_cast<const char*>(output.data()), oneShot.produced);
+    EXPECT_EQ(run.Output("e"), expected) << c.what;
+    EXPECT_EQ(streamed.Complete(), oneShot.streamEnded && oneShot.produced == c.size) << c.what;
+    // Reading may stop once the declared size is out, never go beyond the stored bytes.
+    EXPECT_LE(streamed.bytesRead, c.stored.size()) << c.what;
+  }
+}
+
+TEST(ExtractEntry, WritesOnlyTheStoredBytesOfAnOverdeclaredStoredEntry) {
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"short.bin", "abc", false, 1000}, {"long.bin", "abcdef", false, 2}}}};
+  Extraction run(spec);
+  EXPECT_EQ(run.Extract(0).status, EntryStatus::SizeMismatch);
+  EXPECT_EQ(run.Output("short.bin"), "abc");
+  EXPECT_TRUE(run.Extract(1).Complete());
+  EXPECT_EQ(run.Output("long.bin"), "ab");
+}
+
+TEST(ExtractEntry, RefusesUnsafeNamesAndDataOutsideTheFile) {
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"..\\escape.txt", "no"}, {"ok.txt", "yes"}, {"far.txt", "far"}}}};
+  BuiltArchive built = BuildArchive(spec);
+  PutU32(built.bytes, built.fileAt + 2 * 20 + 8, 0x7FFFFFFF);  // far.txt's data offset
+  Extraction run(built.bytes);
+  EXPECT_EQ(run.Extract(0).status, EntryStatus::UnsafeName);
+  EXPECT_TRUE(run.Extract(1).Complete());
+  EXPECT_EQ(run.Extract(2).status, EntryStatus::DataOutsideFile);
+  EXPECT_FALSE(fs::exists(run.folder.path / "escape.txt"));
+  EXPECT_FALSE(run.Exists("far.txt"));
+  EXPECT_EQ(run.Output("ok.txt"), "yes");
+}
+
+TEST(ExtractEntry, ReplacesExistingFilesAndReportsWhatCannotBeCreated) {
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"a.txt", "new"}}}, {"blocked", {{"b.txt", "b"}}}};
+  Extraction run(spec);
+  fs::create_directories(run.folder.path / "out");
+  WriteFile(run.folder.path / "out" / "a.txt", "an older and longer text");
+  WriteFile(run.folder.path / "out" / "blocked", "a file where a folder should be");
+  EXPECT_TRUE(run.Extract(0).Complete());
+  EXPECT_EQ(run.Output("a.txt"), "new");
+  const EntryResult blocked = run.Extract(1);
+  EXPECT_EQ(blocked.status, EntryStatus::CreateFailed);
+  EXPECT_FALSE(blocked.systemError.empty());
+  EXPECT_NE(DescribeEntryStatus(blocked).find("cannot create file: "), std::string::npos);
+}
+
+TEST(CreatePathFolders, MakesEachPrefixEndingInASeparatorOnce) {
+  TempFolder folder;
+  std::unordered_set<std::string> made;
+  const std::string root = folder.Root();
+  CreatePathFolders(root + ToNativeSeparators("a\\b/c\\\\file.bin"), made);
+  EXPECT_TRUE(fs::is_directory(folder.path / "a" / "b" / "c"));
+  EXPECT_FALSE(fs::exists(folder.path / "a" / "b" / "c" / "file.bin"));
+  EXPECT_EQ(made.count(root + ToNativeSeparators("a/b/c//")), 1u);
+  // Once the entry's own folder is known, nothing more is looked at.
+  const size_t known = made.size();
+  CreatePathFolders(root + ToNativeSeparators("a/b/c//other.bin"), made);
+  EXPECT_EQ(made.size(), known);
+}
+
+}  // namespace

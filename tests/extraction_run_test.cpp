@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "extract/extraction_run.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+// Records everything the run tells its caller.
+struct Recorder {
+  std::vector<std::pair<int, int>> bars;
+  std::vector<size_t> selected;
+  std::vector<std::string> reports;
+  int entries = 0;
+  int stopAfter = -1;  // entries after which shouldContinue turns false
+
+  RunCallbacks Callbacks() {
+    RunCallbacks callbacks;
+    callbacks.selectArchive = [this](size_t k) { selected.push_back(k); };
+    callbacks.setBars = [this](int current, int total) { bars.emplace_back(current, total); };
+    callbacks.reportArchive = [this](const std::string& path, LoadOutcome outcome,
+                                     const std::string&) {
+      reports.push_back(LoadOutcomeMessage(outcome, path));
+    };
+    callbacks.shouldContinue = [this] { return stopAfter < 0 || entries < stopAfter; };
+    callbacks.entryDone = [this](const std::string&, const std::string&, const EntryResult&) {
+      ++entries;
+    };
+    return callbacks;
+  }
+};
+
+ArchiveSpec Numbered(int count, const std::string& alias) {
+  ArchiveSpec spec;
+  spec.alias = alias;
+  spec.folders.push_back({"f", {}});
+  for (int i = 0; i < count; ++i) {
+    spec.folders[0].entries.push_back({std::to_string(i) + ".txt", std::string(100, static_cast<char>('a' + i)), i % 2 == 1});
+  }
+  return spec;
+}
+
+TEST(PercentOf, RoundsInTheExtendedFormatAndTruncates) {
+  EXPECT_EQ(PercentOf(53, 100), 52);
+  EXPECT_EQ(PercentOf(59, 100), 58);
+  EXPECT_EQ(PercentOf(29, 100), 29);  // 28 only with a 53-bit significand
+  EXPECT_EQ(PercentOf(1, 4), 25);
+  EXPECT_EQ(PercentOf(99, 100), 99);
+  EXPECT_EQ(PercentOf(100, 100), 100);
+  EXPECT_EQ(PercentOf(5, 0), 0);
+  EXPECT_EQ(PercentOf(uint64_t{6} << 32, uint64_t{8} << 32), 75);  // beyond 4 GiB
+}
+
+TEST(PathsOfARun, FollowTheToolsNamingOfOutputFolders) {
+  EXPECT_EQ(FileNameOf("D:\\games\\Data.big"), "Data.big");
+  EXPECT_EQ(FileNameOf("D:Data.big"), "Data.big");
+  EXPECT_EQ(FileNameOf("/games/x.wza"), "x.wza");
+  EXPECT_EQ(WithTrailingSeparator("D:\\out\\"), "D:\\out\\");
+  EXPECT_EQ(WithTrailingSeparator("out/"), "out/");
+  const std::string sep(1, platform::kPathSeparator);
+  EXPECT_EQ(WithTrailingSeparator("out"), "out" + sep);
+  EXPECT_EQ(ArchiveFolderFor("dest" + sep, "in" + sep + "Data.big"), "dest" + sep + "__Data.big" + sep);
+}
+
+TEST(RunArchives, ExtractsEachArchiveIntoItsFolderAndReportsTheOthers) {
+  TempFolder folder;
+  WriteFile(folder.path / "good.big", BuildArchive(Numbered(4, "data")).bytes);
+  WriteFile(folder.path / "junk.wza", "not an archive");
+  const std::vector<std::string> paths = {(folder.path / "missing.big").string(),
+                                          (folder.path / "good.big").string(),
+                                          (folder.path / "junk.wza").string()};
+  Recorder recorder;
+  const RunSummary summary =
+      RunArchives(paths, folder.Root(), fs::file_size(folder.path / "good.big"), recorder.Callbacks());
+  EXPECT_EQ(recorder.reports, (std::vector<std::string>{
+                                  "Error open file \"" + paths[0] + "\"", "Not supported archive"}));
+  EXPECT_EQ(recorder.selected, (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(summary.entriesAttempted, 4u);
+  EXPECT_EQ(summary.entriesFailed, 0u);
+  EXPECT_EQ(summary.archivesNotLoaded, 2u);
+  EXPECT_EQ(ReadFile(folder.path / "__good.big" / "data" / "f" / "3.txt"), std::string(100, 'd'));
+  // The current bar after each of 4 entries: 0, 25, 50, 75; reset to 0 for the next archive.
+  std::vector<int> current;
+  for (const auto& bar : recorder.bars) {
+    if (bar.first != (current.empty() ? 0 : current.back())) current.push_back(bar.first);
+  }
+  EXPECT_EQ(current, (std::vector<int>{25, 50, 75, 0}));
+  EXPECT_EQ(DoneMessage(summary), "Done");
+}
+
+TEST(RunArchives, StopsWritingEntriesAfterAnAbortButWalksTheRest) {
+  TempFolder folder;
+  WriteFile(folder.path / "one.big", BuildArchive(Numbered(5, "data")).bytes);
+  WriteFile(folder.path / "two.big", BuildArchive(Numbered(3, "data")).bytes);
+  Recorder recorder;
+  recorder.stopAfter = 2;
+  const RunSummary summary = RunArchives(
+      {(folder.path / "one.big").string(), (folder.path / "missing.big").string(),
+       (folder.path / "two.big").string()},
+      folder.Root(), 1000, recorder.Callbacks());
+  EXPECT_TRUE(summary.aborted);
+  EXPECT_EQ(summary.entriesAttempted, 2u);
+  EXPECT_EQ(recorder.selected.size(), 3u);
+  EXPECT_EQ(recorder.reports.size(), 1u);  // the missing archive is still reported
+  const auto tree = ReadTree(folder.path);
+  EXPECT_TRUE(tree.count("__one.big/data/f/1.txt"));
+  EXPECT_FALSE(tree.count("__one.big/data/f/2.txt"));
+  EXPECT_FALSE(tree.count("__two.big/"));
+}
+
+TEST(RunArchives, CountsWhatCouldNotBeExtracted) {
+  TempFolder folder;
+  ArchiveSpec spec = Numbered(3, "data");
+  spec.folders[0].entries[1].name = "..\\..\\evil.txt";
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  std::string damaged = BuildArchive(Numbered(2, "data")).bytes;
+  PutU32(damaged, 180, 0x7FFFFFF0);  // ToC far beyond the end
+  WriteFile(folder.path / "b.big", damaged);
+  WriteFile(folder.path / "c.big", BuildArchive(Numbered(2, "..")).bytes);
+  Recorder recorder;
+  const RunSummary summary = RunArchives(
+      {(folder.path / "a.big").string(), (folder.path / "b.big").string(),
+       (folder.path / "c.big").string()},
+      folder.Root(), 1000, recorder.Callbacks());
+  // a.big: 1 of 3 refused; b.big: both entries lost; c.big: an alias leaving the destination.
+  EXPECT_EQ(summary.entriesAttempted, 7u);
+  EXPECT_EQ(summary.entriesFailed, 5u);
+  EXPECT_EQ(DoneMessage(summary), "Done\n\n5 of 7 entries could not be extracted.");
+  EXPECT_FALSE(fs::exists(folder.path / "evil.txt"));
+  EXPECT_FALSE(fs::exists(folder.path / "f"));
+  EXPECT_TRUE(fs::exists(folder.path / "__a.big" / "data" / "f" / "2.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+#include "tests/support/run_program.h"
+
+#include <filesystem>
+
+#include "tests/support/test_files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+// Quotes one argument the way the C runtime splits a command line again.
+std::string Quote(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    quoted.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+    slashes = 0;
+    quoted.push_back(c);
+  }
+  quoted.append(slashes * 2, '\\');
+  return quoted + "\"";
+}
+#endif
+
+}  // namespace
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& workingFolder) {
+  ProgramResult result;
+  TempFolder capture;
+  const fs::path outPath = capture.path / "out.txt";
+  const fs::path errPath = capture.path / "err.txt";
+#ifdef _WIN32
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out = CreateFileA(outPath.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileA(errPath.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, 0, nullptr);
+  std::string commandLine = Quote(program);
+  for (const std::string& arg : args) commandLine += " " + Quote(arg);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                     &process)) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    result.exitCode = static_cast<int>(code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out);
+  CloseHandle(err);
+#else
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    result.exitCode = WEXITSTATUS(status);
+  }
+#endif
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+#ifdef _WIN32
+  // Text-mode output ends its lines with CR LF; the tests compare lines.
+  for (std::string* text : {&result.out, &result.err}) {
+    std::string lines;
+    for (size_t i = 0; i < text->size(); ++i) {
+      if ((*text)[i] != '\r' || i + 1 >= text->size() || (*text)[i + 1] != '\n') lines += (*text)[i];
+    }
+    *text = lines;
+  }
+#endif
+  return result;
+}
+
+std::string SiblingProgram(const std::string& name) {
+#ifdef _WIN32
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  return (fs::path(self).parent_path() / (name + ".exe")).string();
+#else
+  return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
+#endif
+}

@@ -1,0 +1,182 @@
+// End-to-end tests of the real `wza` program (wza.exe in the Windows build, under Wine).
+#include <gtest/gtest.h>
+
+#include "tests/support/archive_writer.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+ProgramResult Wza(const std::vector<std::string>& args, const std::string& folder = "") {
+  return RunProgram(SiblingProgram("wza"), args, folder);
+}
+
+ArchiveSpec Sample(uint32_t version, uint32_t recordSize, const std::string& alias) {
+  ArchiveSpec spec;
+  spec.version = version;
+  spec.recordSize = recordSize;
+  spec.alias = alias;
+  spec.folders = {
+      {"", {{"readme.txt", "read me", true}, {"b.bin", std::string(5000, 'b'), false}}},
+      {"art\\ui", {{"x.png", std::string(70000, 'x') + "end", true}}},
+      {"sound/fx", {{"boom.wav", "BOOM", false}, {"empty.wav", "", true}}},
+  };
+  return spec;
+}
+
+Tree SampleTree(const std::string& archive, const std::string& alias) {
+  const std::string root = "__" + archive + "/" + alias + "/";
+  return {{"__" + archive + "/", ""},
+          {root, ""},
+          {root + "readme.txt", "read me"},
+          {root + "b.bin", std::string(5000, 'b')},
+          {root + "art/", ""},
+          {root + "art/ui/", ""},
+          {root + "art/ui/x.png", std::string(70000, 'x') + "end"},
+          {root + "sound/", ""},
+          {root + "sound/fx/", ""},
+          {root + "sound/fx/boom.wav", "BOOM"},
+          {root + "sound/fx/empty.wav", ""}};
+}
+
+TEST(WzaExtract, WritesTheExactTreeForEveryVersionAndRecordSize) {
+  for (uint32_t version : {1u, 2u, 4u, 9u}) {
+    for (uint32_t recordSize : {17u, 20u, 22u}) {
+      TempFolder folder;
+      const fs::path archive = folder.path / "Data.big";
+      WriteFile(archive, BuildArchive(Sample(version, recordSize, "data")).bytes);
+      const fs::path out = folder.path / "out";
+      const ProgramResult result = Wza({"extract", "-q", "-d", out.string(), archive.string()});
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(ReadTree(out), SampleTree("Data.big", "data"))
+          << "version " << version << ", record size " << recordSize;
+    }
+  }
+}
+
+TEST(WzaExtract, PutsSeveralArchivesIntoTheCurrentFolderByDefault) {
+  TempFolder folder;
+  WriteFile(folder.path / "one.wza", BuildArchive(Sample(1, 17, "first")).bytes);
+  WriteFile(folder.path / "two.big", BuildArchive(Sample(4, 22, "second")).bytes);
+  fs::create_directories(folder.path / "work");
+  const ProgramResult result =
+      Wza({"extract", (folder.path / "one.wza").string(), (folder.path / "two.big").string()},
+          (folder.path / "work").string());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("10 of 10 entries extracted"), std::string::npos) << result.out;
+  Tree expected = SampleTree("one.wza", "first");
+  const Tree second = SampleTree("two.big", "second");
+  expected.insert(second.begin(), second.end());
+  EXPECT_EQ(ReadTree(folder.path / "work"), expected);
+}
+
+TEST(WzaList, ShowsTheHeaderAndOneLinePerEntry) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(Sample(2, 20, "data")).bytes);
+  const ProgramResult result = Wza({"list", (folder.path / "a.big").string()});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("version 2, record size 20, alias \"data\", 3 folders, 5 entries"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("       70003"), std::string::npos);
+  EXPECT_NE(result.out.find("compressed data/art/ui/x.png\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("stored     data/sound/fx/boom.wav\n"), std::string::npos);
+}
+
+TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
+  TempFolder folder;
+  ArchiveSpec spec = Sample(2, 20, "data");
+  const std::string stream = Deflate(spec.folders[1].entries[0].data);
+  spec.folders[1].entries[0].stored = stream.substr(0, stream.size() - 6);
+  spec.folders[0].entries[0].declaredSize = 100;  // inflates to fewer bytes than declared
+  WriteFile(folder.path / "bad.big", BuildArchive(spec).bytes);
+  WriteFile(folder.path / "good.big", BuildArchive(Sample(2, 20, "data")).bytes);
+
+  const ProgramResult bad = Wza({"test", "bad.big", "good.big"}, folder.path.string());
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("bad.big: data/art/ui/x.png: damaged zlib stream"), std::string::npos)
+      << bad.err;
+  EXPECT_NE(bad.err.find("bad.big: data/readme.txt: fewer bytes than its declared size"),
+            std::string::npos);
+  EXPECT_NE(bad.out.find("bad.big: 2 of 5 entries damaged"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
+  EXPECT_EQ(ReadTree(folder.path).size(), 2u);  // the two archives, nothing written
+
+  EXPECT_EQ(Wza({"test", "good.big"}, folder.path.string()).exitCode, 0);
+}
+
+TEST(WzaErrors, NameTheArchiveAndTheProblem) {
+  TempFolder folder;
+  WriteFile(folder.path / "junk.wza", "_ARCHIVE\x03");
+  WriteFile(folder.path / "good.big", BuildArchive(Sample(2, 20, "data")).bytes);
+  std::string damaged = BuildArchive(Sample(2, 20, "data")).bytes;
+  PutU32(damaged, 180, 0x40000000);  // ToC far beyond the end
+  WriteFile(folder.path / "damaged.big", damaged);
+
+  const ProgramResult missing = Wza({"list", "missing.big"}, folder.path.string());
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_EQ(missing.err.rfind("wza: Error open file \"missing.big\": ", 0), 0u) << missing.err;
+
+  const ProgramResult junk = Wza({"extract", "-q", "junk.wza"}, folder.path.string());
+  EXPECT_EQ(junk.exitCode, 2);
+  EXPECT_EQ(junk.err.rfind("wza: junk.wza: Not supported archive", 0), 0u) << junk.err;
+
+  const ProgramResult mixed =
+      Wza({"extract", "-q", "-d", "out", "damaged.big", "good.big"}, folder.path.string());
+  EXPECT_EQ(mixed.exitCode, 1);
+  EXPECT_EQ(mixed.err.rfind("wza: Damaged archive \"damaged.big\": ", 0), 0u) << mixed.err;
+  EXPECT_TRUE(fs::exists(folder.path / "out" / "__good.big" / "data" / "art" / "ui" / "x.png"));
+  EXPECT_FALSE(fs::exists(folder.path / "out" / "__damaged.big"));
+}
+
+TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
+  TempFolder folder;
+  ArchiveSpec spec;
+  spec.folders = {
+      {"", {{"..\\..\\escape.txt", "x"}, {"C:\\Windows\\x.txt", "x"}, {"a:stream", "x"},
+            {"CON", "x"}, {"nul.txt", "x"}, {"trail.", "x"}, {"ok.txt", "fine"}}},
+      {"..", {{"up.txt", "x"}}},
+      {"safe", {{"far.txt", "x"}, {"also-ok.txt", "fine too"}}},
+  };
+  BuiltArchive built = BuildArchive(spec);
+  PutU32(built.bytes, built.fileAt + 8 * 20 + 12, 0x7FFFFFFF);  // far.txt: stored size past the end
+  fs::create_directories(folder.path / "in");
+  WriteFile(folder.path / "in" / "evil.big", built.bytes);
+
+  const ProgramResult result =
+      Wza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("escape.txt: unsafe name, not extracted"), std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("safe/far.txt: data lies outside the archive"), std::string::npos);
+  EXPECT_NE(result.out.find("2 of 10 entries extracted"), std::string::npos) << result.out;
+  const Tree expected = {{"dest/", ""},
+                         {"dest/__evil.big/", ""},
+                         {"dest/__evil.big/data/", ""},
+                         {"dest/__evil.big/data/ok.txt", "fine"},
+                         {"dest/__evil.big/data/safe/", ""},
+                         {"dest/__evil.big/data/safe/also-ok.txt", "fine too"},
+                         {"in/", ""},
+                         {"in/evil.big", built.bytes}};
+  EXPECT_EQ(ReadTree(folder.path), expected);
+}
+
+TEST(WzaUsage, HelpVersionAndUsageErrors) {
+  const ProgramResult help = Wza({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("Usage: wza COMMAND"), std::string::npos);
+  const ProgramResult version = Wza({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("wza ", 0), 0u);
+  EXPECT_EQ(Wza({}).exitCode, 2);
+  EXPECT_EQ(Wza({"unpack", "a.big"}).exitCode, 2);
+  EXPECT_EQ(Wza({"extract"}).exitCode, 2);
+  const ProgramResult badOption = Wza({"list", "-x", "a.big"});
+  EXPECT_EQ(badOption.exitCode, 2);
+  EXPECT_NE(badOption.err.find("unknown option '-x'"), std::string::npos);
+}
+
+}  // namespace
