@@ -34,8 +34,9 @@ size_t HeaderLengthFor(uint32_t version) {
 
 uint32_t TableBaseFor(uint32_t version) {
   // Unknown versions take every table offset as absolute.
-  return version == 1 || version == 2 || version == 4 ? static_cast<uint32_t>(HeaderLengthFor(version))
-                                                      : 0;
+  return version == 1 || version == 2 || version == 4
+             ? static_cast<uint32_t>(HeaderLengthFor(version))
+             : 0;
 }
 
 DataHeader DecodeDataHeader(const unsigned char* bytes) {

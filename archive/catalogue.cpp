@@ -53,7 +53,8 @@ bool ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
     if (platform::ReadAt(file, low, span.data(), span.size()) != span.size()) return false;
     for (size_t i = 0; i < ranges.size(); ++i) {
       if (ranges[i].length == 0) continue;
-      const size_t length = static_cast<size_t>(std::min<uint64_t>(ranges[i].length, kMaxNameLength));
+      const size_t length =
+          static_cast<size_t>(std::min<uint64_t>(ranges[i].length, kMaxNameLength));
       names[i] = CutAtNul(span.data() + (ranges[i].start - low), length);
     }
     return true;
@@ -186,8 +187,8 @@ LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
   }
   catalogue.entries.resize(tables.fileCount);
   for (size_t i = 0; i < catalogue.entries.size(); ++i) {
-    catalogue.entries[i] = DecodeFileEntry(table.data() + i * catalogue.recordSize,
-                                           catalogue.recordSize);
+    catalogue.entries[i] =
+        DecodeFileEntry(table.data() + i * catalogue.recordSize, catalogue.recordSize);
   }
   table = std::vector<unsigned char>();
 
@@ -198,18 +199,17 @@ LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
   const size_t fileCount = catalogue.entries.size();
   std::vector<NameRange> ranges(folderCount + fileCount);
   for (size_t i = 0; i < folderCount; ++i) {
-    const uint32_t next = i + 1 < folderCount ? catalogue.folders[i + 1].nameOffset
-                                              : catalogue.entries[0].nameOffset;
+    const uint32_t next =
+        i + 1 < folderCount ? catalogue.folders[i + 1].nameOffset : catalogue.entries[0].nameOffset;
     const uint32_t self = catalogue.folders[i].nameOffset;
     ranges[i] = MakeRange(nameTable, self, static_cast<int64_t>(next) - self - 1);
   }
   for (size_t i = 0; i < fileCount; ++i) {
     const uint32_t self = catalogue.entries[i].nameOffset;
     const int64_t length =
-        i + 1 < fileCount
-            ? static_cast<int64_t>(catalogue.entries[i + 1].nameOffset) - self - 1
-            : static_cast<int64_t>(catalogue.header.dataOffset) -
-                  static_cast<int64_t>(nameTable + self) - 1;
+        i + 1 < fileCount ? static_cast<int64_t>(catalogue.entries[i + 1].nameOffset) - self - 1
+                          : static_cast<int64_t>(catalogue.header.dataOffset) -
+                                static_cast<int64_t>(nameTable + self) - 1;
     ranges[folderCount + i] = MakeRange(nameTable, self, length);
   }
   for (const NameRange& range : ranges) {

@@ -24,11 +24,11 @@ struct ArchiveCatalogue {
   DataHeader dataHeader;
   uint32_t tableBase = 0;
   uint32_t recordSize = 0;
-  std::string alias;                     // first ToC entry's alias, up to its first NUL
+  std::string alias;  // first ToC entry's alias, up to its first NUL
   std::vector<FolderEntry> folders;
   std::vector<std::string> folderNames;  // each followed by "\"
   std::vector<FileEntry> entries;
-  std::vector<std::string> entryNames;   // full relative names, folder prefix in front
+  std::vector<std::string> entryNames;  // full relative names, folder prefix in front
 };
 
 // Names are cut at their first NUL when loaded: only that part ever becomes a path, and

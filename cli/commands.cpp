@@ -81,7 +81,8 @@ int ListArchives(const CliOptions& options) {
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
     std::printf("Archive: %s\n", path.c_str());
-    std::printf("version %" PRIu32 ", record size %" PRIu32 ", alias \"%s\", %zu folders, %zu entries\n",
+    std::printf("version %" PRIu32 ", record size %" PRIu32
+                ", alias \"%s\", %zu folders, %zu entries\n",
                 catalogue.header.version, catalogue.recordSize, catalogue.alias.c_str(),
                 catalogue.folders.size(), catalogue.entries.size());
     std::printf("%12s %12s  %-10s %s\n", "Size", "Stored", "Method", "Name");

@@ -18,7 +18,9 @@ constexpr int kBarWidth = 30;
 constexpr size_t kLabelWidth = 40;
 }  // namespace
 
-bool StderrIsTerminal() { return WZA_ISATTY(WZA_FILENO(stderr)) != 0; }
+bool StderrIsTerminal() {
+  return WZA_ISATTY(WZA_FILENO(stderr)) != 0;
+}
 
 void DrawProgress(ProgressLine& line, int percent) {
   if (!line.enabled || percent == line.shown) return;

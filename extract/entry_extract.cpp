@@ -11,7 +11,9 @@ namespace {
 
 // Output paths are already in the platform's form (names are converted before they are
 // joined), so on POSIX a backslash here is an ordinary character of the destination.
-bool IsSeparator(char c) { return c == '/' || c == platform::kPathSeparator; }
+bool IsSeparator(char c) {
+  return c == '/' || c == platform::kPathSeparator;
+}
 
 // zlib's own inflateInit, with the library version the tool was made against.
 int StartInflate(z_stream& stream) {
@@ -54,8 +56,8 @@ EntryResult DecodeStored(ArchiveCatalogue& catalogue, uint64_t start, const File
   uint64_t left = std::min<uint64_t>(entry.storedSize, entry.size);
   while (left > 0) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(left, workspace.blockSize));
-    const size_t got = platform::ReadAt(*catalogue.file, start + result.bytesRead,
-                                        workspace.input.data(), want);
+    const size_t got =
+        platform::ReadAt(*catalogue.file, start + result.bytesRead, workspace.input.data(), want);
     result.bytesRead += got;
     left -= got;
     if (got > 0 && !sink(workspace.input.data(), got)) {
@@ -83,8 +85,8 @@ EntryResult DecodeInOnePiece(ArchiveCatalogue& catalogue, uint64_t start, const 
     result.status = EntryStatus::WriteFailed;
     return result;
   }
-  result.status =
-      StatusAfterInflate(got < entry.storedSize, inflated.streamEnded, inflated.produced, entry.size);
+  result.status = StatusAfterInflate(got < entry.storedSize, inflated.streamEnded,
+                                     inflated.produced, entry.size);
   return result;
 }
 
@@ -104,8 +106,8 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
   for (;;) {
     if (stream.avail_in == 0 && storedLeft > 0) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(storedLeft, workspace.blockSize));
-      const size_t got = platform::ReadAt(*catalogue.file, start + result.bytesRead,
-                                          workspace.input.data(), want);
+      const size_t got =
+          platform::ReadAt(*catalogue.file, start + result.bytesRead, workspace.input.data(), want);
       result.bytesRead += got;
       storedLeft -= got;
       if (got < want) {
@@ -239,10 +241,9 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     return result;
   }
   std::string writeError;
-  result = DecodeEntry(catalogue, index, workspace,
-                       [&](const unsigned char* data, size_t length) {
-                         return platform::WriteAll(*out, data, length, &writeError);
-                       });
+  result = DecodeEntry(catalogue, index, workspace, [&](const unsigned char* data, size_t length) {
+    return platform::WriteAll(*out, data, length, &writeError);
+  });
   if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
   return result;
 }

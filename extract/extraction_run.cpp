@@ -42,9 +42,8 @@ int PercentOf(uint64_t part, uint64_t whole) {
   return static_cast<int>(percent);
 }
 
-RunSummary RunArchives(const std::vector<std::string>& archivePaths,
-                       const std::string& destination, uint64_t totalBytes,
-                       const RunCallbacks& callbacks) {
+RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
+                       uint64_t totalBytes, const RunCallbacks& callbacks) {
   RunSummary summary;
   Bars bars{callbacks};
   uint64_t bytesDone = 0;
@@ -65,7 +64,8 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths,
       }
       // A damaged archive's entries are all lost: count them (at least one) as failed.
       if (outcome == LoadOutcome::Damaged) {
-        const uint64_t lost = catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
+        const uint64_t lost =
+            catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
         summary.entriesAttempted += lost;
         summary.entriesFailed += lost;
       }
@@ -73,9 +73,8 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths,
       continue;
     }
 
-    const std::string outputRoot =
-        ArchiveFolderFor(destination, path) + ToNativeSeparators(catalogue.alias) +
-        platform::kPathSeparator;
+    const std::string outputRoot = ArchiveFolderFor(destination, path) +
+                                   ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
     // The alias becomes a folder too: one that would leave the destination writes nothing.
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
     const size_t count = catalogue.entries.size();
@@ -100,6 +99,12 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths,
     catalogue.file.reset();
   }
   return summary;
+}
+
+bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_t bytesPerSector,
+                        uint64_t freeClusters) {
+  if (sectorsPerCluster == 0 || bytesPerSector == 0) return true;  // nothing known to compare
+  return totalBytes / sectorsPerCluster / bytesPerSector <= freeClusters;
 }
 
 std::string DoneMessage(const RunSummary& summary) {

@@ -51,9 +51,14 @@ int PercentOf(uint64_t part, uint64_t whole);
 
 // Extracts every archive in turn into its folder below `destination` (which ends with a
 // separator). `totalBytes` is the sum of the archives' sizes, for the total bar.
-RunSummary RunArchives(const std::vector<std::string>& archivePaths,
-                       const std::string& destination, uint64_t totalBytes,
-                       const RunCallbacks& callbacks);
+RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
+                       uint64_t totalBytes, const RunCallbacks& callbacks);
+
+// Whether archives of `totalBytes` fit in the free clusters of a drive, counted in whole
+// clusters by truncating division (total / sectors per cluster / bytes per sector), so a
+// total one byte short of a cluster does not count that cluster. Equal fits.
+bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_t bytesPerSector,
+                        uint64_t freeClusters);
 
 // "Done", followed by a blank line and "N of M entries could not be extracted." when
 // some entries did not come out whole.

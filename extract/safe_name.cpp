@@ -7,7 +7,9 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 // Windows opens a device for these names whatever extension follows them.
 bool IsDeviceName(const std::string& component) {

@@ -1,9 +1,10 @@
 // POSIX side of the file layer.
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "platform/file_io.h"
 
@@ -64,8 +65,8 @@ size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count) {
   size_t done = 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   while (done < count) {
-    const ssize_t got = ::pread(file.fd, bytes + done, count - done,
-                                static_cast<off_t>(position + done));
+    const ssize_t got =
+        ::pread(file.fd, bytes + done, count - done, static_cast<off_t>(position + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);

@@ -42,8 +42,8 @@ void SetError(std::string* error, DWORD code) {
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return std::wstring();
-  const int count = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0);
+  const int count =
+      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(count), L'\0');
   ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
   return wide;
@@ -84,9 +84,8 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
 }
 
 FilePtr CreateForWrite(const std::string& path, std::string* error) {
-  const HANDLE handle =
-      ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SetError(error, ::GetLastError());
     return nullptr;

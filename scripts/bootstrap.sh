@@ -11,6 +11,7 @@ need=(
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   wine wine32:i386 xvfb xauth x11-utils imagemagick python3 unzip zip
   clang libclang-rt-14-dev
+  fonts-wine fonts-liberation
 )
 
 missing=()

@@ -11,6 +11,11 @@ ensure_wine_prefix() {
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
+  # Wine draws the caption buttons with Marlett; Debian's Wine finds it only in the prefix.
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+    mkdir -p "$fonts" && cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+  fi
 }
 
 # Starts Xvfb on a free display unless one is usable already; stopped when the script exits.

@@ -1,6 +1,7 @@
+#include "archive/catalogue.h"
+
 #include <gtest/gtest.h>
 
-#include "archive/catalogue.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/test_files.h"
 
@@ -81,8 +82,8 @@ TEST(LoadCatalogue, RejectsWhatIsNoArchive) {
   EXPECT_EQ(empty.outcome, LoadOutcome::NotSupported);
 
   Loaded missing;
-  missing.outcome =
-      LoadCatalogue((missing.folder.path / "none.wza").string(), missing.catalogue, &missing.detail);
+  missing.outcome = LoadCatalogue((missing.folder.path / "none.wza").string(), missing.catalogue,
+                                  &missing.detail);
   EXPECT_EQ(missing.outcome, LoadOutcome::OpenFailed);
   EXPECT_FALSE(missing.detail.empty());
 
@@ -115,8 +116,8 @@ TEST(LoadCatalogue, SkipsArchivesWithoutEntriesOrWithUnknownRecords) {
 
 TEST(LoadCatalogue, JoinsFolderNamesOnlyToTheEntriesTheyCover) {
   ArchiveSpec spec;
-  spec.folders = {{"", {{"a", "1"}, {"b", "2"}}}, {"art\\ui", {{"c", "3"}, {"d", "4"}}},
-                  {"x", {{"e", "5"}}}};
+  spec.folders = {
+      {"", {{"a", "1"}, {"b", "2"}}}, {"art\\ui", {{"c", "3"}, {"d", "4"}}}, {"x", {{"e", "5"}}}};
   BuiltArchive built = BuildArchive(spec);
   // Folder 2 now also covers entry 3, and folder 0 covers nothing.
   PutU16(built.bytes, built.folderAt + 2 * 12 + 8, 3);
@@ -174,9 +175,9 @@ TEST(LoadCatalogue, TablesOutsideTheFileMakeItDamaged) {
     EXPECT_FALSE(loaded.catalogue.file);
     return loaded.outcome;
   };
-  EXPECT_EQ(damaged(built.dataHeaderAt + 0, 0xFFFFFF00u), LoadOutcome::Damaged);   // ToC
-  EXPECT_EQ(damaged(built.dataHeaderAt + 6, 0x7FFFFFF0u), LoadOutcome::Damaged);   // folders
-  EXPECT_EQ(damaged(built.fileAt + 20, 0x10000000u), LoadOutcome::Damaged);        // a name
+  EXPECT_EQ(damaged(built.dataHeaderAt + 0, 0xFFFFFF00u), LoadOutcome::Damaged);  // ToC
+  EXPECT_EQ(damaged(built.dataHeaderAt + 6, 0x7FFFFFF0u), LoadOutcome::Damaged);  // folders
+  EXPECT_EQ(damaged(built.fileAt + 20, 0x10000000u), LoadOutcome::Damaged);       // a name
   EXPECT_EQ(damaged(176, 0xFFFFFFF0u), LoadOutcome::Damaged);  // last name runs to the data
 
   Loaded truncated;
@@ -225,7 +226,8 @@ TEST(LoadCatalogue, RefusesFolderRangesThatMultiplyNames) {
 }
 
 TEST(LoadOutcomeMessage, UsesTheWindowsTexts) {
-  EXPECT_EQ(LoadOutcomeMessage(LoadOutcome::OpenFailed, "C:\\a.big"), "Error open file \"C:\\a.big\"");
+  EXPECT_EQ(LoadOutcomeMessage(LoadOutcome::OpenFailed, "C:\\a.big"),
+            "Error open file \"C:\\a.big\"");
   EXPECT_EQ(LoadOutcomeMessage(LoadOutcome::NotSupported, "x"), "Not supported archive");
   EXPECT_EQ(LoadOutcomeMessage(LoadOutcome::Damaged, "x.big"), "Damaged archive \"x.big\"");
   EXPECT_EQ(LoadOutcomeMessage(LoadOutcome::NoEntries, "x"), "");

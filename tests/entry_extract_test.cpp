@@ -1,8 +1,9 @@
+#include "extract/entry_extract.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "extract/entry_extract.h"
 #include "extract/safe_name.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/test_files.h"
@@ -32,7 +33,9 @@ struct Extraction {
     root = (folder.path / "out").string() + static_cast<char>(fs::path::preferred_separator);
   }
   EntryResult Extract(size_t index) { return ExtractEntry(catalogue, index, root, workspace); }
-  std::string Output(const std::string& relative) { return ReadFile(folder.path / "out" / relative); }
+  std::string Output(const std::string& relative) {
+    return ReadFile(folder.path / "out" / relative);
+  }
   bool Exists(const std::string& relative) { return fs::exists(folder.path / "out" / relative); }
 };
 
@@ -58,7 +61,8 @@ TEST(ExtractEntry, SalvagesACutStreamAndSaysItIsIncomplete) {
   const std::string data = Noise(20000, 2);
   const std::string stream = Deflate(data);
   ArchiveSpec spec;
-  spec.folders = {{"", {{"cut.bin", data, true, std::nullopt, stream.substr(0, stream.size() / 2)}}}};
+  spec.folders = {
+      {"", {{"cut.bin", data, true, std::nullopt, stream.substr(0, stream.size() / 2)}}}};
   Extraction run(spec);
   const EntryResult result = run.Extract(0);
   EXPECT_EQ(result.status, EntryStatus::StreamDamaged);

@@ -1,6 +1,7 @@
+#include "extract/extraction_run.h"
+
 #include <gtest/gtest.h>
 
-#include "extract/extraction_run.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/test_files.h"
 
@@ -35,7 +36,8 @@ ArchiveSpec Numbered(int count, const std::string& alias) {
   spec.alias = alias;
   spec.folders.push_back({"f", {}});
   for (int i = 0; i < count; ++i) {
-    spec.folders[0].entries.push_back({std::to_string(i) + ".txt", std::string(100, static_cast<char>('a' + i)), i % 2 == 1});
+    spec.folders[0].entries.push_back(
+        {std::to_string(i) + ".txt", std::string(100, static_cast<char>('a' + i)), i % 2 == 1});
   }
   return spec;
 }
@@ -59,7 +61,17 @@ TEST(PathsOfARun, FollowTheToolsNamingOfOutputFolders) {
   EXPECT_EQ(WithTrailingSeparator("out/"), "out/");
   const std::string sep(1, platform::kPathSeparator);
   EXPECT_EQ(WithTrailingSeparator("out"), "out" + sep);
-  EXPECT_EQ(ArchiveFolderFor("dest" + sep, "in" + sep + "Data.big"), "dest" + sep + "__Data.big" + sep);
+  EXPECT_EQ(ArchiveFolderFor("dest" + sep, "in" + sep + "Data.big"),
+            "dest" + sep + "__Data.big" + sep);
+}
+
+TEST(FitsInFreeClusters, CountsWholeClustersByTruncatingDivision) {
+  // 8 sectors of 512 bytes: 4096-byte clusters.
+  EXPECT_TRUE(FitsInFreeClusters(10 * 4096, 8, 512, 10));             // equal passes
+  EXPECT_FALSE(FitsInFreeClusters(10 * 4096, 8, 512, 9));             // one cluster short
+  EXPECT_TRUE(FitsInFreeClusters(10 * 4096 + 4095, 8, 512, 10));      // a cluster less one byte
+  EXPECT_FALSE(FitsInFreeClusters(uint64_t{5} << 32, 8, 512, 1000));  // beyond 4 GiB, no wrap
+  EXPECT_TRUE(FitsInFreeClusters(123, 0, 0, 0));                      // nothing known: no check
 }
 
 TEST(RunArchives, ExtractsEachArchiveIntoItsFolderAndReportsTheOthers) {
@@ -70,10 +82,10 @@ TEST(RunArchives, ExtractsEachArchiveIntoItsFolderAndReportsTheOthers) {
                                           (folder.path / "good.big").string(),
                                           (folder.path / "junk.wza").string()};
   Recorder recorder;
-  const RunSummary summary =
-      RunArchives(paths, folder.Root(), fs::file_size(folder.path / "good.big"), recorder.Callbacks());
-  EXPECT_EQ(recorder.reports, (std::vector<std::string>{
-                                  "Error open file \"" + paths[0] + "\"", "Not supported archive"}));
+  const RunSummary summary = RunArchives(
+      paths, folder.Root(), fs::file_size(folder.path / "good.big"), recorder.Callbacks());
+  EXPECT_EQ(recorder.reports, (std::vector<std::string>{"Error open file \"" + paths[0] + "\"",
+                                                        "Not supported archive"}));
   EXPECT_EQ(recorder.selected, (std::vector<size_t>{0, 1, 2}));
   EXPECT_EQ(summary.entriesAttempted, 4u);
   EXPECT_EQ(summary.entriesFailed, 0u);
@@ -94,10 +106,10 @@ TEST(RunArchives, StopsWritingEntriesAfterAnAbortButWalksTheRest) {
   WriteFile(folder.path / "two.big", BuildArchive(Numbered(3, "data")).bytes);
   Recorder recorder;
   recorder.stopAfter = 2;
-  const RunSummary summary = RunArchives(
-      {(folder.path / "one.big").string(), (folder.path / "missing.big").string(),
-       (folder.path / "two.big").string()},
-      folder.Root(), 1000, recorder.Callbacks());
+  const RunSummary summary =
+      RunArchives({(folder.path / "one.big").string(), (folder.path / "missing.big").string(),
+                   (folder.path / "two.big").string()},
+                  folder.Root(), 1000, recorder.Callbacks());
   EXPECT_TRUE(summary.aborted);
   EXPECT_EQ(summary.entriesAttempted, 2u);
   EXPECT_EQ(recorder.selected.size(), 3u);
@@ -118,10 +130,10 @@ TEST(RunArchives, CountsWhatCouldNotBeExtracted) {
   WriteFile(folder.path / "b.big", damaged);
   WriteFile(folder.path / "c.big", BuildArchive(Numbered(2, "..")).bytes);
   Recorder recorder;
-  const RunSummary summary = RunArchives(
-      {(folder.path / "a.big").string(), (folder.path / "b.big").string(),
-       (folder.path / "c.big").string()},
-      folder.Root(), 1000, recorder.Callbacks());
+  const RunSummary summary =
+      RunArchives({(folder.path / "a.big").string(), (folder.path / "b.big").string(),
+                   (folder.path / "c.big").string()},
+                  folder.Root(), 1000, recorder.Callbacks());
   // a.big: 1 of 3 refused; b.big: both entries lost; c.big: an alias leaving the destination.
   EXPECT_EQ(summary.entriesAttempted, 7u);
   EXPECT_EQ(summary.entriesFailed, 5u);

@@ -136,8 +136,14 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   TempFolder folder;
   ArchiveSpec spec;
   spec.folders = {
-      {"", {{"..\\..\\escape.txt", "x"}, {"C:\\Windows\\x.txt", "x"}, {"a:stream", "x"},
-            {"CON", "x"}, {"nul.txt", "x"}, {"trail.", "x"}, {"ok.txt", "fine"}}},
+      {"",
+       {{"..\\..\\escape.txt", "x"},
+        {"C:\\Windows\\x.txt", "x"},
+        {"a:stream", "x"},
+        {"CON", "x"},
+        {"nul.txt", "x"},
+        {"trail.", "x"},
+        {"ok.txt", "fine"}}},
       {"..", {{"up.txt", "x"}}},
       {"safe", {{"far.txt", "x"}, {"also-ok.txt", "fine too"}}},
   };
@@ -146,8 +152,7 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   fs::create_directories(folder.path / "in");
   WriteFile(folder.path / "in" / "evil.big", built.bytes);
 
-  const ProgramResult result =
-      Wza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
+  const ProgramResult result = Wza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("escape.txt: unsafe name, not extracted"), std::string::npos)
       << result.err;

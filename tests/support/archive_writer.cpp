@@ -80,7 +80,7 @@ BuiltArchive BuildArchive(const ArchiveSpec& spec) {
   std::string data;
   std::vector<std::string> storedBytes;
   for (const TestEntry* entry : entries) {
-    storedBytes.push_back(entry->stored ? *entry->stored
+    storedBytes.push_back(entry->stored       ? *entry->stored
                           : entry->compressed ? Deflate(entry->data, spec.level)
                                               : entry->data);
     built.entryDataAt.push_back(built.dataOffset + static_cast<uint32_t>(data.size()));
@@ -121,8 +121,8 @@ BuiltArchive BuildArchive(const ArchiveSpec& spec) {
     const uint32_t flags = entry.compressed ? 1 : 0;
     const uint32_t at = built.entryDataAt[i] - built.dataOffset;
     const uint32_t stored = static_cast<uint32_t>(storedBytes[i].size());
-    const uint32_t size = entry.declaredSize ? *entry.declaredSize
-                                             : static_cast<uint32_t>(entry.data.size());
+    const uint32_t size =
+        entry.declaredSize ? *entry.declaredSize : static_cast<uint32_t>(entry.data.size());
     AppendU32(out, fileNameAt[i]);
     if (spec.recordSize == 17) {
       out.push_back(static_cast<char>(flags));

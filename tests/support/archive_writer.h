@@ -38,7 +38,7 @@ struct BuiltArchive {
   uint32_t folderAt = 0;
   uint32_t fileAt = 0;
   uint32_t nameAt = 0;
-  uint32_t dataOffset = 0;  // absolute start of the entry data
+  uint32_t dataOffset = 0;            // absolute start of the entry data
   std::vector<uint32_t> entryDataAt;  // absolute, one per entry in file-table order
 };
 

@@ -8,8 +8,12 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 #endif
 
 namespace {
@@ -58,9 +62,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
   if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                     &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
+                     workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process)) {
+    if (WaitForSingleObject(process.hProcess, kProgramTimeLimitSeconds * 1000u) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 124);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      result.timedOut = true;
+    }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     result.exitCode = static_cast<int>(code);
@@ -85,8 +92,20 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     _exit(127);
   }
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.exitCode = WEXITSTATUS(status);
+  if (child > 0) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kProgramTimeLimitSeconds);
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(child, SIGKILL);
+        done = waitpid(child, &status, 0);
+        result.timedOut = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (done == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   }
 #endif
   result.out = ReadFile(outPath);
@@ -96,7 +115,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   for (std::string* text : {&result.out, &result.err}) {
     std::string lines;
     for (size_t i = 0; i < text->size(); ++i) {
-      if ((*text)[i] != '\r' || i + 1 >= text->size() || (*text)[i + 1] != '\n') lines += (*text)[i];
+      if ((*text)[i] != '\r' || i + 1 >= text->size() || (*text)[i + 1] != '\n')
+        lines += (*text)[i];
     }
     *text = lines;
   }

@@ -8,7 +8,12 @@ struct ProgramResult {
   int exitCode = -1;
   std::string out;
   std::string err;
+  bool timedOut = false;  // killed after the time limit: a hang
 };
+
+// A child that runs this long is taken as hung and killed, so a hang fails the test
+// instead of stalling the suite.
+constexpr int kProgramTimeLimitSeconds = 300;
 
 // Runs `program` with `args` in the folder `workingFolder` (empty: the current one).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
