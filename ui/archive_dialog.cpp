@@ -17,6 +17,9 @@ constexpr DWORD kOpenFlags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTE
                              OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLEHOOK |
                              OFN_EXTENSIONDIFFERENT;
 static_assert(kOpenFlags == 0x00081E24, "open dialog flags");
+#ifndef _WIN64
+static_assert(sizeof(OPENFILENAMEA) == 88, "the full record, with FlagsEx");
+#endif
 
 UINT_PTR CALLBACK OpenDialogHook(HWND dialog, UINT message, WPARAM, LPARAM) {
   // The hook sees the inner dialog of the explorer-style dialog; its parent is the window.
