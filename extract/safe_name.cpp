@@ -1,6 +1,5 @@
 #include "extract/safe_name.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "platform/file_io.h"
@@ -11,42 +10,74 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
-// Windows opens a device for these names whatever extension follows them.
-bool IsDeviceName(const std::string& component) {
-  std::string base = component.substr(0, component.find('.'));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  static const char* const kFixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* fixed : kFixed) {
-    if (base == fixed) return true;
-  }
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '1' && base[3] <= '9';
+char AsciiUpper(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool IsSafeComponent(const std::string& component) {
-  if (component == "..") return false;
-  for (char c : component) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || std::strchr(":<>\"|?*", c) != nullptr) return false;
+// Components are looked at in place, as pointer and length: this runs for every entry, and
+// copying each component (and upper-casing a copy) cost more than the rest of the check.
+bool EqualsUpper(const char* text, size_t length, const char* upper) {
+  const size_t upperLength = std::strlen(upper);
+  if (length != upperLength) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (AsciiUpper(text[i]) != upper[i]) return false;
   }
-  if (component.back() == '.' || component.back() == ' ') return false;
-  return !IsDeviceName(component);
+  return true;
+}
+
+// Windows opens a device for these names whatever extension follows them.
+bool IsDeviceName(const char* component, size_t length) {
+  const void* dot = std::memchr(component, '.', length);
+  size_t base =
+      dot != nullptr ? static_cast<size_t>(static_cast<const char*>(dot) - component) : length;
+  while (base > 0 && component[base - 1] == ' ') --base;
+  if (base < 3 || base > 7) return false;  // no device name is shorter or longer
+  static const char* const kFixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* fixed : kFixed) {
+    if (EqualsUpper(component, base, fixed)) return true;
+  }
+  return base == 4 && (EqualsUpper(component, 3, "COM") || EqualsUpper(component, 3, "LPT")) &&
+         component[3] >= '1' && component[3] <= '9';
+}
+
+// Control characters and what Windows refuses in a name.
+bool IsForbiddenByte(unsigned char byte) {
+  if (byte < 0x20) return true;
+  switch (byte) {
+    case ':':
+    case '<':
+    case '>':
+    case '"':
+    case '|':
+    case '?':
+    case '*':
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsSafeComponent(const char* component, size_t length) {
+  if (length == 2 && component[0] == '.' && component[1] == '.') return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (IsForbiddenByte(static_cast<unsigned char>(component[i]))) return false;
+  }
+  if (component[length - 1] == '.' || component[length - 1] == ' ') return false;
+  return !IsDeviceName(component, length);
 }
 
 }  // namespace
 
 bool IsSafeRelativePath(const std::string& name, bool mustNameFile) {
+  const char* text = name.data();
   size_t start = 0;
-  std::string component;
   for (;;) {
     size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
-    component.assign(name, start, end - start);
+    while (end < name.size() && !IsSeparator(text[end])) ++end;
     const bool last = end == name.size();
-    if (component.empty()) {
+    if (end == start) {
       if (last && mustNameFile) return false;
-    } else if (!IsSafeComponent(component)) {
+    } else if (!IsSafeComponent(text + start, end - start)) {
       return false;
     }
     if (last) return true;

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# The benchmark: `wza extract` against `unzip` of the same files and against a floor loop
+# that only inflates and writes; peak memory of each; `wza.exe extract` under Wine (and
+# the window, once wired: see window_command); a 1 GiB single entry; loading and
+# extracting a 65,535-entry catalogue.
+#
+#   bench/run.sh            RUNS=7 bench/run.sh     WZA_BENCH_WINE=0 bench/run.sh (no Wine)
+#
+# Everything it makes lives in a folder on tmpfs (/dev/shm) and is removed at the end.
+# Disk and page-cache timings swing a lot on a shared machine: each tool runs RUNS times,
+# the tools taking turns, and the medians are compared.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+cd "$ROOT"
+
+RUNS="${RUNS:-5}"
+WINE_RUNS="${WINE_RUNS:-3}"
+BENCH_WINE="${WZA_BENCH_WINE:-1}"
+BIN="$ROOT/build/native/bin"
+WIN_BIN="$ROOT/build/win32/bin"
+WORK="$(mktemp -d /dev/shm/wza-bench.XXXXXX)"
+trap 'rm -rf "$WORK"; stop_display' EXIT
+
+say() { printf '%s\n' "$*"; }
+
+# --- building -----------------------------------------------------------------------------
+./scripts/bootstrap.sh
+cmake --preset native >/dev/null
+cmake --build --preset native --target wza wza_bench_make wza_bench_floor wza_bench_load >/dev/null
+if [ "$BENCH_WINE" = 1 ] && command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
+  { cmake --preset win32 >/dev/null && cmake --build --preset win32 --target wza >/dev/null; } ||
+    { say "win32 build failed: Wine part skipped"; BENCH_WINE=0; }
+else
+  BENCH_WINE=0
+fi
+
+# --- timing -------------------------------------------------------------------------------
+# run_timed NAME COMMAND...: runs the command once under /usr/bin/time -v and appends
+# "<wall seconds> <peak RSS KiB>" to $WORK/times/NAME. The wall time is taken around it.
+mkdir -p "$WORK/times"
+run_timed() {
+  local name="$1"
+  shift
+  local start end
+  start=$(date +%s%N)
+  if ! /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/out.txt" 2>&1; then
+    say "$name failed:"
+    cat "$WORK/out.txt" >&2
+    exit 1
+  fi
+  end=$(date +%s%N)
+  local rss
+  rss=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$WORK/time.txt")
+  echo "$(( (end - start) / 1000000 )) $rss" >>"$WORK/times/$name"
+}
+
+median_ms() { sort -n "$WORK/times/$1" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+peak_kib() { sort -n -k2 "$WORK/times/$1" | tail -1 | awk '{print $2}'; }
+all_ms() { awk '{printf "%s%d", (NR>1?" ":""), $1}' "$WORK/times/$1"; }
+seconds() { awk -v ms="$1" 'BEGIN {printf "%.3f", ms / 1000}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
+mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
+
+# Fresh, empty output folder for a tool; removed before the timed part, never in it.
+fresh() {
+  rm -rf "$WORK/out-$1"
+  mkdir -p "$WORK/out-$1"
+  echo "$WORK/out-$1"
+}
+
+# --- the large archive and its zip --------------------------------------------------------
+say "== making the large archive and its zip (not timed)"
+ARCHIVE="$WORK/bench.wza"
+MANIFEST="$WORK/manifest.txt"
+"$BIN/wza_bench_make" large "$ARCHIVE" "$MANIFEST"
+# The zip holds the same files at the same level (6); media (.ogg) is stored in both.
+"$BIN/wza" extract -q -d "$WORK/tree" "$ARCHIVE"
+(cd "$WORK/tree/__bench.wza" && zip -q -r -6 -n .ogg "$WORK/bench.zip" data)
+ENTRIES=$(wc -l <"$MANIFEST")
+SIZE=$(awk '{s += $4} END {printf "%.0f", s / 1048576}' "$MANIFEST")
+STORED=$(awk '$1 == 0 {n++} END {print n + 0}' "$MANIFEST")
+FOLDERS=$(find "$WORK/tree" -type d | wc -l)
+say "$ENTRIES entries ($STORED stored) in $FOLDERS folders, $SIZE MiB extracted;" \
+  "archive $(( $(stat -c %s "$ARCHIVE") >> 20 )) MiB, zip $(( $(stat -c %s "$WORK/bench.zip") >> 20 )) MiB"
+
+# All three must write the same files, or the comparison means nothing.
+"$BIN/wza_bench_floor" "$ARCHIVE" "$MANIFEST" "$(fresh floor)"
+unzip -q -o "$WORK/bench.zip" -d "$(fresh unzip)"
+diff -rq "$WORK/tree/__bench.wza" "$WORK/out-floor/__bench.wza"
+diff -rq "$WORK/tree/__bench.wza" "$WORK/out-unzip"
+rm -rf "$WORK/tree" "$WORK"/out-*
+
+run_tool() {
+  local out
+  out=$(fresh "$1")
+  case "$1" in
+    wza) run_timed wza "$BIN/wza" extract -q -d "$out" "$ARCHIVE" ;;
+    unzip) run_timed unzip unzip -q -o "$WORK/bench.zip" -d "$out" ;;
+    floor) run_timed floor "$BIN/wza_bench_floor" "$ARCHIVE" "$MANIFEST" "$out" ;;
+  esac
+  rm -rf "$out"
+}
+
+say "== extracting, $RUNS runs each, taking turns"
+TOOLS=(wza unzip floor)
+for ((run = 0; run < RUNS; ++run)); do
+  # Rotate the order each run so no tool always follows the same one.
+  for ((t = 0; t < ${#TOOLS[@]}; ++t)); do
+    run_tool "${TOOLS[$(( (run + t) % ${#TOOLS[@]} ))]}"
+  done
+done
+
+WZA_MS=$(median_ms wza)
+UNZIP_MS=$(median_ms unzip)
+FLOOR_MS=$(median_ms floor)
+printf '%-14s %9s %9s %9s %10s   %s\n' tool median "/ unzip" "/ floor" "peak RSS" "all runs (ms)"
+for t in "${TOOLS[@]}"; do
+  m=$(median_ms "$t")
+  printf '%-14s %8ss %9s %9s %6s MiB   %s\n' "$t" "$(seconds "$m")" "$(ratio "$m" "$UNZIP_MS")" \
+    "$(ratio "$m" "$FLOOR_MS")" "$(mib "$(peak_kib "$t")")" "$(all_ms "$t")"
+done
+say "targets: wza / unzip <= 1.00 (is $(ratio "$WZA_MS" "$UNZIP_MS")), wza / floor <= 1.25" \
+  "(is $(ratio "$WZA_MS" "$FLOOR_MS")), wza peak RSS < 64 MiB (is $(mib "$(peak_kib wza)") MiB)"
+
+# --- Wine: wza.exe, and later the window --------------------------------------------------
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The window's full run (pick the archive, Extract, wait for "Done") against wza.exe.
+# HOOK: not wired yet. When ui/ and its end-to-end driver exist, make window_command print
+# the command that does one full run of the window for archive $1 into destination $2 (a
+# Unix path; use winpath for Wine), and the window is timed beside wza.exe.
+window_command() { :; }
+
+bench_wine() {
+  if [ "$BENCH_WINE" != 1 ] || [ ! -f "$WIN_BIN/wza.exe" ]; then
+    say "== Wine: skipped (no win32 build or WZA_BENCH_WINE=0)"
+    return
+  fi
+  say "== under Wine: wza.exe extract, $WINE_RUNS runs"
+  ensure_wine_prefix
+  wine "$WIN_BIN/wza.exe" --version >/dev/null  # warm Wine up outside the timed runs
+  local window=()
+  if [ -f "$WIN_BIN/WzaUnpacker.exe" ]; then
+    read -r -a window <<<"$(window_command "$ARCHIVE" "$WORK/out-window")"
+  fi
+  local out
+  for ((run = 0; run < WINE_RUNS; ++run)); do
+    out=$(fresh wine)
+    run_timed wza.exe wine "$WIN_BIN/wza.exe" extract -q -d "$(winpath "$out")" "$(winpath "$ARCHIVE")"
+    rm -rf "$out"
+    if [ ${#window[@]} -gt 0 ]; then
+      out=$(fresh window)
+      ensure_display
+      run_timed window "${window[@]}"
+      rm -rf "$out"
+    fi
+  done
+  local exe_ms
+  exe_ms=$(median_ms wza.exe)
+  printf '%-14s %8ss  / native wza %s   peak RSS %s MiB   all runs (ms) %s\n' wza.exe \
+    "$(seconds "$exe_ms")" "$(ratio "$exe_ms" "$WZA_MS")" "$(mib "$(peak_kib wza.exe)")" "$(all_ms wza.exe)"
+  if [ ${#window[@]} -gt 0 ]; then
+    local win_ms
+    win_ms=$(median_ms window)
+    printf '%-14s %8ss  / wza.exe %s (target <= 1.20)   all runs (ms) %s\n' window \
+      "$(seconds "$win_ms")" "$(ratio "$win_ms" "$exe_ms")" "$(all_ms window)"
+  else
+    say "window: skipped (no WzaUnpacker.exe, or window_command in bench/run.sh not wired yet)"
+  fi
+}
+bench_wine
+rm -f "$ARCHIVE" "$WORK/bench.zip"
+
+# --- one entry of 1 GiB -------------------------------------------------------------------
+say "== one compressed entry of 1 GiB"
+"$BIN/wza_bench_make" single "$WORK/single.wza"
+for ((run = 0; run < 3; ++run)); do
+  out=$(fresh single)
+  run_timed single "$BIN/wza" extract -q -d "$out" "$WORK/single.wza"
+  size=$(stat -c %s "$out/__single.wza/data/huge.bin")
+  [ "$size" -eq $((1 << 30)) ] || { say "1 GiB entry came out as $size bytes"; exit 1; }
+  rm -rf "$out"
+done
+say "wza extract: median $(seconds "$(median_ms single)")s, peak RSS $(mib "$(peak_kib single)") MiB" \
+  "(target < 64 MiB)"
+rm -f "$WORK/single.wza"
+
+# --- a catalogue of 65,535 entries --------------------------------------------------------
+say "== a catalogue of 65,535 entries"
+"$BIN/wza_bench_make" catalogue "$WORK/catalogue.wza" "$WORK/catalogue.txt"
+say "LoadCatalogue: $("$BIN/wza_bench_load" "$WORK/catalogue.wza" 15)"
+for ((run = 0; run < RUNS; ++run)); do run_timed list "$BIN/wza" list "$WORK/catalogue.wza"; done
+say "wza list (whole process, output discarded): median $(seconds "$(median_ms list)")s," \
+  "peak RSS $(mib "$(peak_kib list)") MiB"
+# The same archive extracted: 65,535 files of a few bytes, where the cost per entry shows.
+for ((run = 0; run < RUNS; ++run)); do
+  out=$(fresh tiny)
+  if ((run % 2 == 0)); then
+    run_timed tiny-wza "$BIN/wza" extract -q -d "$out" "$WORK/catalogue.wza"
+    rm -rf "$out" && out=$(fresh tiny)
+    run_timed tiny-floor "$BIN/wza_bench_floor" "$WORK/catalogue.wza" "$WORK/catalogue.txt" "$out"
+  else
+    run_timed tiny-floor "$BIN/wza_bench_floor" "$WORK/catalogue.wza" "$WORK/catalogue.txt" "$out"
+    rm -rf "$out" && out=$(fresh tiny)
+    run_timed tiny-wza "$BIN/wza" extract -q -d "$out" "$WORK/catalogue.wza"
+  fi
+  rm -rf "$out"
+done
+say "extracting its 65,535 tiny files: wza $(seconds "$(median_ms tiny-wza)")s, floor" \
+  "$(seconds "$(median_ms tiny-floor)")s, wza / floor $(ratio "$(median_ms tiny-wza)" "$(median_ms tiny-floor)")," \
+  "wza peak RSS $(mib "$(peak_kib tiny-wza)") MiB"
