@@ -29,15 +29,32 @@ NameRange MakeRange(uint64_t nameTable, uint32_t offset, int64_t length) {
   return range;
 }
 
-std::string CutAtNul(const char* bytes, size_t length) {
+size_t LengthToNul(const char* bytes, size_t length) {
   const void* nul = std::memchr(bytes, 0, length);
-  return std::string(bytes, nul != nullptr ? static_cast<const char*>(nul) - bytes : length);
+  return nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : length;
+}
+
+std::string CutAtNul(const char* bytes, size_t length) {
+  return std::string(bytes, LengthToNul(bytes, length));
+}
+
+enum class NamesRead { Ok, Unreadable, TooLong };
+
+// Takes one name, cut at its first NUL, into `name` while the names so far stay within
+// kMaxTotalNameBytes. Name ranges may overlap, so a small archive could otherwise make
+// gigabytes of names out of the same bytes.
+bool KeepName(const char* bytes, size_t length, uint64_t& total, std::string& name) {
+  const size_t kept = LengthToNul(bytes, length);
+  total += kept;
+  if (total > kMaxTotalNameBytes) return false;
+  name.assign(bytes, kept);
+  return true;
 }
 
 // Reads every name, cut at its first NUL. The names of a sound archive lie together, so
 // they are read in one piece and sliced; scattered ones are read one by one.
-bool ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
-               std::vector<std::string>& names) {
+NamesRead ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
+                    std::vector<std::string>& names) {
   uint64_t low = UINT64_MAX;
   uint64_t high = 0;
   for (const NameRange& range : ranges) {
@@ -46,27 +63,34 @@ bool ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
     high = std::max(high, range.start + std::min<uint64_t>(range.length, kMaxNameLength));
   }
   names.assign(ranges.size(), std::string());
-  if (high == 0) return true;
+  if (high == 0) return NamesRead::Ok;
 
+  uint64_t total = 0;
   if (high - low <= kMaxNameSpan) {
     std::vector<char> span(static_cast<size_t>(high - low));
-    if (platform::ReadAt(file, low, span.data(), span.size()) != span.size()) return false;
+    if (platform::ReadAt(file, low, span.data(), span.size()) != span.size()) {
+      return NamesRead::Unreadable;
+    }
     for (size_t i = 0; i < ranges.size(); ++i) {
       if (ranges[i].length == 0) continue;
       const size_t length =
           static_cast<size_t>(std::min<uint64_t>(ranges[i].length, kMaxNameLength));
-      names[i] = CutAtNul(span.data() + (ranges[i].start - low), length);
+      if (!KeepName(span.data() + (ranges[i].start - low), length, total, names[i])) {
+        return NamesRead::TooLong;
+      }
     }
-    return true;
+    return NamesRead::Ok;
   }
   std::vector<char> one(kMaxNameLength);
   for (size_t i = 0; i < ranges.size(); ++i) {
     if (ranges[i].length == 0) continue;
     const size_t length = static_cast<size_t>(std::min<uint64_t>(ranges[i].length, kMaxNameLength));
-    if (platform::ReadAt(file, ranges[i].start, one.data(), length) != length) return false;
-    names[i] = CutAtNul(one.data(), length);
+    if (platform::ReadAt(file, ranges[i].start, one.data(), length) != length) {
+      return NamesRead::Unreadable;
+    }
+    if (!KeepName(one.data(), length, total, names[i])) return NamesRead::TooLong;
   }
-  return true;
+  return NamesRead::Ok;
 }
 
 // Reads a table that must lie wholly inside the file.
@@ -218,8 +242,12 @@ LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
     }
   }
   std::vector<std::string> names;
-  if (!ReadNames(*catalogue.file, ranges, names)) {
+  const NamesRead read = ReadNames(*catalogue.file, ranges, names);
+  if (read == NamesRead::Unreadable) {
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the name table cannot be read");
+  }
+  if (read == NamesRead::TooLong) {
+    return Fail(catalogue, LoadOutcome::Damaged, detail, "the names add up to more than 64 MiB");
   }
 
   catalogue.folderNames.assign(names.begin(), names.begin() + folderCount);

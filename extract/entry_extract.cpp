@@ -144,6 +144,9 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
   return result;
 }
 
+// Folder creations that may fail in a row before the rest of a path is given up.
+constexpr int kMaxFailedFoldersInARow = 8;
+
 }  // namespace
 
 std::string DescribeEntryStatus(const EntryResult& result) {
@@ -186,18 +189,42 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   return result;
 }
 
-void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders) {
+void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
+                       std::string* reason) {
   size_t last = path.size();
   while (last > 0 && !IsSeparator(path[last - 1])) --last;
   if (last == 0) return;
-  // The entry's own folder made before means every folder above it was too.
-  if (madeFolders.count(path.substr(0, last)) != 0) return;
-  for (size_t p = 0; p < last; ++p) {
+  // The entry's own folder made before means every folder above it was too. Only whole
+  // folders are remembered, never each prefix: a name thousands of components deep would
+  // otherwise cost memory in the square of its length, for every such name.
+  std::string folder = path.substr(0, last);
+  if (madeFolders.count(folder) != 0) return;
+  // A prefix longer than the system takes cannot be made, nor anything below it.
+  const size_t reach = std::min(last, platform::kMaxPathLength);
+  std::string prefix;
+  prefix.reserve(reach);
+  std::string failure;  // of the first folder after the last one that is there
+  bool made = false;
+  int failedInARow = 0;
+  for (size_t p = 0; p < reach; ++p) {
+    prefix += path[p];
     if (!IsSeparator(path[p])) continue;
-    std::string prefix = path.substr(0, p + 1);
-    if (madeFolders.count(prefix) != 0) continue;
-    platform::CreateFolder(prefix);
-    madeFolders.insert(std::move(prefix));
+    std::string error;
+    made = platform::CreateFolder(prefix, &error);
+    if (made) {
+      failure.clear();
+      failedInARow = 0;
+      continue;
+    }
+    if (failure.empty()) failure = error;
+    // The first few may fail harmlessly (a drive root, the server part of a UNC path);
+    // a run of failures means nothing below can be made, however deep the name goes.
+    if (++failedInARow == kMaxFailedFoldersInARow) break;
+  }
+  if (made && reach == last) {
+    madeFolders.insert(std::move(folder));
+  } else if (reason != nullptr) {
+    *reason = failure;
   }
 }
 
@@ -234,9 +261,13 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     return result;
   }
   const std::string path = outputRoot + ToNativeSeparators(name);
-  CreatePathFolders(path, workspace.madeFolders);
+  std::string folderFailure;
+  CreatePathFolders(path, workspace.madeFolders, &folderFailure);
   platform::FilePtr out = platform::CreateForWrite(path, &result.systemError);
   if (!out) {
+    // A folder that could not be made (read-only or full disk, a file in the way) says
+    // more than the file's own "not found".
+    if (!folderFailure.empty()) result.systemError = folderFailure;
     result.status = EntryStatus::CreateFailed;
     return result;
   }

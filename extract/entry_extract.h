@@ -57,8 +57,11 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
 // Creates every folder named by a prefix of `path` that ends in a separator ("/", and "\"
 // on Windows);
 // the last component is the file and is not created. Failures are ignored: the file's
-// creation tells whether the folders are there.
-void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders);
+// creation tells whether the folders are there. When the file's folder could not be made,
+// *reason (if given) receives the system's reason for the first folder on the way that
+// failed; folders that could not be made are tried again for the next entry.
+void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
+                       std::string* reason = nullptr);
 
 // Called with each block of an entry's extracted bytes; returns false to stop.
 using EntrySink = std::function<bool(const unsigned char* data, size_t length)>;

@@ -71,7 +71,8 @@ bool IsSafeComponent(const char* component, size_t length) {
 bool IsSafeRelativePath(const std::string& name, bool mustNameFile) {
   const char* text = name.data();
   size_t start = 0;
-  for (;;) {
+  for (size_t components = 1;; ++components) {
+    if (components > kMaxNameComponents) return false;
     size_t end = start;
     while (end < name.size() && !IsSeparator(text[end])) ++end;
     const bool last = end == name.size();

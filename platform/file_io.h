@@ -12,8 +12,10 @@ namespace platform {
 // Separator the platform's own paths use; archive names are rewritten to it.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
+constexpr size_t kMaxPathLength = 32767;  // with the "\\?\" prefix
 #else
 constexpr char kPathSeparator = '/';
+constexpr size_t kMaxPathLength = 4095;  // PATH_MAX less its NUL, on Linux
 #endif
 
 struct File;  // an open file; defined by each implementation
@@ -39,8 +41,9 @@ size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count);
 // Appends `count` bytes at the file's current end. False on any failure, reason in *error.
 bool WriteAll(File& file, const void* data, size_t count, std::string* error = nullptr);
 
-// Creates one folder. True when it was made or already exists as a folder.
-bool CreateFolder(const std::string& path);
+// Creates one folder. True when it was made or already exists as a folder; otherwise
+// the system's reason in *error when given.
+bool CreateFolder(const std::string& path, std::string* error = nullptr);
 
 // Size of the file at `path`, without opening it for reading; false if it is not a file.
 bool FileSizeAt(const std::string& path, uint64_t& size);

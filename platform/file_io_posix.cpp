@@ -90,9 +90,13 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
   return true;
 }
 
-bool CreateFolder(const std::string& path) {
+bool CreateFolder(const std::string& path, std::string* error) {
   if (::mkdir(path.c_str(), 0777) == 0) return true;
-  return errno == EEXIST && IsFolder(path);
+  const int reason = errno;
+  if (reason == EEXIST && IsFolder(path)) return true;
+  // "Exists" here means a file stands where the folder should be.
+  if (error != nullptr) *error = std::strerror(reason == EEXIST ? ENOTDIR : reason);
+  return false;
 }
 
 bool FileSizeAt(const std::string& path, uint64_t& size) {

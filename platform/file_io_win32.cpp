@@ -132,9 +132,13 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
   return true;
 }
 
-bool CreateFolder(const std::string& path) {
+bool CreateFolder(const std::string& path, std::string* error) {
   if (::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return true;
-  return ::GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(path);
+  const DWORD reason = ::GetLastError();
+  if (reason == ERROR_ALREADY_EXISTS && IsFolder(path)) return true;
+  // "Exists" here means a file stands where the folder should be.
+  SetError(error, reason == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : reason);
+  return false;
 }
 
 bool FileSizeAt(const std::string& path, uint64_t& size) {

@@ -11,6 +11,11 @@ cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
 
+echo "== Linux tests again under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize
+ctest --preset sanitize
+
 echo "== Windows build (mingw-w64 i686) and tests under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
@@ -18,3 +23,6 @@ trap stop_display EXIT
 ensure_display
 ensure_wine_prefix
 ctest --preset win32
+
+echo "== Fuzzing the loader and extraction for a bounded time"
+./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"

@@ -31,4 +31,12 @@ TEST(IsSafeRelativePath, AnEmptyFolderPathIsFineWhereNoFileIsNamed) {
   EXPECT_FALSE(IsSafeRelativePath("C:", false));
 }
 
+TEST(IsSafeRelativePath, RefusesNamesDeeperThanTheLimit) {
+  std::string name = "file";
+  for (size_t i = 1; i < kMaxNameComponents; ++i) name = "d\\" + name;
+  EXPECT_TRUE(IsSafeRelativePath(name, true));
+  EXPECT_FALSE(IsSafeRelativePath("d/" + name, true));
+  EXPECT_FALSE(IsSafeRelativePath(std::string(kMaxNameComponents, '\\') + "x", true));
+}
+
 }  // namespace

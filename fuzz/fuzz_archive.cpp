@@ -1,0 +1,77 @@
+// libFuzzer entry point: the input is the bytes of one archive. It is written to a file,
+// loaded with LoadCatalogue and every entry is extracted below a fresh folder, exactly as
+// `wza extract` does it. Besides the sanitizers' findings, anything written beside that
+// folder is a finding: no archive may make the run write outside its destination.
+#include <unistd.h>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "extract/extraction_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Workspace {
+  fs::path root;        // private to this process; holds only the archive and dest/
+  std::string archive;  // root/a.big
+  std::string dest;     // root/dest/, ends with a separator
+  bool ownsRoot = false;
+};
+
+Workspace& Work() {
+  static Workspace work = [] {
+    Workspace w;
+    // run.sh hands a folder it removes afterwards; run by hand, a folder of our own.
+    const char* given = std::getenv("WZA_FUZZ_WORKDIR");
+    const fs::path base = given != nullptr         ? fs::path(given)
+                          : fs::exists("/dev/shm") ? fs::path("/dev/shm")
+                                                   : fs::temp_directory_path();
+    w.root = base / ("wza-fuzz-" + std::to_string(::getpid()));
+    fs::create_directories(w.root);
+    w.ownsRoot = given == nullptr;
+    w.archive = (w.root / "a.big").string();
+    w.dest = (w.root / "dest").string() + "/";
+    if (w.ownsRoot) {
+      std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(Work().root, ignored);
+      });
+    }
+    return w;
+  }();
+  return work;
+}
+
+void WriteArchive(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
+  std::fclose(file);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Workspace& work = Work();
+  WriteArchive(work.archive, data, size);
+  fs::create_directories(work.dest);
+
+  RunCallbacks callbacks;  // none needed: the run reports through its summary
+  const RunSummary summary = RunArchives({work.archive}, work.dest, size, callbacks);
+  if (summary.entriesFailed > summary.entriesAttempted) std::abort();
+
+  // Nothing but the archive and the destination may exist beside each other.
+  for (const auto& item : fs::directory_iterator(work.root)) {
+    const std::string name = item.path().filename().string();
+    if (name != "a.big" && name != "dest") {
+      std::fprintf(stderr, "written outside the destination: %s\n", item.path().c_str());
+      std::abort();
+    }
+  }
+  fs::remove_all(work.dest);
+  return 0;
+}

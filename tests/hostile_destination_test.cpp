@@ -1,0 +1,261 @@
+// Destinations that cannot take what `wza extract` writes: read-only, a file, paths at the
+// length limit, a disk that fills up. wza names every entry it could not write with the
+// system's reason, goes on with the rest, and exits with 1.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/file_io.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_files.h"
+
+#ifndef _WIN32
+#include <limits.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+ProgramResult Wza(const std::vector<std::string>& args, const std::string& folder) {
+  ProgramResult result = RunProgram(SiblingProgram("wza"), args, folder);
+  EXPECT_FALSE(result.timedOut) << "wza hung";
+  return result;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+bool Contains(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
+}
+
+// The lines of stderr that say an entry could not be written, each with a reason.
+size_t CountWriteFailures(const std::string& err, const char* what) {
+  size_t count = 0;
+  size_t start = 0;
+  while (start < err.size()) {
+    size_t end = err.find('\n', start);
+    if (end == std::string::npos) end = err.size();
+    const std::string line = err.substr(start, end - start);
+    const size_t at = line.find(what);
+    if (at != std::string::npos && at + std::strlen(what) < line.size()) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
+ArchiveSpec ThreeEntries() {
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"a.txt", "alpha"}, {"b.bin", std::string(3000, 'b'), true}}},
+                  {"sub", {{"c.txt", "charlie"}}}};
+  return spec;
+}
+
+// A tmpfs mounted on a folder for the length of a test. Needs root on Linux (and a
+// machine that lets root mount); `why` says what was missing otherwise.
+struct TmpfsMount {
+  fs::path at;
+  bool mounted = false;
+  std::string why;
+
+  TmpfsMount(const fs::path& where, const char* options, bool readOnly) {
+#ifdef _WIN32
+    (void)where, (void)options, (void)readOnly;
+    why = "no tmpfs on Windows";
+#else
+    fs::create_directories(where);
+    if (::geteuid() != 0) {
+      why = "mounting needs root";
+      return;
+    }
+    if (::mount("tmpfs", where.c_str(), "tmpfs", readOnly ? MS_RDONLY : 0, options) != 0) {
+      why = std::string("mount refused: ") + std::strerror(errno);
+      return;
+    }
+    at = where;
+    mounted = true;
+#endif
+  }
+  ~TmpfsMount() {
+#ifndef _WIN32
+    if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+#endif
+  }
+  TmpfsMount(const TmpfsMount&) = delete;
+  TmpfsMount& operator=(const TmpfsMount&) = delete;
+};
+
+TEST(HostileDestination, ReadOnlyNothingIsWrittenAndEveryEntryIsNamed) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(ThreeEntries()).bytes);
+  const fs::path dest = folder.path / "ro";
+  // Permission bits do not stop root: root gets a read-only mount instead.
+  TmpfsMount mount(dest, "size=64k", true);
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no read-only folders the tests can make";
+#else
+  if (!mount.mounted) {
+    if (::geteuid() == 0) GTEST_SKIP() << mount.why;
+    fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+#endif
+  const ProgramResult result = Wza({"extract", "-d", "ro", "a.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 3u) << result.err;
+  EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
+  EXPECT_TRUE(Contains(result.err, "wza: a.big: sub/c.txt: cannot create file: ")) << result.err;
+  EXPECT_TRUE(Contains(result.out, "0 of 3 entries extracted")) << result.out;
+#ifndef _WIN32
+  // The reason is the folder's that could not be made, not the file's "not found".
+  const int reason = mount.mounted ? EROFS : EACCES;
+  EXPECT_EQ(
+      CountOf(result.err, std::string(": cannot create file: ") + std::strerror(reason) + "\n"), 3u)
+      << result.err;
+#endif
+  EXPECT_EQ(ReadTree(dest), Tree());
+}
+
+TEST(HostileDestination, AFileOrAPathBelowOneTakesNothing) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(ThreeEntries()).bytes);
+  WriteFile(folder.path / "dest.txt", "keep me");
+  for (const char* dest : {"dest.txt", "dest.txt/below"}) {
+    const ProgramResult result = Wza({"extract", "-d", dest, "a.big"}, folder.path.string());
+    EXPECT_EQ(result.exitCode, 1) << dest;
+    EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 3u) << result.err;
+    EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
+    EXPECT_TRUE(Contains(result.out, "0 of 3 entries extracted")) << result.out;
+#ifndef _WIN32
+    EXPECT_EQ(CountOf(result.err, std::string(": cannot create file: ") + std::strerror(ENOTDIR)),
+              3u)
+        << result.err;
+#endif
+  }
+  EXPECT_EQ(ReadFile(folder.path / "dest.txt"), "keep me");
+  EXPECT_EQ(ReadTree(folder.path).size(), 2u);
+}
+
+// Reads a file through the tool's own file layer, which reaches long paths on Windows.
+std::string ReadThroughPlatform(const std::string& path) {
+  platform::FilePtr file = platform::OpenForRead(path);
+  uint64_t length = 0;
+  if (!file || !platform::FileLength(*file, length)) return "<cannot open " + path + ">";
+  std::string bytes(static_cast<size_t>(length), '\0');
+  bytes.resize(platform::ReadAt(*file, 0, &bytes[0], bytes.size()));
+  return bytes;
+}
+
+TEST(HostileDestination, OutputPathsLongerThanMaxPathAreWritten) {
+  TempFolder folder;
+  const std::string sep(1, platform::kPathSeparator);
+  // The destination alone is over 200 characters; with the entries' folders every output
+  // path is far beyond Windows' 260.
+  const std::string dest =
+      (folder.path / std::string(70, 'd') / std::string(70, 'e') / std::string(70, 'f')).string();
+  const std::string deep = std::string(80, 'x') + "\\" + std::string(80, 'y');
+  ArchiveSpec spec;
+  spec.alias = "data";
+  spec.folders = {{deep,
+                   {{std::string(60, 'n') + ".txt", "deep"},
+                    {"short.txt", "short"},
+                    {std::string(300, 'c') + ".txt", "component too long"}}},
+                  {"", {{"top.txt", "top"}}}};
+  WriteFile(folder.path / "long.big", BuildArchive(spec).bytes);
+  const ProgramResult result = Wza({"extract", "-d", dest, "long.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  // No file system takes a name of 300 characters in one component.
+  EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 1u) << result.err;
+  EXPECT_EQ(CountOf(result.err, "\n"), 1u) << result.err;
+
+  const std::string root = dest + sep + "__long.big" + sep + "data" + sep;
+  const std::string deepPath = root + std::string(80, 'x') + sep + std::string(80, 'y') + sep +
+                               std::string(60, 'n') + ".txt";
+  EXPECT_GT(deepPath.size(), 260u + 200u);
+  uint64_t size = 0;
+  EXPECT_TRUE(platform::FileSizeAt(deepPath, size)) << deepPath;
+  EXPECT_EQ(ReadThroughPlatform(deepPath), "deep");
+  EXPECT_EQ(ReadThroughPlatform(root + std::string(80, 'x') + sep + std::string(80, 'y') + sep +
+                                "short.txt"),
+            "short");
+  EXPECT_EQ(ReadThroughPlatform(root + "top.txt"), "top");
+}
+
+#ifndef _WIN32
+// Linux takes paths of up to PATH_MAX bytes with the terminating NUL: one of exactly that
+// length is written, one a byte longer is refused with the system's reason.
+TEST(HostileDestination, PathsAtTheLinuxLengthLimit) {
+  TempFolder folder;
+  const std::string dest = (folder.path / "out").string();
+  const std::string root = dest + "/__limit.big/data/";
+  std::string folderName;
+  while (root.size() + folderName.size() + 254 < PATH_MAX - 1) {
+    folderName += std::string(200, 'p') + "/";
+  }
+  folderName.pop_back();
+  const size_t fileLength = PATH_MAX - 1 - root.size() - folderName.size() - 1;
+  ASSERT_GT(fileLength, 0u);
+  ASSERT_LE(fileLength, 254u);
+  ArchiveSpec spec;
+  spec.alias = "data";
+  spec.folders = {{folderName,
+                   {{std::string(fileLength, 'a'), "at the limit"},
+                    {std::string(fileLength + 1, 'b'), "one byte over"}}},
+                  {"", {{"ok.txt", "fine"}}}};
+  WriteFile(folder.path / "limit.big", BuildArchive(spec).bytes);
+  const ProgramResult result = Wza({"extract", "-d", dest, "limit.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(CountOf(result.err, "\n"), 1u) << result.err;
+  EXPECT_TRUE(
+      Contains(result.err, "bbbb: cannot create file: " + std::string(std::strerror(ENAMETOOLONG))))
+      << result.err;
+  const std::string atLimit = root + folderName + "/" + std::string(fileLength, 'a');
+  EXPECT_EQ(atLimit.size(), static_cast<size_t>(PATH_MAX - 1));
+  EXPECT_EQ(ReadThroughPlatform(atLimit), "at the limit");
+  EXPECT_EQ(ReadFile(root + "ok.txt"), "fine");
+}
+#endif
+
+TEST(HostileDestination, ADiskThatFillsUpMidRunFailsEntryByEntryAndGoesOn) {
+  TempFolder folder;
+  TmpfsMount mount(folder.path / "small", "size=256k", false);
+  if (!mount.mounted) GTEST_SKIP() << mount.why;
+  ArchiveSpec spec;
+  spec.folders = {{"",
+                   {{"first.bin", std::string(64 << 10, 'a')},
+                    {"huge.bin", std::string(1 << 20, '\0'), true},
+                    {"after.txt", "after"},
+                    {"empty.txt", ""}}}};
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  ArchiveSpec next;
+  next.folders = {{"", {{"nothing.txt", ""}}}};
+  WriteFile(folder.path / "b.big", BuildArchive(next).bytes);
+
+  const ProgramResult result =
+      Wza({"extract", "-d", "small", "a.big", "b.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  const std::string full = std::strerror(ENOSPC);
+  EXPECT_TRUE(Contains(result.err, "wza: a.big: huge.bin: cannot write file: " + full + "\n"))
+      << result.err;
+  // The file may still be created on a full disk; its bytes cannot be written.
+  EXPECT_TRUE(Contains(result.err, "wza: a.big: after.txt: cannot write file: " + full + "\n") ||
+              Contains(result.err, "wza: a.big: after.txt: cannot create file: " + full + "\n"))
+      << result.err;
+  EXPECT_EQ(CountOf(result.err, "\n"), 2u) << result.err;
+  EXPECT_TRUE(Contains(result.out, "3 of 5 entries extracted")) << result.out;
+  const fs::path out = folder.path / "small" / "__a.big" / "data";
+  EXPECT_EQ(ReadFile(out / "first.bin"), std::string(64 << 10, 'a'));
+  EXPECT_LT(fs::file_size(out / "huge.bin"), 1u << 20);
+  EXPECT_TRUE(fs::exists(out / "empty.txt"));
+  EXPECT_TRUE(fs::exists(folder.path / "small" / "__b.big" / "data" / "nothing.txt"));
+}
+
+}  // namespace
