@@ -146,6 +146,10 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
 
 // Folder creations that may fail in a row before the rest of a path is given up.
 constexpr int kMaxFailedFoldersInARow = 8;
+// At most this many folders of at most this length are remembered in one run: far more
+// than real archives have (65,535 entries), 16 MiB of text at the worst.
+constexpr size_t kMaxRememberedFolders = 16384;
+constexpr size_t kMaxRememberedLength = 1024;
 
 }  // namespace
 
@@ -194,26 +198,33 @@ void CreatePathFolders(const std::string& path, std::unordered_set<std::string>&
   size_t last = path.size();
   while (last > 0 && !IsSeparator(path[last - 1])) --last;
   if (last == 0) return;
-  // The entry's own folder made before means every folder above it was too. Only whole
-  // folders are remembered, never each prefix: a name thousands of components deep would
-  // otherwise cost memory in the square of its length, for every such name.
-  std::string folder = path.substr(0, last);
-  if (madeFolders.count(folder) != 0) return;
+  // The entry's own folder made before means every folder above it was too.
+  if (madeFolders.count(path.substr(0, last)) != 0) return;
   // A prefix longer than the system takes cannot be made, nor anything below it.
   const size_t reach = std::min(last, platform::kMaxPathLength);
-  std::string prefix;
-  prefix.reserve(reach);
+  std::vector<size_t> ends;  // one past each separator on the way
+  for (size_t p = 0; p < reach; ++p) {
+    if (IsSeparator(path[p])) ends.push_back(p + 1);
+  }
+  // Start below the deepest folder this run has made already: only new folders cost calls.
+  size_t first = ends.size();
+  while (first > 0 && madeFolders.count(path.substr(0, ends[first - 1])) == 0) --first;
+
   std::string failure;  // of the first folder after the last one that is there
   bool made = false;
   int failedInARow = 0;
-  for (size_t p = 0; p < reach; ++p) {
-    prefix += path[p];
-    if (!IsSeparator(path[p])) continue;
+  for (size_t i = first; i < ends.size(); ++i) {
+    std::string prefix = path.substr(0, ends[i]);
     std::string error;
     made = platform::CreateFolder(prefix, &error);
     if (made) {
       failure.clear();
       failedInARow = 0;
+      // Bounded, so that names thousands of folders deep cannot fill memory with prefixes;
+      // past the bound folders are still made, only no longer remembered.
+      if (madeFolders.size() < kMaxRememberedFolders && prefix.size() <= kMaxRememberedLength) {
+        madeFolders.insert(std::move(prefix));
+      }
       continue;
     }
     if (failure.empty()) failure = error;
@@ -221,11 +232,7 @@ void CreatePathFolders(const std::string& path, std::unordered_set<std::string>&
     // a run of failures means nothing below can be made, however deep the name goes.
     if (++failedInARow == kMaxFailedFoldersInARow) break;
   }
-  if (made && reach == last) {
-    madeFolders.insert(std::move(folder));
-  } else if (reason != nullptr) {
-    *reason = failure;
-  }
+  if ((!made || reach < last) && reason != nullptr) *reason = failure;
 }
 
 EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,

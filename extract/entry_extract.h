@@ -55,11 +55,11 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
                            size_t size);
 
 // Creates every folder named by a prefix of `path` that ends in a separator ("/", and "\"
-// on Windows);
-// the last component is the file and is not created. Failures are ignored: the file's
-// creation tells whether the folders are there. When the file's folder could not be made,
-// *reason (if given) receives the system's reason for the first folder on the way that
-// failed; folders that could not be made are tried again for the next entry.
+// on Windows); the last component is the file and is not created. Folders this run made
+// before (in `madeFolders`) cost no call. Failures are ignored: the file's creation tells
+// whether the folders are there. When the file's folder could not be made, *reason (if
+// given) receives the system's reason for the first folder on the way that failed;
+// folders that could not be made are tried again for the next entry.
 void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
                        std::string* reason = nullptr);
 
