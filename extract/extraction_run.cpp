@@ -91,7 +91,9 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
       }
       ++summary.entriesAttempted;
       if (!result.Complete()) ++summary.entriesFailed;
-      if (callbacks.entryDone) callbacks.entryDone(path, catalogue.entryNames[j], result);
+      if (callbacks.entryDone) {
+        callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
+      }
       bytesDone += result.bytesRead;
       bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));
       if (callbacks.pump) callbacks.pump();

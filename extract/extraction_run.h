@@ -22,7 +22,8 @@ struct RunCallbacks {
       reportArchive;
   // Tested before each entry; false stops the writing of entries for the rest of the run.
   std::function<bool()> shouldContinue;
-  // After each entry, with its full name and what became of it. Optional.
+  // After each entry, with its name below the archive's folder (alias, "\", full name) and
+  // what became of it. Optional.
   std::function<void(const std::string& path, const std::string& name, const EntryResult& result)>
       entryDone;
 };

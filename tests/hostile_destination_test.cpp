@@ -112,7 +112,8 @@ TEST(HostileDestination, ReadOnlyNothingIsWrittenAndEveryEntryIsNamed) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 3u) << result.err;
   EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
-  EXPECT_TRUE(Contains(result.err, "wza: a.big: sub/c.txt: cannot create file: ")) << result.err;
+  EXPECT_TRUE(Contains(result.err, "wza: a.big: data/sub/c.txt: cannot create file: "))
+      << result.err;
   EXPECT_TRUE(Contains(result.out, "0 of 3 entries extracted")) << result.out;
 #ifndef _WIN32
   // The reason is the folder's that could not be made, not the file's "not found".
@@ -243,11 +244,12 @@ TEST(HostileDestination, ADiskThatFillsUpMidRunFailsEntryByEntryAndGoesOn) {
       Wza({"extract", "-d", "small", "a.big", "b.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   const std::string full = std::strerror(ENOSPC);
-  EXPECT_TRUE(Contains(result.err, "wza: a.big: huge.bin: cannot write file: " + full + "\n"))
+  EXPECT_TRUE(Contains(result.err, "wza: a.big: data/huge.bin: cannot write file: " + full + "\n"))
       << result.err;
   // The file may still be created on a full disk; its bytes cannot be written.
-  EXPECT_TRUE(Contains(result.err, "wza: a.big: after.txt: cannot write file: " + full + "\n") ||
-              Contains(result.err, "wza: a.big: after.txt: cannot create file: " + full + "\n"))
+  EXPECT_TRUE(
+      Contains(result.err, "wza: a.big: data/after.txt: cannot write file: " + full + "\n") ||
+      Contains(result.err, "wza: a.big: data/after.txt: cannot create file: " + full + "\n"))
       << result.err;
   EXPECT_EQ(CountOf(result.err, "\n"), 2u) << result.err;
   EXPECT_TRUE(Contains(result.out, "3 of 5 entries extracted")) << result.out;
