@@ -14,22 +14,6 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-ProgramResult Wza(const std::vector<std::string>& args, const std::string& folder) {
-  ProgramResult result = RunProgram(SiblingProgram("wza"), args, folder);
-  EXPECT_FALSE(result.timedOut) << "wza hung on " << args[0];
-  return result;
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
-bool Contains(const std::string& text, const std::string& what) {
-  return text.find(what) != std::string::npos;
-}
-
 // The working folder of a test: archives go to in/, wza extracts to dest/. Anything else
 // that appears in the folder, or next to it, got out of the destination.
 struct Workbench {
@@ -39,7 +23,7 @@ struct Workbench {
     fs::create_directories(folder.path / "in");
     WriteFile(folder.path / "in" / name, bytes);
   }
-  ProgramResult Run(std::vector<std::string> args) { return Wza(args, folder.path.string()); }
+  ProgramResult Run(std::vector<std::string> args) { return RunWza(args, folder.path.string()); }
   Tree Dest() const { return ReadTree(folder.path / "dest"); }
   void ExpectNothingOutsideDest() const {
     for (const auto& item : fs::directory_iterator(folder.path)) {

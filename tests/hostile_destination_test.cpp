@@ -22,22 +22,6 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-ProgramResult Wza(const std::vector<std::string>& args, const std::string& folder) {
-  ProgramResult result = RunProgram(SiblingProgram("wza"), args, folder);
-  EXPECT_FALSE(result.timedOut) << "wza hung";
-  return result;
-}
-
-size_t CountOf(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
-bool Contains(const std::string& text, const std::string& what) {
-  return text.find(what) != std::string::npos;
-}
-
 // The lines of stderr that say an entry could not be written, each with a reason.
 size_t CountWriteFailures(const std::string& err, const char* what) {
   size_t count = 0;
@@ -108,7 +92,7 @@ TEST(HostileDestination, ReadOnlyNothingIsWrittenAndEveryEntryIsNamed) {
     fs::permissions(dest, fs::perms::owner_read | fs::perms::owner_exec);
   }
 #endif
-  const ProgramResult result = Wza({"extract", "-d", "ro", "a.big"}, folder.path.string());
+  const ProgramResult result = RunWza({"extract", "-d", "ro", "a.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 3u) << result.err;
   EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
@@ -130,7 +114,7 @@ TEST(HostileDestination, AFileOrAPathBelowOneTakesNothing) {
   WriteFile(folder.path / "a.big", BuildArchive(ThreeEntries()).bytes);
   WriteFile(folder.path / "dest.txt", "keep me");
   for (const char* dest : {"dest.txt", "dest.txt/below"}) {
-    const ProgramResult result = Wza({"extract", "-d", dest, "a.big"}, folder.path.string());
+    const ProgramResult result = RunWza({"extract", "-d", dest, "a.big"}, folder.path.string());
     EXPECT_EQ(result.exitCode, 1) << dest;
     EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 3u) << result.err;
     EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
@@ -171,7 +155,7 @@ TEST(HostileDestination, OutputPathsLongerThanMaxPathAreWritten) {
                     {std::string(300, 'c') + ".txt", "component too long"}}},
                   {"", {{"top.txt", "top"}}}};
   WriteFile(folder.path / "long.big", BuildArchive(spec).bytes);
-  const ProgramResult result = Wza({"extract", "-d", dest, "long.big"}, folder.path.string());
+  const ProgramResult result = RunWza({"extract", "-d", dest, "long.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1) << result.err;
   // No file system takes a name of 300 characters in one component.
   EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 1u) << result.err;
@@ -212,7 +196,7 @@ TEST(HostileDestination, PathsAtTheLinuxLengthLimit) {
                     {std::string(fileLength + 1, 'b'), "one byte over"}}},
                   {"", {{"ok.txt", "fine"}}}};
   WriteFile(folder.path / "limit.big", BuildArchive(spec).bytes);
-  const ProgramResult result = Wza({"extract", "-d", dest, "limit.big"}, folder.path.string());
+  const ProgramResult result = RunWza({"extract", "-d", dest, "limit.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(CountOf(result.err, "\n"), 1u) << result.err;
   EXPECT_TRUE(
@@ -241,7 +225,7 @@ TEST(HostileDestination, ADiskThatFillsUpMidRunFailsEntryByEntryAndGoesOn) {
   WriteFile(folder.path / "b.big", BuildArchive(next).bytes);
 
   const ProgramResult result =
-      Wza({"extract", "-d", "small", "a.big", "b.big"}, folder.path.string());
+      RunWza({"extract", "-d", "small", "a.big", "b.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   const std::string full = std::strerror(ENOSPC);
   EXPECT_TRUE(Contains(result.err, "wza: a.big: data/huge.bin: cannot write file: " + full + "\n"))

@@ -9,23 +9,6 @@ namespace {
 
 using Tree = std::map<std::string, std::string>;
 
-ProgramResult Wza(const std::vector<std::string>& args, const std::string& folder = "") {
-  return RunProgram(SiblingProgram("wza"), args, folder);
-}
-
-ArchiveSpec Sample(uint32_t version, uint32_t recordSize, const std::string& alias) {
-  ArchiveSpec spec;
-  spec.version = version;
-  spec.recordSize = recordSize;
-  spec.alias = alias;
-  spec.folders = {
-      {"", {{"readme.txt", "read me", true}, {"b.bin", std::string(5000, 'b'), false}}},
-      {"art\\ui", {{"x.png", std::string(70000, 'x') + "end", true}}},
-      {"sound/fx", {{"boom.wav", "BOOM", false}, {"empty.wav", "", true}}},
-  };
-  return spec;
-}
-
 Tree SampleTree(const std::string& archive, const std::string& alias) {
   const std::string root = "__" + archive + "/" + alias + "/";
   return {{"__" + archive + "/", ""},
@@ -46,9 +29,9 @@ TEST(WzaExtract, WritesTheExactTreeForEveryVersionAndRecordSize) {
     for (uint32_t recordSize : {17u, 20u, 22u}) {
       TempFolder folder;
       const fs::path archive = folder.path / "Data.big";
-      WriteFile(archive, BuildArchive(Sample(version, recordSize, "data")).bytes);
+      WriteFile(archive, BuildArchive(SampleSpec(version, recordSize, "data")).bytes);
       const fs::path out = folder.path / "out";
-      const ProgramResult result = Wza({"extract", "-q", "-d", out.string(), archive.string()});
+      const ProgramResult result = RunWza({"extract", "-q", "-d", out.string(), archive.string()});
       EXPECT_EQ(result.exitCode, 0) << result.err;
       EXPECT_EQ(result.out, "");
       EXPECT_EQ(ReadTree(out), SampleTree("Data.big", "data"))
@@ -59,12 +42,12 @@ TEST(WzaExtract, WritesTheExactTreeForEveryVersionAndRecordSize) {
 
 TEST(WzaExtract, PutsSeveralArchivesIntoTheCurrentFolderByDefault) {
   TempFolder folder;
-  WriteFile(folder.path / "one.wza", BuildArchive(Sample(1, 17, "first")).bytes);
-  WriteFile(folder.path / "two.big", BuildArchive(Sample(4, 22, "second")).bytes);
+  WriteFile(folder.path / "one.wza", BuildArchive(SampleSpec(1, 17, "first")).bytes);
+  WriteFile(folder.path / "two.big", BuildArchive(SampleSpec(4, 22, "second")).bytes);
   fs::create_directories(folder.path / "work");
   const ProgramResult result =
-      Wza({"extract", (folder.path / "one.wza").string(), (folder.path / "two.big").string()},
-          (folder.path / "work").string());
+      RunWza({"extract", (folder.path / "one.wza").string(), (folder.path / "two.big").string()},
+             (folder.path / "work").string());
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(result.out.find("10 of 10 entries extracted"), std::string::npos) << result.out;
   Tree expected = SampleTree("one.wza", "first");
@@ -75,8 +58,8 @@ TEST(WzaExtract, PutsSeveralArchivesIntoTheCurrentFolderByDefault) {
 
 TEST(WzaList, ShowsTheHeaderAndOneLinePerEntry) {
   TempFolder folder;
-  WriteFile(folder.path / "a.big", BuildArchive(Sample(2, 20, "data")).bytes);
-  const ProgramResult result = Wza({"list", (folder.path / "a.big").string()});
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  const ProgramResult result = RunWza({"list", (folder.path / "a.big").string()});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(result.out.find("version 2, record size 20, alias \"data\", 3 folders, 5 entries"),
             std::string::npos)
@@ -88,14 +71,14 @@ TEST(WzaList, ShowsTheHeaderAndOneLinePerEntry) {
 
 TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   TempFolder folder;
-  ArchiveSpec spec = Sample(2, 20, "data");
+  ArchiveSpec spec = SampleSpec(2, 20, "data");
   const std::string stream = Deflate(spec.folders[1].entries[0].data);
   spec.folders[1].entries[0].stored = stream.substr(0, stream.size() - 6);
   spec.folders[0].entries[0].declaredSize = 100;  // inflates to fewer bytes than declared
   WriteFile(folder.path / "bad.big", BuildArchive(spec).bytes);
-  WriteFile(folder.path / "good.big", BuildArchive(Sample(2, 20, "data")).bytes);
+  WriteFile(folder.path / "good.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
 
-  const ProgramResult bad = Wza({"test", "bad.big", "good.big"}, folder.path.string());
+  const ProgramResult bad = RunWza({"test", "bad.big", "good.big"}, folder.path.string());
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("bad.big: data/art/ui/x.png: damaged zlib stream"), std::string::npos)
       << bad.err;
@@ -105,27 +88,27 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
   EXPECT_EQ(ReadTree(folder.path).size(), 2u);  // the two archives, nothing written
 
-  EXPECT_EQ(Wza({"test", "good.big"}, folder.path.string()).exitCode, 0);
+  EXPECT_EQ(RunWza({"test", "good.big"}, folder.path.string()).exitCode, 0);
 }
 
 TEST(WzaErrors, NameTheArchiveAndTheProblem) {
   TempFolder folder;
   WriteFile(folder.path / "junk.wza", "_ARCHIVE\x03");
-  WriteFile(folder.path / "good.big", BuildArchive(Sample(2, 20, "data")).bytes);
-  std::string damaged = BuildArchive(Sample(2, 20, "data")).bytes;
+  WriteFile(folder.path / "good.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  std::string damaged = BuildArchive(SampleSpec(2, 20, "data")).bytes;
   PutU32(damaged, 180, 0x40000000);  // ToC far beyond the end
   WriteFile(folder.path / "damaged.big", damaged);
 
-  const ProgramResult missing = Wza({"list", "missing.big"}, folder.path.string());
+  const ProgramResult missing = RunWza({"list", "missing.big"}, folder.path.string());
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_EQ(missing.err.rfind("wza: Error open file \"missing.big\": ", 0), 0u) << missing.err;
 
-  const ProgramResult junk = Wza({"extract", "-q", "junk.wza"}, folder.path.string());
+  const ProgramResult junk = RunWza({"extract", "-q", "junk.wza"}, folder.path.string());
   EXPECT_EQ(junk.exitCode, 2);
   EXPECT_EQ(junk.err.rfind("wza: junk.wza: Not supported archive", 0), 0u) << junk.err;
 
   const ProgramResult mixed =
-      Wza({"extract", "-q", "-d", "out", "damaged.big", "good.big"}, folder.path.string());
+      RunWza({"extract", "-q", "-d", "out", "damaged.big", "good.big"}, folder.path.string());
   EXPECT_EQ(mixed.exitCode, 1);
   EXPECT_EQ(mixed.err.rfind("wza: Damaged archive \"damaged.big\": ", 0), 0u) << mixed.err;
   EXPECT_TRUE(fs::exists(folder.path / "out" / "__good.big" / "data" / "art" / "ui" / "x.png"));
@@ -152,7 +135,8 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   fs::create_directories(folder.path / "in");
   WriteFile(folder.path / "in" / "evil.big", built.bytes);
 
-  const ProgramResult result = Wza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
+  const ProgramResult result =
+      RunWza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("escape.txt: unsafe name, not extracted"), std::string::npos)
       << result.err;
@@ -170,16 +154,16 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
 }
 
 TEST(WzaUsage, HelpVersionAndUsageErrors) {
-  const ProgramResult help = Wza({"--help"});
+  const ProgramResult help = RunWza({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Usage: wza COMMAND"), std::string::npos);
-  const ProgramResult version = Wza({"--version"});
+  const ProgramResult version = RunWza({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("wza ", 0), 0u);
-  EXPECT_EQ(Wza({}).exitCode, 2);
-  EXPECT_EQ(Wza({"unpack", "a.big"}).exitCode, 2);
-  EXPECT_EQ(Wza({"extract"}).exitCode, 2);
-  const ProgramResult badOption = Wza({"list", "-x", "a.big"});
+  EXPECT_EQ(RunWza({}).exitCode, 2);
+  EXPECT_EQ(RunWza({"unpack", "a.big"}).exitCode, 2);
+  EXPECT_EQ(RunWza({"extract"}).exitCode, 2);
+  const ProgramResult badOption = RunWza({"list", "-x", "a.big"});
   EXPECT_EQ(badOption.exitCode, 2);
   EXPECT_NE(badOption.err.find("unknown option '-x'"), std::string::npos);
 }

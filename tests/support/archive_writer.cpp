@@ -146,3 +146,16 @@ BuiltArchive BuildArchive(const ArchiveSpec& spec) {
   out += data;
   return built;
 }
+
+ArchiveSpec SampleSpec(uint32_t version, uint32_t recordSize, const std::string& alias) {
+  ArchiveSpec spec;
+  spec.version = version;
+  spec.recordSize = recordSize;
+  spec.alias = alias;
+  spec.folders = {
+      {"", {{"readme.txt", "read me", true}, {"b.bin", std::string(5000, 'b'), false}}},
+      {"art\\ui", {{"x.png", std::string(70000, 'x') + "end", true}}},
+      {"sound/fx", {{"boom.wav", "BOOM", false}, {"empty.wav", "", true}}},
+  };
+  return spec;
+}

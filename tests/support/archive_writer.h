@@ -44,6 +44,10 @@ struct BuiltArchive {
 
 BuiltArchive BuildArchive(const ArchiveSpec& spec);
 
+// A small archive of three folders (one with an empty name), stored and compressed
+// entries and an empty one, for the end-to-end tests.
+ArchiveSpec SampleSpec(uint32_t version, uint32_t recordSize, const std::string& alias);
+
 std::string Deflate(const std::string& data, int level = 6);
 
 void PutU16(std::string& bytes, size_t at, uint16_t value);

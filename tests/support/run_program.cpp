@@ -1,5 +1,7 @@
 #include "tests/support/run_program.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 
 #include "tests/support/test_files.h"
@@ -132,4 +134,20 @@ std::string SiblingProgram(const std::string& name) {
 #else
   return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
 #endif
+}
+
+ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder) {
+  ProgramResult result = RunProgram(SiblingProgram("wza"), args, workingFolder);
+  EXPECT_FALSE(result.timedOut) << "wza hung on " << (args.empty() ? "no arguments" : args[0]);
+  return result;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+bool Contains(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos;
 }

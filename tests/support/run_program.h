@@ -19,5 +19,12 @@ constexpr int kProgramTimeLimitSeconds = 300;
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& workingFolder = "");
 
+// Runs the `wza` built beside the test executable; a hang fails the calling test.
+ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder = "");
+
+// How often `what` occurs in `text`, and whether it does at all.
+size_t CountOf(const std::string& text, const std::string& what);
+bool Contains(const std::string& text, const std::string& what);
+
 // Path of a program built beside the running test executable ("wza" gives wza or wza.exe).
 std::string SiblingProgram(const std::string& name);

@@ -15,19 +15,6 @@ std::string WithoutSeparator(std::string folder) {
   return folder;
 }
 
-ArchiveSpec Sample(uint32_t version, uint32_t recordSize, const std::string& alias) {
-  ArchiveSpec spec;
-  spec.version = version;
-  spec.recordSize = recordSize;
-  spec.alias = alias;
-  spec.folders = {
-      {"", {{"readme.txt", "read me", true}, {"b.bin", std::string(5000, 'b'), false}}},
-      {"art\\ui", {{"x.png", std::string(70000, 'x') + "end", true}}},
-      {"sound/fx", {{"boom.wav", "BOOM", false}, {"empty.wav", "", true}}},
-  };
-  return spec;
-}
-
 ArchiveSpec Large() {
   ArchiveSpec spec;
   spec.alias = "big";
@@ -126,8 +113,8 @@ void ExpectBox(const Tool& tool, const char* caption, const std::string& text) {
 using ExtractionTest = ToolTest;
 
 TEST_F(ExtractionTest, TwoArchivesOfDifferentVersionsComeOutExactlyInTheChosenFolder) {
-  const ArchiveSpec one = Sample(1, 17, "first");
-  const ArchiveSpec two = Sample(4, 22, "second");
+  const ArchiveSpec one = SampleSpec(1, 17, "first");
+  const ArchiveSpec two = SampleSpec(4, 22, "second");
   const BuiltArchive builtOne = Write(folder.path / "one.wza", one);
   const BuiltArchive builtTwo = Write(folder.path / "two.big", two);
   fs::create_directories(folder.path / "dest");
@@ -160,7 +147,7 @@ TEST_F(ExtractionTest, TwoArchivesOfDifferentVersionsComeOutExactlyInTheChosenFo
 }
 
 TEST_F(ExtractionTest, EmptyPathAndEmptySaveToAreReportedAndNothingIsWritten) {
-  Write(folder.path / "a.wza", Sample(2, 20, "data"));
+  Write(folder.path / "a.wza", SampleSpec(2, 20, "data"));
 
   Click(controls.extractButton);
   ExpectBox(tool, "Error", "Please select files first");
@@ -182,7 +169,7 @@ TEST_F(ExtractionTest, EmptyPathAndEmptySaveToAreReportedAndNothingIsWritten) {
 }
 
 TEST_F(ExtractionTest, ArchiveThatCannotBeOpenedIsReportedAndTheNextOneIsExtracted) {
-  const ArchiveSpec good = Sample(2, 20, "data");
+  const ArchiveSpec good = SampleSpec(2, 20, "data");
   Write(folder.path / "x.big", good);
   Write(folder.path / "y.wza", good);
   PickArchives(tool, controls, WithoutSeparator(FolderText(folder)), {"x.big", "y.wza"});
@@ -206,7 +193,7 @@ TEST_F(ExtractionTest, ArchiveThatCannotBeOpenedIsReportedAndTheNextOneIsExtract
 TEST_F(ExtractionTest, CancelButtonAsksNoGoesOnYesStopsAfterTheEntryInProgress) {
   const ArchiveSpec large = Large();
   const BuiltArchive built = Write(folder.path / "big.wza", large);
-  const ArchiveSpec small = Sample(2, 20, "data");
+  const ArchiveSpec small = SampleSpec(2, 20, "data");
   const BuiltArchive builtAfter = Write(folder.path / "after.wza", small);
   Write(folder.path / "gone.big", small);
   PickArchives(tool, controls, WithoutSeparator(FolderText(folder)),
@@ -262,7 +249,7 @@ TEST_F(ExtractionTest, CancelButtonAsksNoGoesOnYesStopsAfterTheEntryInProgress) 
 TEST_F(ExtractionTest, CloseBoxAsksNoGoesOnYesStopsAndTheWindowStaysOpen) {
   const ArchiveSpec large = Large();
   Write(folder.path / "big.wza", large);
-  Write(folder.path / "after.wza", Sample(2, 20, "data"));
+  Write(folder.path / "after.wza", SampleSpec(2, 20, "data"));
   PickArchives(tool, controls, WithoutSeparator(FolderText(folder)), {"big.wza", "after.wza"});
 
   Click(controls.extractButton);
