@@ -16,6 +16,9 @@ cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
 ctest --preset sanitize
 
+echo "== Fuzzing the loader and extraction for a bounded time"
+./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"
+
 echo "== Windows build (mingw-w64 i686) and tests under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
@@ -23,6 +26,3 @@ trap stop_display EXIT
 ensure_display
 ensure_wine_prefix
 ctest --preset win32
-
-echo "== Fuzzing the loader and extraction for a bounded time"
-./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"
