@@ -1,0 +1,261 @@
+// `wza mount`: serves a mount tree and its entries to the kernel through libfuse3's
+// low-level interface. Inode numbers are node numbers plus one (the root is node 0).
+#define FUSE_USE_VERSION 312
+#include <fuse_lowlevel.h>
+#include <sys/stat.h>
+#include <syslog.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/mount_command.h"
+#include "mount/entry_reader.h"
+#include "mount/mount_tree.h"
+
+namespace {
+
+// Nothing in a mounted archive ever changes: the kernel may keep names and sizes for good.
+constexpr double kKeepFor = 86400.0;
+
+struct MountState {
+  std::string archivePath;
+  bool foreground = false;
+  ArchiveCatalogue catalogue;
+  MountTree tree;
+  ArchiveReader reader;
+  struct stat archive {};
+};
+
+MountState& StateOf(fuse_req_t request) {
+  return *static_cast<MountState*>(fuse_req_userdata(request));
+}
+
+bool NodeOf(const MountState& state, fuse_ino_t inode, uint32_t& node) {
+  if (inode < FUSE_ROOT_ID || inode - FUSE_ROOT_ID >= state.tree.nodes.size()) return false;
+  node = static_cast<uint32_t>(inode - FUSE_ROOT_ID);
+  return true;
+}
+
+struct stat AttributesOf(const MountState& state, uint32_t node) {
+  const MountNode& item = state.tree.nodes[node];
+  struct stat attributes {};
+  attributes.st_ino = node + FUSE_ROOT_ID;
+  attributes.st_uid = state.archive.st_uid;
+  attributes.st_gid = state.archive.st_gid;
+  attributes.st_atim = state.archive.st_atim;
+  attributes.st_mtim = state.archive.st_mtim;
+  attributes.st_ctim = state.archive.st_ctim;
+  attributes.st_blksize = 4096;
+  if (item.isFolder) {
+    attributes.st_mode = S_IFDIR | 0555;
+    attributes.st_nlink = 2 + item.subfolders;
+  } else {
+    attributes.st_mode = S_IFREG | 0444;
+    attributes.st_nlink = 1;
+    attributes.st_size = static_cast<off_t>(ShownSize(state.catalogue.entries[item.entry]));
+    attributes.st_blocks = (attributes.st_size + 511) / 512;
+  }
+  return attributes;
+}
+
+void Lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
+  MountState& state = StateOf(request);
+  uint32_t folder = 0;
+  if (!NodeOf(state, parent, folder)) return static_cast<void>(fuse_reply_err(request, ENOENT));
+  if (!state.tree.nodes[folder].isFolder) return static_cast<void>(fuse_reply_err(request, ENOTDIR));
+  fuse_entry_param entry{};
+  entry.entry_timeout = kKeepFor;  // a name not there stays away too
+  uint32_t child = 0;
+  if (FindChild(state.tree, folder, name, child)) {
+    entry.ino = child + FUSE_ROOT_ID;
+    entry.attr = AttributesOf(state, child);
+    entry.attr_timeout = kKeepFor;
+  }
+  fuse_reply_entry(request, &entry);
+}
+
+void GetAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*) {
+  MountState& state = StateOf(request);
+  uint32_t node = 0;
+  if (!NodeOf(state, inode, node)) return static_cast<void>(fuse_reply_err(request, ENOENT));
+  const struct stat attributes = AttributesOf(state, node);
+  fuse_reply_attr(request, &attributes, kKeepFor);
+}
+
+void OpenFolder(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
+  MountState& state = StateOf(request);
+  uint32_t node = 0;
+  if (!NodeOf(state, inode, node)) return static_cast<void>(fuse_reply_err(request, ENOENT));
+  if (!state.tree.nodes[node].isFolder) return static_cast<void>(fuse_reply_err(request, ENOTDIR));
+  info->cache_readdir = 1;
+  info->keep_cache = 1;
+  fuse_reply_open(request, info);
+}
+
+// Offsets: 0 is ".", 1 is "..", 2 + i the folder's child i, in name order.
+void ReadFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                fuse_file_info*) {
+  MountState& state = StateOf(request);
+  uint32_t node = 0;
+  if (!NodeOf(state, inode, node)) return static_cast<void>(fuse_reply_err(request, ENOENT));
+  const MountNode& folder = state.tree.nodes[node];
+  std::vector<char> buffer(size);
+  size_t used = 0;
+  for (size_t at = static_cast<size_t>(offset); at < folder.children.size() + 2; ++at) {
+    const uint32_t shown = at == 0 ? node : at == 1 ? folder.parent : folder.children[at - 2];
+    const char* name = at == 0 ? "." : at == 1 ? ".." : state.tree.nodes[shown].name.c_str();
+    struct stat attributes {};
+    attributes.st_ino = shown + FUSE_ROOT_ID;
+    attributes.st_mode = state.tree.nodes[shown].isFolder ? S_IFDIR : S_IFREG;
+    const size_t length = fuse_add_direntry(request, buffer.data() + used, size - used, name,
+                                            &attributes, static_cast<off_t>(at + 1));
+    if (length > size - used) break;
+    used += length;
+  }
+  fuse_reply_buf(request, buffer.data(), used);
+}
+
+void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
+  MountState& state = StateOf(request);
+  uint32_t node = 0;
+  if (!NodeOf(state, inode, node)) return static_cast<void>(fuse_reply_err(request, ENOENT));
+  const MountNode& item = state.tree.nodes[node];
+  if (item.isFolder) return static_cast<void>(fuse_reply_err(request, EISDIR));
+  if ((info->flags & O_ACCMODE) != O_RDONLY) return static_cast<void>(fuse_reply_err(request, EROFS));
+  // Until an entry has been inflated to its end its length is only what it declares: its
+  // reads bypass the page cache, so a damaged stream ends in exactly the bytes it holds
+  // and an error, instead of being cut silently or padded by the kernel.
+  if (ConditionOf(state.reader, item.entry) == EntryCondition::Whole) {
+    info->keep_cache = 1;
+  } else {
+    info->direct_io = 1;
+  }
+  fuse_reply_open(request, info);
+}
+
+void Read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*) {
+  MountState& state = StateOf(request);
+  uint32_t node = 0;
+  if (!NodeOf(state, inode, node) || state.tree.nodes[node].isFolder || offset < 0) {
+    return static_cast<void>(fuse_reply_err(request, EINVAL));
+  }
+  thread_local std::vector<unsigned char> buffer;
+  buffer.resize(size);
+  const ReadResult result = ReadEntryAt(state.reader, state.tree.nodes[node].entry,
+                                        static_cast<uint64_t>(offset), buffer.data(), size);
+  if (result.failed) return static_cast<void>(fuse_reply_err(request, EIO));
+  fuse_reply_buf(request, reinterpret_cast<const char*>(buffer.data()), result.length);
+}
+
+void FileSystemFigures(fuse_req_t request, fuse_ino_t) {
+  MountState& state = StateOf(request);
+  struct statvfs figures {};
+  figures.f_bsize = 4096;
+  figures.f_frsize = 4096;
+  figures.f_blocks = static_cast<fsblkcnt_t>((state.catalogue.fileLength + 4095) / 4096);
+  figures.f_files = state.tree.nodes.size();
+  figures.f_namemax = 255;
+  fuse_reply_statfs(request, &figures);
+}
+
+fuse_lowlevel_ops Operations() {
+  fuse_lowlevel_ops operations{};
+  operations.lookup = Lookup;
+  operations.getattr = GetAttributes;
+  operations.opendir = OpenFolder;
+  operations.readdir = ReadFolder;
+  operations.open = Open;
+  operations.read = Read;
+  operations.statfs = FileSystemFigures;
+  return operations;
+}
+
+// A comma or backslash in the archive's path would end or bend the option it is in.
+std::string EscapedOption(const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == ',' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+void ReportDamage(MountState& state, size_t entry, const std::string& why) {
+  const std::string path = ShownPath(state.catalogue, entry);
+  // A detached mount has no terminal left: its reports go to the system log.
+  if (state.foreground) {
+    std::fprintf(stderr, "wza: %s: %s: %s\n", state.archivePath.c_str(), path.c_str(), why.c_str());
+  } else {
+    syslog(LOG_WARNING, "%s: %s: %s", state.archivePath.c_str(), path.c_str(), why.c_str());
+  }
+}
+
+bool Prepare(MountState& state) {
+  std::string detail;
+  const LoadOutcome outcome = LoadCatalogue(state.archivePath, state.catalogue, &detail);
+  if (outcome != LoadOutcome::Loaded && outcome != LoadOutcome::NoEntries) {
+    std::string message = LoadOutcomeMessage(outcome, state.archivePath);
+    if (outcome == LoadOutcome::NotSupported) message = state.archivePath + ": " + message;
+    if (message.empty()) message = state.archivePath + ": unrecognised record size";
+    if (!detail.empty()) message += ": " + detail;
+    std::fprintf(stderr, "wza: %s\n", message.c_str());
+    return false;
+  }
+  if (stat(state.archivePath.c_str(), &state.archive) != 0) {
+    std::perror(("wza: " + state.archivePath).c_str());
+    return false;
+  }
+  std::vector<std::string> leftOut;
+  state.tree = BuildMountTree(state.catalogue, leftOut);
+  for (const std::string& line : leftOut) {
+    std::fprintf(stderr, "wza: %s: %s\n", state.archivePath.c_str(), line.c_str());
+  }
+  StartReader(state.reader, state.catalogue, ReaderLimits());
+  state.reader.reportDamage = [&state](size_t entry, const std::string& why) {
+    ReportDamage(state, entry, why);
+  };
+  return true;
+}
+
+int Serve(MountState& state, const std::string& mountPoint) {
+  const fuse_lowlevel_ops operations = Operations();
+  const std::string options =
+      "ro,default_permissions,subtype=wza,fsname=" + EscapedOption(state.archivePath);
+  const char* arguments[] = {"wza", "-o", options.c_str()};
+  fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));
+  fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &state);
+  fuse_opt_free_args(&args);
+  if (session == nullptr) return kExitFailed;
+  int code = kExitFailed;
+  if (fuse_set_signal_handlers(session) == 0) {
+    if (fuse_session_mount(session, mountPoint.c_str()) == 0) {
+      // Detaches only now, so that `wza mount` returns once the mount can be used.
+      if (fuse_daemonize(state.foreground ? 1 : 0) == 0) {
+        if (!state.foreground) openlog("wza", LOG_PID, LOG_USER);
+        fuse_loop_config* config = fuse_loop_cfg_create();
+        // A signal (Ctrl-C) ends the loop with its number; only errors are negative.
+        code = fuse_session_loop_mt(session, config) < 0 ? kExitFailed : kExitOk;
+        fuse_loop_cfg_destroy(config);
+      }
+      fuse_session_unmount(session);
+    }
+    fuse_remove_signal_handlers(session);
+  }
+  fuse_session_destroy(session);
+  return code;
+}
+
+}  // namespace
+
+int RunMount(const MountOptions& options) {
+  auto state = std::make_unique<MountState>();
+  state->archivePath = options.archive;
+  state->foreground = options.foreground;
+  if (!Prepare(*state)) return kExitFailed;
+  return Serve(*state, options.mountPoint);
+}
