@@ -21,6 +21,7 @@ namespace {
 
 // Nothing in a mounted archive ever changes: the kernel may keep names and sizes for good.
 constexpr double kKeepFor = 86400.0;
+constexpr unsigned kLargestRequest = 1u << 20;
 
 struct MountState {
   std::string archivePath;
@@ -163,8 +164,18 @@ void FileSystemFigures(fuse_req_t request, fuse_ino_t) {
   fuse_reply_statfs(request, &figures);
 }
 
+// One read at a time per open file, in increasing offsets: a compressed entry inflates
+// in order anyway, and reads arriving out of order would each start a decoder of their own.
+void Start(void*, fuse_conn_info* connection) {
+  connection->want &= ~(FUSE_CAP_ASYNC_READ | FUSE_CAP_ASYNC_DIO);
+  // Fewer, larger requests: each one is a round trip through the kernel.
+  connection->max_write = kLargestRequest;
+  connection->max_readahead = kLargestRequest;
+}
+
 fuse_lowlevel_ops Operations() {
   fuse_lowlevel_ops operations{};
+  operations.init = Start;
   operations.lookup = Lookup;
   operations.getattr = GetAttributes;
   operations.opendir = OpenFolder;

@@ -166,6 +166,15 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   const ProgramResult badOption = RunWza({"list", "-x", "a.big"});
   EXPECT_EQ(badOption.exitCode, 2);
   EXPECT_NE(badOption.err.find("unknown option '-x'"), std::string::npos);
+  EXPECT_NE(help.out.find("wza mount [-f] ARCHIVE MOUNTPOINT"), std::string::npos);
+  const ProgramResult mountOne = RunWza({"mount", "a.big"});
+  EXPECT_EQ(mountOne.exitCode, 2);
+  EXPECT_NE(mountOne.err.find("mount needs an archive and a mount point"), std::string::npos);
+#ifndef WZA_HAVE_MOUNT
+  const ProgramResult mount = RunWza({"mount", "a.big", "folder"});
+  EXPECT_EQ(mount.exitCode, 2);
+  EXPECT_NE(mount.err.find("built without mount support"), std::string::npos) << mount.err;
+#endif
 }
 
 }  // namespace
