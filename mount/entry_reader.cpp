@@ -224,3 +224,12 @@ EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
   std::lock_guard<std::mutex> lock(reader.mutex);
   return reader.health[entry].condition;
 }
+
+EntryCondition InflateToEnd(ArchiveReader& reader, size_t entry) {
+  const uint64_t size = reader.catalogue->entries[entry].size;
+  std::vector<unsigned char> scratch(reader.limits.blockSize);
+  for (uint64_t offset = 0; offset < size; offset += scratch.size()) {
+    if (ReadEntryAt(reader, entry, offset, scratch.data(), scratch.size()).length == 0) break;
+  }
+  return ConditionOf(reader, entry);
+}

@@ -65,3 +65,7 @@ ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset,
                        unsigned char* buffer, size_t count);
 
 EntryCondition ConditionOf(ArchiveReader& reader, size_t entry);
+
+// Inflates a whole compressed entry now (its blocks stay cached) and returns what it
+// turned out to be. Meant for small entries, whose condition is then known when opened.
+EntryCondition InflateToEnd(ArchiveReader& reader, size_t entry);

@@ -22,6 +22,7 @@ namespace {
 // Nothing in a mounted archive ever changes: the kernel may keep names and sizes for good.
 constexpr double kKeepFor = 86400.0;
 constexpr unsigned kLargestRequest = 1u << 20;
+constexpr uint32_t kInflateWhenOpened = 1u << 20;
 
 struct MountState {
   std::string archivePath;
@@ -130,8 +131,15 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
   if ((info->flags & O_ACCMODE) != O_RDONLY) return static_cast<void>(fuse_reply_err(request, EROFS));
   // Until an entry has been inflated to its end its length is only what it declares: its
   // reads bypass the page cache, so a damaged stream ends in exactly the bytes it holds
-  // and an error, instead of being cut silently or padded by the kernel.
-  if (ConditionOf(state.reader, item.entry) == EntryCondition::Whole) {
+  // and an error, instead of being cut silently or padded by the kernel. Small entries
+  // are inflated right away, so that they can be read through the page cache at once.
+  EntryCondition condition = ConditionOf(state.reader, item.entry);
+  const FileEntry& entry = state.catalogue.entries[item.entry];
+  if (condition == EntryCondition::Unknown && entry.size <= kInflateWhenOpened) {
+    condition = InflateToEnd(state.reader, item.entry);
+  }
+  info->noflush = 1;  // nothing is ever written: closing needs no round trip
+  if (condition == EntryCondition::Whole) {
     info->keep_cache = 1;
   } else {
     info->direct_io = 1;
