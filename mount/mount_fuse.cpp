@@ -99,9 +99,9 @@ void OpenFolder(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
   fuse_reply_open(request, info);
 }
 
-// Offsets: 0 is ".", 1 is "..", 2 + i the folder's child i, in name order.
-void ReadFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
-                fuse_file_info*) {
+// Offsets: 0 is ".", 1 is "..", 2 + i the folder's child i, in name order. With `plus`
+// each name comes with its attributes, sparing the kernel one lookup per name.
+void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus) {
   MountState& state = StateOf(request);
   uint32_t node = 0;
   if (!NodeOf(state, inode, node)) return static_cast<void>(fuse_reply_err(request, ENOENT));
@@ -111,15 +111,29 @@ void ReadFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
   for (size_t at = static_cast<size_t>(offset); at < folder.children.size() + 2; ++at) {
     const uint32_t shown = at == 0 ? node : at == 1 ? folder.parent : folder.children[at - 2];
     const char* name = at == 0 ? "." : at == 1 ? ".." : state.tree.nodes[shown].name.c_str();
-    struct stat attributes {};
-    attributes.st_ino = shown + FUSE_ROOT_ID;
-    attributes.st_mode = state.tree.nodes[shown].isFolder ? S_IFDIR : S_IFREG;
-    const size_t length = fuse_add_direntry(request, buffer.data() + used, size - used, name,
-                                            &attributes, static_cast<off_t>(at + 1));
+    fuse_entry_param entry{};
+    entry.ino = shown + FUSE_ROOT_ID;
+    entry.attr = AttributesOf(state, shown);
+    entry.attr_timeout = kKeepFor;
+    entry.entry_timeout = kKeepFor;
+    const off_t next = static_cast<off_t>(at + 1);
+    const size_t length =
+        plus ? fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry, next)
+             : fuse_add_direntry(request, buffer.data() + used, size - used, name, &entry.attr, next);
     if (length > size - used) break;
     used += length;
   }
   fuse_reply_buf(request, buffer.data(), used);
+}
+
+void ReadFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                fuse_file_info*) {
+  ListFolder(request, inode, size, offset, false);
+}
+
+void ReadFolderPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                    fuse_file_info*) {
+  ListFolder(request, inode, size, offset, true);
 }
 
 void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
@@ -188,6 +202,7 @@ fuse_lowlevel_ops Operations() {
   operations.getattr = GetAttributes;
   operations.opendir = OpenFolder;
   operations.readdir = ReadFolder;
+  operations.readdirplus = ReadFolderPlus;
   operations.open = Open;
   operations.read = Read;
   operations.statfs = FileSystemFigures;
