@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr const char* kVersion = "wza 1.0";
+// WZA_VERSION is the project version, passed in by the build.
+constexpr const char* kVersion = "wza " WZA_VERSION;
 
 constexpr const char* kUsage =
     "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"

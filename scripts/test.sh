@@ -19,6 +19,10 @@ ctest --preset sanitize
 echo "== Fuzzing the loader and extraction for a bounded time"
 ./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"
 
+echo "== Release packages: build them into dist/ and check what they hold"
+./scripts/package.sh
+./tests/packages_test.sh
+
 echo "== Windows build (mingw-w64 i686) and tests under Wine"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
