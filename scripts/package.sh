@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release packages into dist/: the Debian package of wza (wza_<version>_amd64.deb)
-# and a zip of the Windows exes for each Windows preset (WzaUnpacker-<version>-win32.zip,
-# and -win64 when the presets have that build).
+# and, for each Windows preset, a zip of its exes (WzaUnpacker-<version>-win32.zip, -win64).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 cd "$ROOT"
