@@ -1,5 +1,6 @@
 #include "cli/progress_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -23,6 +24,7 @@ bool StderrIsTerminal() {
 }
 
 void DrawProgress(ProgressLine& line, int percent) {
+  percent = std::clamp(percent, 0, 100);  // the bar's width follows from it
   if (!line.enabled || percent == line.shown) return;
   line.shown = percent;
   const int filled = percent * kBarWidth / 100;

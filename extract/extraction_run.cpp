@@ -39,7 +39,7 @@ int PercentOf(uint64_t part, uint64_t whole) {
   if (whole == 0) return 0;
   const long double quotient = static_cast<long double>(part) / static_cast<long double>(whole);
   const long double percent = quotient * 100.0L;
-  return static_cast<int>(percent);
+  return percent >= 100.0L ? 100 : static_cast<int>(percent);
 }
 
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,

@@ -48,6 +48,8 @@ std::string ArchiveFolderFor(const std::string& destination, const std::string& 
 
 // trunc(part / whole * 100), computed as the tool always has: in the x87 extended format,
 // quotient and product each rounded to nearest. So 53 of 100 gives 52. A whole of 0 gives 0.
+// A part beyond the whole gives 100: entries may share stored bytes, so a run can read
+// more than its archives hold.
 int PercentOf(uint64_t part, uint64_t whole);
 
 // Extracts every archive in turn into its folder below `destination` (which ends with a

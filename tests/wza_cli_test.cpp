@@ -1,6 +1,8 @@
 // End-to-end tests of the real `wza` program (wza.exe in the Windows build, under Wine).
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "tests/support/archive_writer.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_files.h"
@@ -55,6 +57,39 @@ TEST(WzaExtract, PutsSeveralArchivesIntoTheCurrentFolderByDefault) {
   expected.insert(second.begin(), second.end());
   EXPECT_EQ(ReadTree(folder.path / "work"), expected);
 }
+
+#ifndef _WIN32
+// Entries may share their stored bytes, so a run reads more than the archives hold and
+// the total passes 100 %. The bar is drawn only on a terminal: run wza under one.
+TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
+  const std::string shared(1 << 20, 's');
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"0.bin", shared}}}};
+  for (int i = 1; i < 10; ++i) spec.folders[0].entries.push_back({std::to_string(i) + ".bin", ""});
+  BuiltArchive built = BuildArchive(spec);
+  for (size_t i = 1; i < 10; ++i) {
+    PutU32(built.bytes, built.fileAt + i * 20 + 8, built.entryDataAt[0] - built.dataOffset);
+    PutU32(built.bytes, built.fileAt + i * 20 + 12, 1 << 20);
+    PutU32(built.bytes, built.fileAt + i * 20 + 16, 1 << 20);
+  }
+  TempFolder folder;
+  WriteFile(folder.path / "shared.big", built.bytes);
+  const ProgramResult result = RunWzaInShell(
+      "script -qec 'WZA extract -d out shared.big' /dev/null", folder.path.string());
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  for (size_t at = result.out.find('%'); at != std::string::npos;
+       at = result.out.find('%', at + 1)) {
+    size_t digits = at;
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(result.out[digits - 1]))) --digits;
+    EXPECT_LE(std::stoi("0" + result.out.substr(digits, at - digits)), 100) << result.out;
+  }
+  EXPECT_TRUE(Contains(result.out, "10 of 10 entries extracted")) << result.out;
+  for (int i = 0; i < 10; ++i) {
+    const fs::path file = folder.path / "out" / "__shared.big" / "data" / (std::to_string(i) + ".bin");
+    EXPECT_TRUE(ReadFile(file) == shared) << file;
+  }
+}
+#endif
 
 TEST(WzaList, ShowsTheHeaderAndOneLinePerEntry) {
   TempFolder folder;

@@ -142,6 +142,20 @@ ProgramResult RunWza(const std::vector<std::string>& args, const std::string& wo
   return result;
 }
 
+#ifndef _WIN32
+ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder) {
+  const std::string wza = "'" + SiblingProgram("wza") + "'";
+  std::string expanded = commandLine;
+  for (size_t at = expanded.find("WZA"); at != std::string::npos;
+       at = expanded.find("WZA", at + wza.size())) {
+    expanded.replace(at, 3, wza);
+  }
+  ProgramResult result = RunProgram("/bin/sh", {"-c", expanded}, workingFolder);
+  EXPECT_FALSE(result.timedOut) << "hung: " << commandLine;
+  return result;
+}
+#endif
+
 size_t CountOf(const std::string& text, const std::string& what) {
   size_t count = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;

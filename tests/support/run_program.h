@@ -22,6 +22,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // Runs the `wza` built beside the test executable; a hang fails the calling test.
 ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder = "");
 
+#ifndef _WIN32
+// Runs a /bin/sh command line in which "WZA" stands for the path of `wza`: for what only a
+// shell sets up, such as a pseudo-terminal (script -qec) or a full disk (> /dev/full).
+ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder);
+#endif
+
 // How often `what` occurs in `text`, and whether it does at all.
 size_t CountOf(const std::string& text, const std::string& what);
 bool Contains(const std::string& text, const std::string& what);
