@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/catalogue.h"
+#include "cli/printable_text.h"
 #include "cli/progress_line.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
@@ -32,13 +33,19 @@ std::string DisplayName(const std::string& alias, const std::string& name) {
   return shown;
 }
 
+// One line on stderr. Whatever it names goes through PrintableText: names and paths come
+// from archives and command lines, and may hold bytes that drive the terminal.
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "wza: %s\n", PrintableText(message).c_str());
+}
+
 void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
   std::string message = LoadOutcomeMessage(outcome, path);
   if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
   if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": skipped";
   if (message.empty()) return;
   if (!detail.empty()) message += ": " + detail;
-  std::fprintf(stderr, "wza: %s\n", message.c_str());
+  PrintError(message);
 }
 
 // Tallies what happened to each archive for the exit code.
@@ -61,7 +68,7 @@ bool LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally&
   const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
   if (outcome == LoadOutcome::Loaded) return true;
   if (outcome == LoadOutcome::NoEntries) {
-    std::printf("%s: no entries\n", path.c_str());
+    std::printf("%s: no entries\n", PrintableText(path).c_str());
     return false;
   }
   if (outcome == LoadOutcome::UnrecognisedRecordSize) {
@@ -80,11 +87,11 @@ int ListArchives(const CliOptions& options) {
   ArchiveCatalogue catalogue;
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
-    std::printf("Archive: %s\n", path.c_str());
-    std::printf("version %" PRIu32 ", record size %" PRIu32
-                ", alias \"%s\", %zu folders, %zu entries\n",
-                catalogue.header.version, catalogue.recordSize, catalogue.alias.c_str(),
-                catalogue.folders.size(), catalogue.entries.size());
+    std::printf("Archive: %s\n", PrintableText(path).c_str());
+    std::printf(
+        "version %" PRIu32 ", record size %" PRIu32 ", alias \"%s\", %zu folders, %zu entries\n",
+        catalogue.header.version, catalogue.recordSize, PrintableText(catalogue.alias).c_str(),
+        catalogue.folders.size(), catalogue.entries.size());
     std::printf("%12s %12s  %-10s %s\n", "Size", "Stored", "Method", "Name");
     uint64_t size = 0;
     uint64_t stored = 0;
@@ -96,7 +103,7 @@ int ListArchives(const CliOptions& options) {
                         IsSafeRelativePath(catalogue.entryNames[i], true);
       std::printf("%12" PRIu32 " %12" PRIu32 "  %-10s %s%s\n", entry.size, entry.storedSize,
                   entry.flags == 0 ? "stored" : "compressed",
-                  DisplayName(catalogue.alias, catalogue.entryNames[i]).c_str(),
+                  PrintableText(DisplayName(catalogue.alias, catalogue.entryNames[i])).c_str(),
                   safe ? "" : "  (unsafe name: not extracted)");
     }
     std::printf("%12" PRIu64 " %12" PRIu64 "  %-10s %zu entries\n\n", size, stored, "",
@@ -121,16 +128,15 @@ int TestArchives(const CliOptions& options) {
       }
       if (result.Complete()) continue;
       ++failed;
-      std::fprintf(stderr, "wza: %s: %s: %s\n", path.c_str(),
-                   DisplayName(catalogue.alias, catalogue.entryNames[i]).c_str(),
-                   DescribeEntryStatus(result).c_str());
+      PrintError(path + ": " + DisplayName(catalogue.alias, catalogue.entryNames[i]) + ": " +
+                 DescribeEntryStatus(result));
     }
     tally.entriesFailed += failed;
     if (!options.quiet) {
       if (failed == 0) {
-        std::printf("%s: %zu entries ok\n", path.c_str(), catalogue.entries.size());
+        std::printf("%s: %zu entries ok\n", PrintableText(path).c_str(), catalogue.entries.size());
       } else {
-        std::printf("%s: %" PRIu64 " of %zu entries damaged\n", path.c_str(), failed,
+        std::printf("%s: %" PRIu64 " of %zu entries damaged\n", PrintableText(path).c_str(), failed,
                     catalogue.entries.size());
       }
     }
@@ -155,7 +161,7 @@ int ExtractArchives(const CliOptions& options) {
   Tally tally;
   tally.archives = options.archives.size();
   RunCallbacks callbacks;
-  callbacks.selectArchive = [&](size_t k) { progress.label = options.archives[k]; };
+  callbacks.selectArchive = [&](size_t k) { progress.label = PrintableText(options.archives[k]); };
   callbacks.setBars = [&](int, int total) { DrawProgress(progress, total); };
   callbacks.reportArchive = [&](const std::string& path, LoadOutcome outcome,
                                 const std::string& detail) {
@@ -167,8 +173,7 @@ int ExtractArchives(const CliOptions& options) {
                             const EntryResult& result) {
     if (result.Complete()) return;
     ClearProgress(progress);
-    std::fprintf(stderr, "wza: %s: %s: %s\n", path.c_str(), DisplayName("", name).c_str(),
-                 DescribeEntryStatus(result).c_str());
+    PrintError(path + ": " + DisplayName("", name) + ": " + DescribeEntryStatus(result));
   };
   const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
   ClearProgress(progress);
@@ -179,7 +184,7 @@ int ExtractArchives(const CliOptions& options) {
   if (!options.quiet) {
     std::printf("%" PRIu64 " of %" PRIu64 " entries extracted into %s\n",
                 summary.entriesAttempted - summary.entriesFailed, summary.entriesAttempted,
-                destination.c_str());
+                PrintableText(destination).c_str());
   }
   return tally.ExitCode();
 }

@@ -31,7 +31,12 @@ void DrawProgress(ProgressLine& line, int percent) {
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kBarWidth - filled), '.');
   std::string label = line.label;
-  if (label.size() > kLabelWidth) label = "..." + label.substr(label.size() - (kLabelWidth - 3));
+  if (label.size() > kLabelWidth) {
+    size_t from = label.size() - (kLabelWidth - 3);
+    // Not into the middle of a UTF-8 character.
+    while (from < label.size() && (static_cast<unsigned char>(label[from]) & 0xC0) == 0x80) ++from;
+    label = "..." + label.substr(from);
+  }
   std::fprintf(stderr, "\r[%s] %3d%%  %-*s", bar.c_str(), percent, static_cast<int>(kLabelWidth),
                label.c_str());
   std::fflush(stderr);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/printable_text.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ constexpr const char* kUsage =
     "2 usage error or nothing could be read.\n";
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", message.c_str());
+  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
   return kExitFailed;
 }
 

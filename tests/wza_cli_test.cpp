@@ -74,8 +74,8 @@ TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
   }
   TempFolder folder;
   WriteFile(folder.path / "shared.big", built.bytes);
-  const ProgramResult result = RunWzaInShell(
-      "script -qec 'WZA extract -d out shared.big' /dev/null", folder.path.string());
+  const ProgramResult result =
+      RunWzaInShell("script -qec 'WZA extract -d out shared.big' /dev/null", folder.path.string());
   EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
   for (size_t at = result.out.find('%'); at != std::string::npos;
        at = result.out.find('%', at + 1)) {
@@ -85,7 +85,8 @@ TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
   }
   EXPECT_TRUE(Contains(result.out, "10 of 10 entries extracted")) << result.out;
   for (int i = 0; i < 10; ++i) {
-    const fs::path file = folder.path / "out" / "__shared.big" / "data" / (std::to_string(i) + ".bin");
+    const fs::path file =
+        folder.path / "out" / "__shared.big" / "data" / (std::to_string(i) + ".bin");
     EXPECT_TRUE(ReadFile(file) == shared) << file;
   }
 }
