@@ -80,6 +80,19 @@ bool LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally&
   return false;
 }
 
+// "a.big: 5 entries ok", or how many are damaged and how many have a name that is not
+// extracted: those are intact, and are not called damaged.
+std::string TestSummary(const std::string& path, size_t entries, uint64_t damaged,
+                        uint64_t unsafe) {
+  const std::string shown = PrintableText(path) + ": ";
+  const std::string of = " of " + std::to_string(entries) + " entries ";
+  if (damaged == 0 && unsafe == 0) return shown + std::to_string(entries) + " entries ok";
+  if (unsafe == 0) return shown + std::to_string(damaged) + of + "damaged";
+  if (damaged == 0) return shown + std::to_string(unsafe) + of + "with an unsafe name";
+  return shown + std::to_string(damaged) + of + "damaged, " + std::to_string(unsafe) +
+         " with an unsafe name";
+}
+
 }  // namespace
 
 int ListArchives(const CliOptions& options) {
@@ -120,25 +133,21 @@ int TestArchives(const CliOptions& options) {
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
-    uint64_t failed = 0;
+    uint64_t damaged = 0;
+    uint64_t unsafe = 0;
     for (size_t i = 0; i < catalogue.entries.size(); ++i) {
       EntryResult result = DecodeEntry(catalogue, i, workspace, discard);
       if (result.Complete() && !(aliasSafe && IsSafeRelativePath(catalogue.entryNames[i], true))) {
         result.status = EntryStatus::UnsafeName;
       }
       if (result.Complete()) continue;
-      ++failed;
+      ++(result.status == EntryStatus::UnsafeName ? unsafe : damaged);
       PrintError(path + ": " + DisplayName(catalogue.alias, catalogue.entryNames[i]) + ": " +
                  DescribeEntryStatus(result));
     }
-    tally.entriesFailed += failed;
+    tally.entriesFailed += damaged + unsafe;
     if (!options.quiet) {
-      if (failed == 0) {
-        std::printf("%s: %zu entries ok\n", PrintableText(path).c_str(), catalogue.entries.size());
-      } else {
-        std::printf("%s: %" PRIu64 " of %zu entries damaged\n", PrintableText(path).c_str(), failed,
-                    catalogue.entries.size());
-      }
+      std::printf("%s\n", TestSummary(path, catalogue.entries.size(), damaged, unsafe).c_str());
     }
     catalogue.file.reset();
   }

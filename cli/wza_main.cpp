@@ -1,4 +1,5 @@
 // wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -32,9 +33,18 @@ int UsageError(const std::string& message) {
   return kExitFailed;
 }
 
-}  // namespace
+// Output lost on a full disk or a closed pipe must not pass for success: the last buffered
+// lines are written only now, so this is where a failed write shows.
+int FinishStandardOutput(int exitCode) {
+  const bool flushed = std::fflush(stdout) == 0;
+  const int reason = errno;
+  if (flushed && !std::ferror(stdout)) return exitCode;
+  std::fprintf(stderr, "wza: cannot write to standard output%s%s\n", flushed ? "" : ": ",
+               flushed ? "" : std::strerror(reason));
+  return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
+}
 
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   if (argc < 2) return UsageError("no command given");
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
@@ -77,4 +87,10 @@ int main(int argc, char** argv) {
   if (command == "list") return ListArchives(options);
   if (command == "test") return TestArchives(options);
   return ExtractArchives(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return FinishStandardOutput(RunCommand(argc, argv));
 }

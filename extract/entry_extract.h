@@ -16,6 +16,7 @@ enum class EntryStatus {
   DataOutsideFile,  // the stored bytes do not lie inside the archive; not written
   ShortRead,        // the archive delivered fewer bytes than it holds
   StreamDamaged,    // the zlib stream did not reach its end
+  Overlong,         // the stream holds more than the declared size; only that much is written
   SizeMismatch,     // fewer bytes than the declared size came out
   CreateFailed,     // the output file could not be created
   WriteFailed,
@@ -47,10 +48,13 @@ struct EntryWorkspace {
 struct InflateResult {
   size_t produced = 0;
   bool streamEnded = false;  // inflate reached Z_STREAM_END
+  bool moreData = false;     // the room was filled and the stream still had bytes to give
 };
 
 // Inflates one zlib stream in a single call with Z_FINISH. A damaged, cut or over-long
-// stream yields exactly the bytes produced before inflate stopped.
+// stream yields exactly the bytes produced before inflate stopped. When the room is filled
+// before the stream ends, one more byte is asked for (and dropped) to tell an over-long
+// stream from a damaged one.
 InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsigned char* output,
                            size_t size);
 

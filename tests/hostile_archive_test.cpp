@@ -93,8 +93,8 @@ TEST(HostileNames, AreRefusedOneByOneWhileTheirSiblingsAreWritten) {
   const ProgramResult test = bench.Run({"test", bench.In("names.big")});
   EXPECT_EQ(test.exitCode, 1);
   EXPECT_EQ(CountOf(test.err, ": unsafe name, not extracted\n"), unsafe) << test.err;
-  EXPECT_TRUE(Contains(
-      test.out, std::to_string(unsafe) + " of " + std::to_string(total) + " entries damaged"))
+  EXPECT_TRUE(Contains(test.out, std::to_string(unsafe) + " of " + std::to_string(total) +
+                                     " entries with an unsafe name\n"))
       << test.out;
 
   const ProgramResult extract = bench.Run({"extract", "-d", "dest", bench.In("names.big")});
@@ -484,8 +484,8 @@ TEST(HostileData, AZlibBombWritesNoMoreThanItDeclaresAndNeedsNoBufferOfItsSize) 
   EXPECT_TRUE(Contains(
       result.err, "wza: in/bomb.big: data/claims-4gib.bin: fewer bytes than its declared size\n"))
       << result.err;
-  EXPECT_TRUE(
-      Contains(result.err, "wza: in/bomb.big: data/claims-1mib.bin: damaged zlib stream\n"));
+  EXPECT_TRUE(Contains(
+      result.err, "wza: in/bomb.big: data/claims-1mib.bin: more data than its declared size\n"));
   EXPECT_TRUE(Contains(result.err,
                        "wza: in/bomb.big: data/claims-4gib-garbage.bin: damaged zlib stream\n"));
   EXPECT_TRUE(Contains(

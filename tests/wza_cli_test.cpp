@@ -111,6 +111,8 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   const std::string stream = Deflate(spec.folders[1].entries[0].data);
   spec.folders[1].entries[0].stored = stream.substr(0, stream.size() - 6);
   spec.folders[0].entries[0].declaredSize = 100;  // inflates to fewer bytes than declared
+  spec.folders[2].entries[0] = {"boom.wav", "BOOM", true, 2};  // an intact stream, longer
+  spec.folders[2].entries.push_back({"..\\up.wav", "intact, but not to be written"});
   WriteFile(folder.path / "bad.big", BuildArchive(spec).bytes);
   WriteFile(folder.path / "good.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
 
@@ -120,7 +122,12 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
       << bad.err;
   EXPECT_NE(bad.err.find("bad.big: data/readme.txt: fewer bytes than its declared size"),
             std::string::npos);
-  EXPECT_NE(bad.out.find("bad.big: 2 of 5 entries damaged"), std::string::npos) << bad.out;
+  EXPECT_TRUE(
+      Contains(bad.err, "bad.big: data/sound/fx/boom.wav: more data than its declared size"))
+      << bad.err;
+  EXPECT_TRUE(Contains(bad.err, "bad.big: data/sound/fx/../up.wav: unsafe name"));
+  EXPECT_TRUE(Contains(bad.out, "bad.big: 3 of 6 entries damaged, 1 with an unsafe name\n"))
+      << bad.out;
   EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
   EXPECT_EQ(ReadTree(folder.path).size(), 2u);  // the two archives, nothing written
 
@@ -150,6 +157,21 @@ TEST(WzaErrors, NameTheArchiveAndTheProblem) {
   EXPECT_TRUE(fs::exists(folder.path / "out" / "__good.big" / "data" / "art" / "ui" / "x.png"));
   EXPECT_FALSE(fs::exists(folder.path / "out" / "__damaged.big"));
 }
+
+#ifndef _WIN32
+TEST(WzaErrors, OutputThatCannotBeWrittenIsReported) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  for (const char* command :
+       {"list a.big", "test a.big", "extract -d out a.big", "--help", "--version"}) {
+    const ProgramResult full =
+        RunWzaInShell(std::string("WZA ") + command + " > /dev/full", folder.path.string());
+    EXPECT_EQ(full.exitCode, 2) << command;
+    EXPECT_EQ(full.err, "wza: cannot write to standard output: No space left on device\n")
+        << command;
+  }
+}
+#endif
 
 TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   TempFolder folder;
