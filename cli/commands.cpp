@@ -10,6 +10,7 @@
 #include "extract/extraction_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -184,8 +185,17 @@ int ExtractArchives(const CliOptions& options) {
     ClearProgress(progress);
     PrintError(path + ": " + DisplayName("", name) + ": " + DescribeEntryStatus(result));
   };
+  // Ctrl-C stops the run between two blocks instead of leaving half a file.
+  platform::CatchInterrupts();
+  callbacks.interrupted = platform::Interrupted;
   const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
   ClearProgress(progress);
+  if (summary.interrupted) {
+    const uint64_t extracted = summary.entriesAttempted - summary.entriesFailed;
+    PrintError("interrupted after extracting " + std::to_string(extracted) +
+               (extracted == 1 ? " entry" : " entries") + " into " + destination);
+    return platform::InterruptExitCode();
+  }
 
   tally.notLoaded = summary.archivesNotLoaded;
   tally.skipped = summary.archivesSkipped;

@@ -159,6 +159,16 @@ constexpr int kMaxFailedFoldersInARow = 8;
 constexpr size_t kMaxRememberedFolders = 16384;
 constexpr size_t kMaxRememberedLength = 1024;
 
+// An entry stopped half way: a file that looks like any other must not stay behind.
+EntryResult RemovePartialFile(platform::FilePtr file, const std::string& path, uint64_t bytesRead) {
+  file.reset();
+  EntryResult result;
+  result.bytesRead = bytesRead;
+  result.status = EntryStatus::Interrupted;
+  platform::RemoveFile(path, &result.systemError);
+  return result;
+}
+
 }  // namespace
 
 std::string DescribeEntryStatus(const EntryResult& result) {
@@ -183,6 +193,10 @@ std::string DescribeEntryStatus(const EntryResult& result) {
       return "cannot write file: " + result.systemError;
     case EntryStatus::OutOfMemory:
       return "out of memory";
+    case EntryStatus::Interrupted:
+      return result.systemError.empty()
+                 ? "interrupted, partial file removed"
+                 : "interrupted, partial file left behind: " + result.systemError;
   }
   return "unknown failure";
 }
@@ -296,9 +310,12 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     return result;
   }
   std::string writeError;
+  bool stopped = false;
   result = DecodeEntry(catalogue, index, workspace, [&](const unsigned char* data, size_t length) {
-    return platform::WriteAll(*out, data, length, &writeError);
+    stopped = workspace.interrupted && workspace.interrupted();
+    return !stopped && platform::WriteAll(*out, data, length, &writeError);
   });
+  if (stopped) return RemovePartialFile(std::move(out), path, result.bytesRead);
   if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
   return result;
 }

@@ -21,12 +21,14 @@ enum class EntryStatus {
   CreateFailed,     // the output file could not be created
   WriteFailed,
   OutOfMemory,
+  Interrupted,  // stopped between two blocks; the partial file is removed
 };
 
 struct EntryResult {
   uint64_t bytesRead = 0;  // what the archive delivered, for the run's progress
   EntryStatus status = EntryStatus::Complete;
-  std::string systemError;  // the system's reason for CreateFailed and WriteFailed
+  std::string systemError;  // the system's reason for CreateFailed and WriteFailed, and
+                            // for an Interrupted entry whose partial file could not go
   bool Complete() const { return status == EntryStatus::Complete; }
 };
 
@@ -43,6 +45,9 @@ struct EntryWorkspace {
   std::vector<unsigned char> output;
   std::unordered_set<std::string> madeFolders;
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
+  // Asked before each block is written, when set: true stops the entry, and its file
+  // is removed rather than left looking whole.
+  std::function<bool()> interrupted;
 };
 
 struct InflateResult {
@@ -78,6 +83,6 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
 
 // Writes entry `index` to outputRoot + its name (outputRoot ends with a separator). What
 // could be salvaged is still written (a cut stream's bytes); the result says whether the
-// entry came out whole.
+// entry came out whole. An entry stopped by workspace.interrupted leaves no file.
 EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& outputRoot,
                          EntryWorkspace& workspace);

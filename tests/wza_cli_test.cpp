@@ -3,6 +3,10 @@
 
 #include <cctype>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include "tests/support/archive_writer.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_files.h"
@@ -88,6 +92,41 @@ TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
     const fs::path file =
         folder.path / "out" / "__shared.big" / "data" / (std::to_string(i) + ".bin");
     EXPECT_TRUE(ReadFile(file) == shared) << file;
+  }
+}
+
+// Interrupted during a 1 GiB entry, wza removes what it wrote of it instead of leaving a
+// file that looks whole, says so, and ends with the signal's conventional status.
+TEST(WzaExtract, AnInterruptRemovesTheEntryBeingWrittenAndSaysSo) {
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"first.txt", "done"}, {"big.bin", "x"}, {"after.txt", "never"}}}};
+  BuiltArchive built = BuildArchive(spec);
+  const uint32_t bigSize = 1u << 30;
+  PutU32(built.bytes, built.fileAt + 20 + 12, bigSize);
+  PutU32(built.bytes, built.fileAt + 20 + 16, bigSize);
+  for (int signal : {SIGINT, SIGTERM}) {
+    TempFolder folder;
+    WriteFile(folder.path / "big.big", built.bytes);
+    fs::resize_file(folder.path / "big.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
+    const fs::path out = folder.path / "out" / "__big.big" / "data";
+    bool sent = false;
+    const ProgramResult result =
+        RunWza({"extract", "-d", "out", "big.big"}, folder.path.string(), [&](long processId) {
+          std::error_code missing;
+          const uintmax_t written = fs::file_size(out / "big.bin", missing);
+          if (sent || missing || written == 0) return;
+          ::kill(static_cast<pid_t>(processId), signal);
+          sent = true;
+        });
+    ASSERT_TRUE(sent) << result.err;
+    EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
+    EXPECT_EQ(result.err,
+              "wza: big.big: data/big.bin: interrupted, partial file removed\n"
+              "wza: interrupted after extracting 1 entry into out/\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(out / "big.bin"));
+    EXPECT_FALSE(fs::exists(out / "after.txt"));
+    EXPECT_EQ(ReadFile(out / "first.txt"), "done");
   }
 }
 #endif
