@@ -26,7 +26,8 @@ constexpr const char* kUsage =
     "  --version      show the version\n"
     "\n"
     "Exit codes: 0 all good, 1 some entries failed or an archive was skipped,\n"
-    "2 usage error or nothing could be read.\n";
+    "2 usage error, nothing could be read or the output could not be written,\n"
+    "130 interrupted (Ctrl-C) while extracting.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
