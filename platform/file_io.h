@@ -50,4 +50,7 @@ bool FileSizeAt(const std::string& path, uint64_t& size);
 
 bool IsFolder(const std::string& path);
 
+// Deletes a file. False on failure, reason in *error.
+bool RemoveFile(const std::string& path, std::string* error = nullptr);
+
 }  // namespace platform
