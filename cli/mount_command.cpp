@@ -3,11 +3,13 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/printable_text.h"
 
 namespace {
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", message.c_str());
+  PrintError(message);
+  std::fputs("Try 'wza --help'.\n", stderr);
   return kExitFailed;
 }
 

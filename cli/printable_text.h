@@ -10,3 +10,7 @@
 // move the cursor, retitle or clear the terminal, nor hide or reorder what follows it.
 // On Windows the console reads bytes from 0x80 up as characters of its code page.
 std::string PrintableText(const std::string& text);
+
+// One line on stderr, "wza: " and the message made printable: whatever it names comes
+// from archives and command lines, and may hold bytes that drive the terminal.
+void PrintError(const std::string& message);

@@ -7,13 +7,16 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/mount_command.h"
+#include "cli/printable_text.h"
 #include "mount/entry_reader.h"
 #include "mount/mount_tree.h"
 
@@ -220,13 +223,23 @@ std::string EscapedOption(const std::string& value) {
 }
 
 void ReportDamage(MountState& state, size_t entry, const std::string& why) {
-  const std::string path = ShownPath(state.catalogue, entry);
+  const std::string message =
+      state.archivePath + ": " + ShownPath(state.catalogue, entry) + ": " + why;
   // A detached mount has no terminal left: its reports go to the system log.
   if (state.foreground) {
-    std::fprintf(stderr, "wza: %s: %s: %s\n", state.archivePath.c_str(), path.c_str(), why.c_str());
+    PrintError(message);
   } else {
-    syslog(LOG_WARNING, "%s: %s: %s", state.archivePath.c_str(), path.c_str(), why.c_str());
+    syslog(LOG_WARNING, "%s", PrintableText(message).c_str());
   }
+}
+
+// libfuse's own messages name the mount point: they are printed by the same rule.
+void PrintFuseMessage(fuse_log_level, const char* format, va_list arguments) {
+  char text[1024];
+  std::vsnprintf(text, sizeof text, format, arguments);
+  std::string message = text;
+  while (!message.empty() && message.back() == '\n') message.pop_back();
+  PrintError(message);
 }
 
 bool Prepare(MountState& state) {
@@ -237,18 +250,16 @@ bool Prepare(MountState& state) {
     if (outcome == LoadOutcome::NotSupported) message = state.archivePath + ": " + message;
     if (message.empty()) message = state.archivePath + ": unrecognised record size";
     if (!detail.empty()) message += ": " + detail;
-    std::fprintf(stderr, "wza: %s\n", message.c_str());
+    PrintError(message);
     return false;
   }
   if (stat(state.archivePath.c_str(), &state.archive) != 0) {
-    std::perror(("wza: " + state.archivePath).c_str());
+    PrintError(state.archivePath + ": " + std::strerror(errno));
     return false;
   }
   std::vector<std::string> leftOut;
   state.tree = BuildMountTree(state.catalogue, leftOut);
-  for (const std::string& line : leftOut) {
-    std::fprintf(stderr, "wza: %s: %s\n", state.archivePath.c_str(), line.c_str());
-  }
+  for (const std::string& line : leftOut) PrintError(state.archivePath + ": " + line);
   StartReader(state.reader, state.catalogue, ReaderLimits());
   state.reader.reportDamage = [&state](size_t entry, const std::string& why) {
     ReportDamage(state, entry, why);
@@ -262,6 +273,7 @@ int Serve(MountState& state, const std::string& mountPoint) {
       "ro,default_permissions,subtype=wza,fsname=" + EscapedOption(state.archivePath);
   const char* arguments[] = {"wza", "-o", options.c_str()};
   fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(arguments));
+  fuse_set_log_func(PrintFuseMessage);
   fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &state);
   fuse_opt_free_args(&args);
   if (session == nullptr) return kExitFailed;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "extract/entry_extract.h"
 #include "extract/safe_name.h"
 
 namespace {
@@ -95,11 +96,6 @@ uint64_t ShownSize(const FileEntry& entry) {
 
 std::string ShownPath(const ArchiveCatalogue& catalogue, size_t entry) {
   return JoinPath(SplitPath(catalogue.alias + "/" + catalogue.entryNames[entry]));
-}
-
-bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
-  const uint64_t start = static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
-  return start <= catalogue.fileLength && entry.storedSize <= catalogue.fileLength - start;
 }
 
 MountTree BuildMountTree(const ArchiveCatalogue& catalogue, std::vector<std::string>& leftOut) {

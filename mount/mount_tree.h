@@ -36,6 +36,3 @@ uint64_t ShownSize(const FileEntry& entry);
 
 // An entry's path below the mount point, "/" between its components.
 std::string ShownPath(const ArchiveCatalogue& catalogue, size_t entry);
-
-// Whether an entry's stored bytes lie inside the archive file.
-bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry);
