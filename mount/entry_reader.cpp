@@ -225,11 +225,14 @@ EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
   return reader.health[entry].condition;
 }
 
-EntryCondition InflateToEnd(ArchiveReader& reader, size_t entry) {
-  const uint64_t size = reader.catalogue->entries[entry].size;
-  std::vector<unsigned char> scratch(reader.limits.blockSize);
-  for (uint64_t offset = 0; offset < size; offset += scratch.size()) {
-    if (ReadEntryAt(reader, entry, offset, scratch.data(), scratch.size()).length == 0) break;
+bool ReadWholeEntry(ArchiveReader& reader, size_t entry, std::vector<unsigned char>& bytes) {
+  bytes.resize(static_cast<size_t>(ShownSize(reader.catalogue->entries[entry])));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ReadResult result =
+        ReadEntryAt(reader, entry, done, bytes.data() + done, bytes.size() - done);
+    if (result.length == 0) break;
+    done += result.length;
   }
-  return ConditionOf(reader, entry);
+  return done == bytes.size() && ConditionOf(reader, entry) == EntryCondition::Whole;
 }

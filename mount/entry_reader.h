@@ -66,6 +66,7 @@ ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset,
 
 EntryCondition ConditionOf(ArchiveReader& reader, size_t entry);
 
-// Inflates a whole compressed entry now (its blocks stay cached) and returns what it
-// turned out to be. Meant for small entries, whose condition is then known when opened.
-EntryCondition InflateToEnd(ArchiveReader& reader, size_t entry);
+// Reads a whole entry into `bytes` (compressed ones leave their blocks cached); true when
+// every byte came and the entry is intact. Meant for small entries, read when opened, whose
+// condition is then known.
+bool ReadWholeEntry(ArchiveReader& reader, size_t entry, std::vector<unsigned char>& bytes);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -25,7 +26,7 @@ namespace {
 // Nothing in a mounted archive ever changes: the kernel may keep names and sizes for good.
 constexpr double kKeepFor = 86400.0;
 constexpr unsigned kLargestRequest = 1u << 20;
-constexpr uint32_t kInflateWhenOpened = 1u << 20;
+constexpr uint64_t kReadWhenOpened = 1u << 20;
 
 struct MountState {
   std::string archivePath;
@@ -34,6 +35,9 @@ struct MountState {
   MountTree tree;
   ArchiveReader reader;
   struct stat archive {};
+  fuse_session* session = nullptr;
+  // Per node: whether the file's bytes were read when it was first opened.
+  std::vector<std::atomic<bool>> readWhenOpened;
 };
 
 MountState& StateOf(fuse_req_t request) {
@@ -139,6 +143,18 @@ void ReadFolderPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t off
   ListFolder(request, inode, size, offset, true);
 }
 
+// A small entry is read whole when first opened, and when intact its bytes go straight
+// into the kernel's page cache: reading the file then takes no round trip at all, which
+// for thousands of small files costs more than inflating them.
+void HandOverWhole(MountState& state, fuse_ino_t inode, size_t entry) {
+  thread_local std::vector<unsigned char> bytes;
+  if (!ReadWholeEntry(state.reader, entry, bytes) || bytes.empty()) return;
+  fuse_bufvec data = FUSE_BUFVEC_INIT(bytes.size());
+  data.buf[0].mem = bytes.data();
+  // Refused only by a kernel without the call or short of memory: reads then ask for them.
+  fuse_lowlevel_notify_store(state.session, inode, 0, &data, fuse_buf_copy_flags());
+}
+
 void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
   MountState& state = StateOf(request);
   uint32_t node = 0;
@@ -146,15 +162,14 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
   const MountNode& item = state.tree.nodes[node];
   if (item.isFolder) return static_cast<void>(fuse_reply_err(request, EISDIR));
   if ((info->flags & O_ACCMODE) != O_RDONLY) return static_cast<void>(fuse_reply_err(request, EROFS));
+  if (ShownSize(state.catalogue.entries[item.entry]) <= kReadWhenOpened &&
+      !state.readWhenOpened[node].exchange(true)) {
+    HandOverWhole(state, inode, item.entry);
+  }
   // Until an entry has been inflated to its end its length is only what it declares: its
   // reads bypass the page cache, so a damaged stream ends in exactly the bytes it holds
-  // and an error, instead of being cut silently or padded by the kernel. Small entries
-  // are inflated right away, so that they can be read through the page cache at once.
-  EntryCondition condition = ConditionOf(state.reader, item.entry);
-  const FileEntry& entry = state.catalogue.entries[item.entry];
-  if (condition == EntryCondition::Unknown && entry.size <= kInflateWhenOpened) {
-    condition = InflateToEnd(state.reader, item.entry);
-  }
+  // and an error, instead of being cut silently or padded by the kernel.
+  const EntryCondition condition = ConditionOf(state.reader, item.entry);
   info->noflush = 1;  // nothing is ever written: closing needs no round trip
   if (condition == EntryCondition::Whole) {
     info->keep_cache = 1;
@@ -260,6 +275,7 @@ bool Prepare(MountState& state) {
   std::vector<std::string> leftOut;
   state.tree = BuildMountTree(state.catalogue, leftOut);
   for (const std::string& line : leftOut) PrintError(state.archivePath + ": " + line);
+  state.readWhenOpened = std::vector<std::atomic<bool>>(state.tree.nodes.size());
   StartReader(state.reader, state.catalogue, ReaderLimits());
   state.reader.reportDamage = [&state](size_t entry, const std::string& why) {
     ReportDamage(state, entry, why);
@@ -277,6 +293,7 @@ int Serve(MountState& state, const std::string& mountPoint) {
   fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &state);
   fuse_opt_free_args(&args);
   if (session == nullptr) return kExitFailed;
+  state.session = session;
   int code = kExitFailed;
   if (fuse_set_signal_handlers(session) == 0) {
     if (fuse_session_mount(session, mountPoint.c_str()) == 0) {
