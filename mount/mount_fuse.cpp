@@ -59,7 +59,7 @@ struct stat AttributesOf(const MountState& state, uint32_t node) {
   attributes.st_atim = state.archive.st_atim;
   attributes.st_mtim = state.archive.st_mtim;
   attributes.st_ctim = state.archive.st_ctim;
-  attributes.st_blksize = 4096;
+  attributes.st_blksize = kLargestRequest;
   if (item.isFolder) {
     attributes.st_mode = S_IFDIR | 0555;
     attributes.st_nlink = 2 + item.subfolders;
