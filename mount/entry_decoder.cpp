@@ -49,7 +49,8 @@ DecoderState StateAtStreamEnd(EntryDecoder& decoder) {
 
 void Account(EntryDecoder& decoder, const unsigned char* produced, size_t length) {
   if (decoder.raw) {
-    decoder.adler = static_cast<uint32_t>(adler32(decoder.adler, produced, static_cast<uInt>(length)));
+    decoder.adler =
+        static_cast<uint32_t>(adler32(decoder.adler, produced, static_cast<uInt>(length)));
   } else {
     decoder.adler = static_cast<uint32_t>(decoder.stream.adler);
   }
@@ -68,9 +69,8 @@ void OfferPoint(EntryDecoder& decoder, const PointHooks& hooks) {
   point.out = decoder.out;
   point.in = UsedInput(decoder);
   point.bits = decoder.stream.data_type & 7;
-  if (point.bits > 0 &&
-      platform::ReadAt(*decoder.source.file, decoder.source.start + point.in - 1, &point.partial,
-                       1) != 1) {
+  if (point.bits > 0 && platform::ReadAt(*decoder.source.file, decoder.source.start + point.in - 1,
+                                         &point.partial, 1) != 1) {
     return;
   }
   point.adler = decoder.adler;
@@ -152,7 +152,8 @@ bool StartDecoder(EntryDecoder& decoder, const EntrySource& source, const Resume
   }
   if (inflateInit2(&decoder.stream, -MAX_WBITS) != Z_OK) return false;
   decoder.started = true;
-  if (point->bits > 0) inflatePrime(&decoder.stream, point->bits, point->partial >> (8 - point->bits));
+  if (point->bits > 0)
+    inflatePrime(&decoder.stream, point->bits, point->partial >> (8 - point->bits));
   if (!point->window.empty()) {
     inflateSetDictionary(&decoder.stream, point->window.data(),
                          static_cast<uInt>(point->window.size()));
@@ -164,8 +165,7 @@ bool StartDecoder(EntryDecoder& decoder, const EntrySource& source, const Resume
   return true;
 }
 
-size_t Decode(EntryDecoder& decoder, unsigned char* output, size_t count,
-              const PointHooks& hooks) {
+size_t Decode(EntryDecoder& decoder, unsigned char* output, size_t count, const PointHooks& hooks) {
   count = static_cast<size_t>(std::min<uint64_t>(count, decoder.source.size - decoder.out));
   size_t done = 0;
   if (output != nullptr) {

@@ -13,11 +13,11 @@
 #include "platform/file_io.h"
 
 struct ResumePoint {
-  uint64_t out = 0;            // output offset decoding resumes at
-  uint64_t in = 0;             // offset in the stored bytes of the first byte not yet used
-  int bits = 0;                // bits of the byte before `in` still to be decoded (0-7)
-  unsigned char partial = 0;   // that byte
-  uint32_t adler = 1;          // Adler-32 of the output before `out`
+  uint64_t out = 0;                   // output offset decoding resumes at
+  uint64_t in = 0;                    // offset in the stored bytes of the first byte not yet used
+  int bits = 0;                       // bits of the byte before `in` still to be decoded (0-7)
+  unsigned char partial = 0;          // that byte
+  uint32_t adler = 1;                 // Adler-32 of the output before `out`
   std::vector<unsigned char> window;  // the last (up to 32 KiB) bytes of output before `out`
 };
 
@@ -38,7 +38,7 @@ enum class DecoderState {
 // Point number k is taken at the first block boundary at or after k * span bytes of output.
 struct PointHooks {
   uint64_t span = 4u << 20;
-  std::function<bool(uint64_t number)> wanted;                  // not kept yet?
+  std::function<bool(uint64_t number)> wanted;  // not kept yet?
   std::function<void(uint64_t number, ResumePoint&& point)> keep;
 };
 
@@ -69,5 +69,4 @@ bool StartDecoder(EntryDecoder& decoder, const EntrySource& source, const Resume
 // Decodes up to `count` bytes into `output` (null: decoded and dropped) and returns how
 // many came; fewer only when the stream ends or fails. Offers resume points on the way.
 // Reaching the declared size settles whether the stream ends there as it should.
-size_t Decode(EntryDecoder& decoder, unsigned char* output, size_t count,
-              const PointHooks& hooks);
+size_t Decode(EntryDecoder& decoder, unsigned char* output, size_t count, const PointHooks& hooks);

@@ -168,8 +168,8 @@ size_t ReadThroughBlocks(ArchiveReader& reader, size_t entry, uint64_t offset,
   return done;
 }
 
-size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset,
-                      unsigned char* buffer, size_t count, uint64_t shown) {
+size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
+                      size_t count, uint64_t shown) {
   // A reader going on where it stopped: inflate straight into its buffer.
   std::unique_ptr<EntryDecoder> decoder = TakeDecoder(reader, entry, offset, true);
   if (!decoder) return ReadThroughBlocks(reader, entry, offset, buffer, count, shown);
@@ -189,8 +189,8 @@ void StartReader(ArchiveReader& reader, const ArchiveCatalogue& catalogue,
   reader.health.assign(catalogue.entries.size(), EntryHealth());
 }
 
-ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset,
-                       unsigned char* buffer, size_t count) {
+ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
+                       size_t count) {
   ReadResult result;
   const FileEntry& record = reader.catalogue->entries[entry];
   uint64_t end = ShownSize(record);
@@ -225,14 +225,13 @@ EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
   return reader.health[entry].condition;
 }
 
-bool ReadWholeEntry(ArchiveReader& reader, size_t entry, std::vector<unsigned char>& bytes) {
-  bytes.resize(static_cast<size_t>(ShownSize(reader.catalogue->entries[entry])));
+bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer) {
+  const size_t size = static_cast<size_t>(ShownSize(reader.catalogue->entries[entry]));
   size_t done = 0;
-  while (done < bytes.size()) {
-    const ReadResult result =
-        ReadEntryAt(reader, entry, done, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ReadResult result = ReadEntryAt(reader, entry, done, buffer + done, size - done);
     if (result.length == 0) break;
     done += result.length;
   }
-  return done == bytes.size() && ConditionOf(reader, entry) == EntryCondition::Whole;
+  return done == size && ConditionOf(reader, entry) == EntryCondition::Whole;
 }

@@ -21,10 +21,10 @@
 struct ReaderLimits {
   size_t blockCacheBytes = 40u << 20;
   size_t pointCacheBytes = 24u << 20;
-  size_t blockSize = 128u << 10;           // inflated bytes cached together
-  uint64_t minPointSpan = 4u << 20;        // output between resume points
-  uint64_t maxPointsPerEntry = 512;        // the span grows for larger entries
-  size_t maxParkedDecoders = 16;           // decoders kept for readers that go on
+  size_t blockSize = 128u << 10;     // inflated bytes cached together
+  uint64_t minPointSpan = 4u << 20;  // output between resume points
+  uint64_t maxPointsPerEntry = 512;  // the span grows for larger entries
+  size_t maxParkedDecoders = 16;     // decoders kept for readers that go on
 };
 
 enum class EntryCondition : unsigned char {
@@ -61,12 +61,12 @@ struct ReadResult {
 
 // Reads up to `count` bytes of entry `entry` from `offset`. A damaged entry gives the
 // bytes extraction would salvage and then fails; past the end of an intact one it gives 0.
-ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset,
-                       unsigned char* buffer, size_t count);
+ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
+                       size_t count);
 
 EntryCondition ConditionOf(ArchiveReader& reader, size_t entry);
 
-// Reads a whole entry into `bytes` (compressed ones leave their blocks cached); true when
-// every byte came and the entry is intact. Meant for small entries, read when opened, whose
-// condition is then known.
-bool ReadWholeEntry(ArchiveReader& reader, size_t entry, std::vector<unsigned char>& bytes);
+// Reads a whole entry into `buffer`, which holds its shown size (compressed ones leave
+// their blocks cached); true when every byte came and the entry is intact. Meant for small
+// entries, whose condition is then known.
+bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer);

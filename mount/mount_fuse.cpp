@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -20,13 +19,13 @@
 #include "cli/printable_text.h"
 #include "mount/entry_reader.h"
 #include "mount/mount_tree.h"
+#include "mount/page_cache_feed.h"
 
 namespace {
 
 // Nothing in a mounted archive ever changes: the kernel may keep names and sizes for good.
 constexpr double kKeepFor = 86400.0;
 constexpr unsigned kLargestRequest = 1u << 20;
-constexpr uint64_t kReadWhenOpened = 1u << 20;
 
 struct MountState {
   std::string archivePath;
@@ -35,9 +34,7 @@ struct MountState {
   MountTree tree;
   ArchiveReader reader;
   struct stat archive {};
-  fuse_session* session = nullptr;
-  // Per node: whether the file's bytes were read when it was first opened.
-  std::vector<std::atomic<bool>> readWhenOpened;
+  PageCacheFeed feed;
 };
 
 MountState& StateOf(fuse_req_t request) {
@@ -76,7 +73,8 @@ void Lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
   MountState& state = StateOf(request);
   uint32_t folder = 0;
   if (!NodeOf(state, parent, folder)) return static_cast<void>(fuse_reply_err(request, ENOENT));
-  if (!state.tree.nodes[folder].isFolder) return static_cast<void>(fuse_reply_err(request, ENOTDIR));
+  if (!state.tree.nodes[folder].isFolder)
+    return static_cast<void>(fuse_reply_err(request, ENOTDIR));
   fuse_entry_param entry{};
   entry.entry_timeout = kKeepFor;  // a name not there stays away too
   uint32_t child = 0;
@@ -124,17 +122,17 @@ void ListFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
     entry.attr_timeout = kKeepFor;
     entry.entry_timeout = kKeepFor;
     const off_t next = static_cast<off_t>(at + 1);
-    const size_t length =
-        plus ? fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry, next)
-             : fuse_add_direntry(request, buffer.data() + used, size - used, name, &entry.attr, next);
+    const size_t length = plus ? fuse_add_direntry_plus(request, buffer.data() + used, size - used,
+                                                        name, &entry, next)
+                               : fuse_add_direntry(request, buffer.data() + used, size - used, name,
+                                                   &entry.attr, next);
     if (length > size - used) break;
     used += length;
   }
   fuse_reply_buf(request, buffer.data(), used);
 }
 
-void ReadFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
-                fuse_file_info*) {
+void ReadFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info*) {
   ListFolder(request, inode, size, offset, false);
 }
 
@@ -143,29 +141,16 @@ void ReadFolderPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t off
   ListFolder(request, inode, size, offset, true);
 }
 
-// A small entry is read whole when first opened, and when intact its bytes go straight
-// into the kernel's page cache: reading the file then takes no round trip at all, which
-// for thousands of small files costs more than inflating them.
-void HandOverWhole(MountState& state, fuse_ino_t inode, size_t entry) {
-  thread_local std::vector<unsigned char> bytes;
-  if (!ReadWholeEntry(state.reader, entry, bytes) || bytes.empty()) return;
-  fuse_bufvec data = FUSE_BUFVEC_INIT(bytes.size());
-  data.buf[0].mem = bytes.data();
-  // Refused only by a kernel without the call or short of memory: reads then ask for them.
-  fuse_lowlevel_notify_store(state.session, inode, 0, &data, fuse_buf_copy_flags());
-}
-
 void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
   MountState& state = StateOf(request);
   uint32_t node = 0;
   if (!NodeOf(state, inode, node)) return static_cast<void>(fuse_reply_err(request, ENOENT));
   const MountNode& item = state.tree.nodes[node];
   if (item.isFolder) return static_cast<void>(fuse_reply_err(request, EISDIR));
-  if ((info->flags & O_ACCMODE) != O_RDONLY) return static_cast<void>(fuse_reply_err(request, EROFS));
-  if (ShownSize(state.catalogue.entries[item.entry]) <= kReadWhenOpened &&
-      !state.readWhenOpened[node].exchange(true)) {
-    HandOverWhole(state, inode, item.entry);
-  }
+  if ((info->flags & O_ACCMODE) != O_RDONLY)
+    return static_cast<void>(fuse_reply_err(request, EROFS));
+  // A small file is inflated now, or was ahead of the reader, and lies in the page cache.
+  FeedOnOpen(state.feed, node);
   // Until an entry has been inflated to its end its length is only what it declares: its
   // reads bypass the page cache, so a damaged stream ends in exactly the bytes it holds
   // and an error, instead of being cut silently or padded by the kernel.
@@ -275,7 +260,6 @@ bool Prepare(MountState& state) {
   std::vector<std::string> leftOut;
   state.tree = BuildMountTree(state.catalogue, leftOut);
   for (const std::string& line : leftOut) PrintError(state.archivePath + ": " + line);
-  state.readWhenOpened = std::vector<std::atomic<bool>>(state.tree.nodes.size());
   StartReader(state.reader, state.catalogue, ReaderLimits());
   state.reader.reportDamage = [&state](size_t entry, const std::string& why) {
     ReportDamage(state, entry, why);
@@ -293,7 +277,6 @@ int Serve(MountState& state, const std::string& mountPoint) {
   fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &state);
   fuse_opt_free_args(&args);
   if (session == nullptr) return kExitFailed;
-  state.session = session;
   int code = kExitFailed;
   if (fuse_set_signal_handlers(session) == 0) {
     if (fuse_session_mount(session, mountPoint.c_str()) == 0) {
@@ -301,8 +284,10 @@ int Serve(MountState& state, const std::string& mountPoint) {
       if (fuse_daemonize(state.foreground ? 1 : 0) == 0) {
         if (!state.foreground) openlog("wza", LOG_PID, LOG_USER);
         fuse_loop_config* config = fuse_loop_cfg_create();
+        StartFeed(state.feed, session, state.tree, state.reader);
         // A signal (Ctrl-C) ends the loop with its number; only errors are negative.
         code = fuse_session_loop_mt(session, config) < 0 ? kExitFailed : kExitOk;
+        StopFeed(state.feed);
         fuse_loop_cfg_destroy(config);
       }
       fuse_session_unmount(session);
