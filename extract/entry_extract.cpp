@@ -9,12 +9,6 @@
 
 namespace {
 
-// Output paths are already in the platform's form (names are converted before they are
-// joined), so on POSIX a backslash here is an ordinary character of the destination.
-bool IsSeparator(char c) {
-  return c == '/' || c == platform::kPathSeparator;
-}
-
 // zlib's own inflateInit, with the library version the tool was made against.
 int StartInflate(z_stream& stream) {
   stream = z_stream();
@@ -196,7 +190,7 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
 void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
                        std::string* reason) {
   size_t last = path.size();
-  while (last > 0 && !IsSeparator(path[last - 1])) --last;
+  while (last > 0 && !platform::IsPathSeparator(path[last - 1])) --last;
   if (last == 0) return;
   // The entry's own folder made before means every folder above it was too.
   if (madeFolders.count(path.substr(0, last)) != 0) return;
@@ -204,7 +198,7 @@ void CreatePathFolders(const std::string& path, std::unordered_set<std::string>&
   const size_t reach = std::min(last, platform::kMaxPathLength);
   std::vector<size_t> ends;  // one past each separator on the way
   for (size_t p = 0; p < reach; ++p) {
-    if (IsSeparator(path[p])) ends.push_back(p + 1);
+    if (platform::IsPathSeparator(path[p])) ends.push_back(p + 1);
   }
   // Start below the deepest folder this run has made already: only new folders cost calls.
   size_t first = ends.size();

@@ -22,12 +22,12 @@ struct Bars {
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
-  if (!path.empty() && (path.back() == '\\' || path.back() == '/')) return path;
+  if (!path.empty() && platform::IsPathSeparator(path.back())) return path;
   return path + platform::kPathSeparator;
 }
 
 std::string FileNameOf(const std::string& path) {
-  const size_t cut = path.find_last_of("\\/:");
+  const size_t cut = path.find_last_of(platform::kFileNameCuts);
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 

@@ -36,10 +36,11 @@ struct RunSummary {
   bool aborted = false;
 };
 
-// The text with a separator added unless it already ends with "\" or "/".
+// The text with a separator added unless it already ends with one: "/", and on Windows
+// "\" as well.
 std::string WithTrailingSeparator(const std::string& path);
 
-// The part of a path after its last "\", "/" or ":".
+// The part of a path after its last "/"; on Windows after its last "\", "/" or ":".
 std::string FileNameOf(const std::string& path);
 
 // Where an archive's entries go: destination + "__" + archive file name + separator,

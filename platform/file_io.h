@@ -10,13 +10,26 @@
 namespace platform {
 
 // Separator the platform's own paths use; archive names are rewritten to it.
+// kPathSeparators: what separates folders in a path the user gives (an archive, the
+// destination); kFileNameCuts: what may stand just before the file name in one. Entry
+// names inside an archive keep their own rule: "\" and "/" both separate, everywhere.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
-constexpr size_t kMaxPathLength = 32767;  // with the "\\?\" prefix
+constexpr const char* kPathSeparators = "\\/";
+constexpr const char* kFileNameCuts = "\\/:";  // "D:Data.big" names Data.big as well
+constexpr size_t kMaxPathLength = 32767;      // with the "\\?\" prefix
 #else
 constexpr char kPathSeparator = '/';
+constexpr const char* kPathSeparators = "/";
+constexpr const char* kFileNameCuts = "/";
 constexpr size_t kMaxPathLength = 4095;  // PATH_MAX less its NUL, on Linux
 #endif
+
+// Whether `c` separates folders in a path of the platform's form (output paths, whose
+// entry names were converted first, and the paths the user gives).
+inline bool IsPathSeparator(char c) {
+  return c == '/' || c == kPathSeparator;
+}
 
 struct File;  // an open file; defined by each implementation
 struct FileCloser {

@@ -53,14 +53,21 @@ TEST(PercentOf, RoundsInTheExtendedFormatAndTruncates) {
   EXPECT_EQ(PercentOf(uint64_t{6} << 32, uint64_t{8} << 32), 75);  // beyond 4 GiB
 }
 
-TEST(PathsOfARun, FollowTheToolsNamingOfOutputFolders) {
-  EXPECT_EQ(FileNameOf("D:\\games\\Data.big"), "Data.big");
-  EXPECT_EQ(FileNameOf("D:Data.big"), "Data.big");
+TEST(PathsOfARun, FollowThePlatformsPathRules) {
   EXPECT_EQ(FileNameOf("/games/x.wza"), "x.wza");
-  EXPECT_EQ(WithTrailingSeparator("D:\\out\\"), "D:\\out\\");
   EXPECT_EQ(WithTrailingSeparator("out/"), "out/");
   const std::string sep(1, platform::kPathSeparator);
   EXPECT_EQ(WithTrailingSeparator("out"), "out" + sep);
+#ifdef _WIN32
+  EXPECT_EQ(FileNameOf("D:\\games\\Data.big"), "Data.big");
+  EXPECT_EQ(FileNameOf("D:Data.big"), "Data.big");
+  EXPECT_EQ(WithTrailingSeparator("D:\\out\\"), "D:\\out\\");
+#else
+  // Only "/" separates on Linux: "\\" and ":" are ordinary characters of a name.
+  EXPECT_EQ(FileNameOf("games/Game: Part 1.big"), "Game: Part 1.big");
+  EXPECT_EQ(FileNameOf("x\\y.big"), "x\\y.big");
+  EXPECT_EQ(WithTrailingSeparator("dst\\"), "dst\\/");
+#endif
   EXPECT_EQ(ArchiveFolderFor("dest" + sep, "in" + sep + "Data.big"),
             "dest" + sep + "__Data.big" + sep);
 }

@@ -56,6 +56,29 @@ TEST(WzaExtract, PutsSeveralArchivesIntoTheCurrentFolderByDefault) {
   EXPECT_EQ(ReadTree(folder.path / "work"), expected);
 }
 
+#ifndef _WIN32
+// On Linux only "/" separates the archive's name and the destination: "\\" and ":" are
+// ordinary characters there, so these archives keep their whole names and do not collide.
+TEST(WzaExtract, TakesLinuxPathRulesForArchiveNamesAndTheDestination) {
+  TempFolder folder;
+  const ArchiveSpec spec = SampleSpec(2, 20, "data");
+  for (const char* name : {"Game: Part 1.big", " Part 1.big", "x\\y.big", "y.big"}) {
+    WriteFile(folder.path / name, BuildArchive(spec).bytes);
+  }
+  const ProgramResult result =
+      RunWza({"extract", "-d", "dst\\", "Game: Part 1.big", " Part 1.big", "x\\y.big", "y.big"},
+             folder.path.string());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(Contains(result.out, "20 of 20 entries extracted into dst\\/\n")) << result.out;
+  Tree expected;
+  for (const char* name : {"Game: Part 1.big", " Part 1.big", "x\\y.big", "y.big"}) {
+    const Tree one = SampleTree(name, "data");
+    expected.insert(one.begin(), one.end());
+  }
+  EXPECT_EQ(ReadTree(folder.path / "dst\\"), expected);
+}
+#endif
+
 TEST(WzaList, ShowsTheHeaderAndOneLinePerEntry) {
   TempFolder folder;
   WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
