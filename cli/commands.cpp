@@ -141,7 +141,7 @@ int TestArchives(const CliOptions& options) {
 
 int ExtractArchives(const CliOptions& options) {
   const std::string destination = WithTrailingSeparator(options.destination);
-  std::unordered_set<std::string> made;
+  MadeFolders made;
   CreatePathFolders(destination, made);  // like unzip -d, make the destination if needed
 
   uint64_t totalBytes = 0;

@@ -140,10 +140,6 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
 
 // Folder creations that may fail in a row before the rest of a path is given up.
 constexpr int kMaxFailedFoldersInARow = 8;
-// At most this many folders of at most this length are remembered in one run: far more
-// than real archives have (65,535 entries), 16 MiB of text at the worst.
-constexpr size_t kMaxRememberedFolders = 16384;
-constexpr size_t kMaxRememberedLength = 1024;
 
 }  // namespace
 
@@ -187,13 +183,13 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   return result;
 }
 
-void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
-                       std::string* reason) {
+void CreatePathFolders(const std::string& path, MadeFolders& madeFolders, std::string* reason) {
+  const std::string_view text(path);
   size_t last = path.size();
   while (last > 0 && !platform::IsPathSeparator(path[last - 1])) --last;
   if (last == 0) return;
   // The entry's own folder made before means every folder above it was too.
-  if (madeFolders.count(path.substr(0, last)) != 0) return;
+  if (Remembers(madeFolders, text.substr(0, last))) return;
   // A prefix longer than the system takes cannot be made, nor anything below it.
   const size_t reach = std::min(last, platform::kMaxPathLength);
   std::vector<size_t> ends;  // one past each separator on the way
@@ -202,23 +198,20 @@ void CreatePathFolders(const std::string& path, std::unordered_set<std::string>&
   }
   // Start below the deepest folder this run has made already: only new folders cost calls.
   size_t first = ends.size();
-  while (first > 0 && madeFolders.count(path.substr(0, ends[first - 1])) == 0) --first;
+  while (first > 0 && !Remembers(madeFolders, text.substr(0, ends[first - 1]))) --first;
 
   std::string failure;  // of the first folder after the last one that is there
   bool made = false;
   int failedInARow = 0;
   for (size_t i = first; i < ends.size(); ++i) {
-    std::string prefix = path.substr(0, ends[i]);
+    const std::string prefix = path.substr(0, ends[i]);
     std::string error;
+    ++madeFolders.calls;
     made = platform::CreateFolder(prefix, &error);
     if (made) {
       failure.clear();
       failedInARow = 0;
-      // Bounded, so that names thousands of folders deep cannot fill memory with prefixes;
-      // past the bound folders are still made, only no longer remembered.
-      if (madeFolders.size() < kMaxRememberedFolders && prefix.size() <= kMaxRememberedLength) {
-        madeFolders.insert(std::move(prefix));
-      }
+      Remember(madeFolders, prefix);
       continue;
     }
     if (failure.empty()) failure = error;

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "archive/catalogue.h"
+#include "extract/made_folders.h"
 
 enum class EntryStatus {
   Complete,
@@ -40,7 +40,7 @@ constexpr size_t kBlockSize = 1u << 20;
 struct EntryWorkspace {
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
-  std::unordered_set<std::string> madeFolders;
+  MadeFolders madeFolders;
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
 };
 
@@ -56,11 +56,13 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
 
 // Creates every folder named by a prefix of `path` that ends in a separator ("/", and "\"
 // on Windows); the last component is the file and is not created. Folders this run made
-// before (in `madeFolders`) cost no call. Failures are ignored: the file's creation tells
-// whether the folders are there. When the file's folder could not be made, *reason (if
-// given) receives the system's reason for the first folder on the way that failed;
-// folders that could not be made are tried again for the next entry.
-void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
+// before (in `madeFolders`) cost no call: the path is checked from its deepest folder
+// upward, and only the folders below the deepest one made are created. Failures are
+// ignored: the file's creation tells whether the folders are there. When the file's
+// folder could not be made, *reason (if given) receives the system's reason for the first
+// folder on the way that failed; folders that could not be made are tried again for the
+// next entry.
+void CreatePathFolders(const std::string& path, MadeFolders& madeFolders,
                        std::string* reason = nullptr);
 
 // Called with each block of an entry's extracted bytes; returns false to stop.
