@@ -157,6 +157,8 @@ std::string DescribeEntryStatus(const EntryResult& result) {
       return "damaged zlib stream";
     case EntryStatus::SizeMismatch:
       return "fewer bytes than its declared size";
+    case EntryStatus::IsTheArchive:
+      return "not written: it is the archive being read";
     case EntryStatus::CreateFailed:
       return "cannot create file: " + result.systemError;
     case EntryStatus::WriteFailed:
@@ -257,7 +259,16 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
   const std::string path = outputRoot + ToNativeSeparators(name);
   std::string folderFailure;
   CreatePathFolders(path, workspace.madeFolders, &folderFailure);
-  platform::FilePtr out = platform::CreateForWrite(path, &result.systemError);
+  // An archive can hold an entry of its own name and lie just where that entry goes:
+  // creating the file would cut the archive short under the reading of it.
+  bool isArchive = false;
+  platform::FilePtr out =
+      platform::CreateForWrite(path, &result.systemError, catalogue.file.get(), &isArchive);
+  if (isArchive) {
+    result.systemError.clear();
+    result.status = EntryStatus::IsTheArchive;
+    return result;
+  }
   if (!out) {
     // A folder that could not be made (read-only or full disk, a file in the way) says
     // more than the file's own "not found".

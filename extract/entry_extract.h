@@ -17,6 +17,7 @@ enum class EntryStatus {
   ShortRead,        // the archive delivered fewer bytes than it holds
   StreamDamaged,    // the zlib stream did not reach its end
   SizeMismatch,     // fewer bytes than the declared size came out
+  IsTheArchive,     // the output file is the archive being read; not written
   CreateFailed,     // the output file could not be created
   WriteFailed,
   OutOfMemory,

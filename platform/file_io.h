@@ -17,7 +17,7 @@ namespace platform {
 constexpr char kPathSeparator = '\\';
 constexpr const char* kPathSeparators = "\\/";
 constexpr const char* kFileNameCuts = "\\/:";  // "D:Data.big" names Data.big as well
-constexpr size_t kMaxPathLength = 32767;      // with the "\\?\" prefix
+constexpr size_t kMaxPathLength = 32767;       // with the "\\?\" prefix
 #else
 constexpr char kPathSeparator = '/';
 constexpr const char* kPathSeparators = "/";
@@ -42,7 +42,11 @@ using FilePtr = std::unique_ptr<File, FileCloser>;
 FilePtr OpenForRead(const std::string& path, std::string* error = nullptr);
 
 // Creates or truncates a file for writing. Null on failure, reason in *error.
-FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr);
+// Never the file `keep` (when given), by whatever name `path` reaches it: another
+// spelling, a hard or symbolic link (the same device and inode; on Windows the same volume
+// and file index). That one is left as it is, and *isKept is set.
+FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr, File* keep = nullptr,
+                       bool* isKept = nullptr);
 
 // Length of an open file in bytes; false if the system cannot tell.
 bool FileLength(File& file, uint64_t& length);

@@ -45,13 +45,48 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
   return FilePtr(new File{fd});
 }
 
-FilePtr CreateForWrite(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+namespace {
+
+bool SameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+bool IsFileAt(File& file, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  return ::fstat(file.fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && SameFile(open, named);
+}
+
+}  // namespace
+
+FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, bool* isKept) {
+  // With a file to keep, the file is opened as it is, compared, and only then cut to
+  // nothing: one walk along the path, and no moment between the check and the open.
+  const int truncate = keep == nullptr ? O_TRUNC : 0;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | truncate, 0666);
   if (fd < 0) {
+    SetError(error);
+    // A write-protected file refuses the open itself; the reason is still that it is kept.
+    if (keep != nullptr && isKept != nullptr) *isKept = IsFileAt(*keep, path);
+    return nullptr;
+  }
+  FilePtr file(new File{fd});
+  if (keep == nullptr) return file;
+  struct stat made {};
+  struct stat kept {};
+  if (::fstat(fd, &made) != 0 || ::fstat(keep->fd, &kept) != 0) {
     SetError(error);
     return nullptr;
   }
-  return FilePtr(new File{fd});
+  if (SameFile(made, kept)) {
+    if (isKept != nullptr) *isKept = true;
+    return nullptr;
+  }
+  if (made.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+    SetError(error);
+    return nullptr;
+  }
+  return file;
 }
 
 bool FileLength(File& file, uint64_t& length) {

@@ -129,6 +129,42 @@ TEST(HostileDestination, AFileOrAPathBelowOneTakesNothing) {
   EXPECT_EQ(ReadTree(folder.path).size(), 2u);
 }
 
+// a.big, alias "data", holds an entry named a.big and lies where that entry is written:
+// extracting it into the folder above would write over the archive while it is read.
+TEST(HostileDestination, TheArchiveBeingReadIsNeverWrittenOver) {
+  TempFolder folder;
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"before.txt", "before"}, {"a.big", std::string(5000, 'a'), true}}},
+                  {"sub", {{"after.txt", "after"}}}};
+  const std::string bytes = BuildArchive(spec).bytes;
+  const fs::path self = folder.path / "self" / "__a.big" / "data";
+  fs::create_directories(self);
+  WriteFile(self / "a.big", bytes);
+
+  const ProgramResult result =
+      RunWza({"extract", "-d", "self", "self/__a.big/data/a.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(
+      result.err,
+      "wza: self/__a.big/data/a.big: data/a.big: not written: it is the archive being read\n");
+  EXPECT_TRUE(Contains(result.out, "2 of 3 entries extracted")) << result.out;
+  EXPECT_EQ(ReadFile(self / "a.big"), bytes);
+  EXPECT_EQ(ReadFile(self / "before.txt"), "before");
+  EXPECT_EQ(ReadFile(self / "sub" / "after.txt"), "after");
+#ifndef _WIN32
+  // The same file under another name: a hard link where an entry goes.
+  fs::remove(self / "sub" / "after.txt");
+  fs::create_hard_link(self / "a.big", self / "sub" / "after.txt");
+  const ProgramResult linked =
+      RunWza({"extract", "-d", "self", "self/__a.big/data/a.big"}, folder.path.string());
+  EXPECT_EQ(linked.exitCode, 1);
+  EXPECT_TRUE(
+      Contains(linked.err, "data/sub/after.txt: not written: it is the archive being read\n"))
+      << linked.err;
+  EXPECT_EQ(ReadFile(self / "a.big"), bytes);
+#endif
+}
+
 // Reads a file through the tool's own file layer, which reaches long paths on Windows.
 std::string ReadThroughPlatform(const std::string& path) {
   platform::FilePtr file = platform::OpenForRead(path);
