@@ -17,7 +17,9 @@ RUNS="${RUNS:-5}"
 WINE_RUNS="${WINE_RUNS:-3}"
 BENCH_WINE="${WZA_BENCH_WINE:-1}"
 BIN="$ROOT/build/native/bin"
-WIN_BIN="$ROOT/build/win32/bin"
+# The 32-bit tools where this machine can run them, else the 64-bit build of the same code.
+if can_run_win32; then WIN_BUILD=win32; else WIN_BUILD=win64; fi
+WIN_BIN="$ROOT/build/$WIN_BUILD/bin"
 WORK="$(mktemp -d /dev/shm/wza-bench.XXXXXX)"
 trap 'rm -rf "$WORK"; stop_display' EXIT
 
@@ -27,9 +29,11 @@ say() { printf '%s\n' "$*"; }
 ./scripts/bootstrap.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target wza wza_bench_make wza_bench_floor wza_bench_load >/dev/null
-if [ "$BENCH_WINE" = 1 ] && command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
-  { cmake --preset win32 >/dev/null && cmake --build --preset win32 --target wza WzaUnpacker window_run >/dev/null; } ||
-    { say "win32 build failed: Wine part skipped"; BENCH_WINE=0; }
+if [ "$BENCH_WINE" = 1 ] && command -v wine >/dev/null; then
+  use_wine_for "$WIN_BUILD"
+  { cmake --preset "$WIN_BUILD" >/dev/null &&
+      cmake --build --preset "$WIN_BUILD" --target wza WzaUnpacker window_run >/dev/null; } ||
+    { say "$WIN_BUILD build failed: Wine part skipped"; BENCH_WINE=0; }
 else
   BENCH_WINE=0
 fi
@@ -132,18 +136,18 @@ window_run_ms() {
   local out="$1"
   ln "$ARCHIVE" "$out/bench.wza"
   ln -sfn "$out" "$WINEPREFIX/drive_c/wza-bench"
-  wine "$WIN_BIN/window_run.exe" 'C:\wza-bench\bench.wza' | tr -d '\r'
+  "$WINE" "$WIN_BIN/window_run.exe" 'C:\wza-bench\bench.wza' | tr -d '\r'
   rm -f "$WINEPREFIX/drive_c/wza-bench"
 }
 
 bench_wine() {
   if [ "$BENCH_WINE" != 1 ] || [ ! -f "$WIN_BIN/wza.exe" ]; then
-    say "== Wine: skipped (no win32 build or WZA_BENCH_WINE=0)"
+    say "== Wine: skipped (no Windows build or WZA_BENCH_WINE=0)"
     return
   fi
-  say "== under Wine: wza.exe extract, $WINE_RUNS runs"
+  say "== under Wine ($WIN_BUILD build: $WIN32_RUN_WHY): wza.exe extract, $WINE_RUNS runs"
   ensure_wine_prefix
-  wine "$WIN_BIN/wza.exe" --version >/dev/null  # warm Wine up outside the timed runs
+  "$WINE" "$WIN_BIN/wza.exe" --version >/dev/null  # warm Wine up outside the timed runs
   local window=0
   if [ -f "$WIN_BIN/WzaUnpacker.exe" ] && [ -f "$WIN_BIN/window_run.exe" ]; then
     window=1
@@ -152,9 +156,9 @@ bench_wine() {
   local out
   for ((run = 0; run < WINE_RUNS; ++run)); do
     out=$(fresh wine)
-    run_timed wza.exe wine "$WIN_BIN/wza.exe" extract -q -d "$(winpath "$out")" "$(winpath "$ARCHIVE")"
+    run_timed wza.exe "$WINE" "$WIN_BIN/wza.exe" extract -q -d "$(winpath "$out")" "$(winpath "$ARCHIVE")"
     rm -rf "$out"
-    run_timed wine-start wine "$WIN_BIN/wza.exe" --version
+    run_timed wine-start "$WINE" "$WIN_BIN/wza.exe" --version
     if [ "$window" = 1 ]; then
       out=$(fresh window)
       echo "$(window_run_ms "$out") 0" >>"$WORK/times/window"

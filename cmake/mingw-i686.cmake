@@ -1,18 +1,6 @@
-# Cross build for 32-bit Windows with Debian's mingw-w64 (posix thread model, which
-# GoogleTest needs for std::mutex). Test executables run under Wine through CTest.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows with Debian's mingw-w64: the product's own build.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-find_program(WINE_PROGRAM wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+# The `wine` wrapper starts the 32-bit loader.
+set(WZA_WINE_LOADER wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

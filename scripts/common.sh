@@ -1,14 +1,47 @@
 # Shared by the scripts: the repo root, a private Wine prefix, and a virtual display.
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-export WINEPREFIX="${WZA_WINEPREFIX:-$ROOT/build/wineprefix}"
+# One prefix per Windows build: the 32-bit one made by `wine`, the 64-bit one by wine64.
+WINE_PREFIX_BASE="${WZA_WINEPREFIX:-$ROOT/build/wineprefix}"
+export WINEPREFIX="$WINE_PREFIX_BASE"
+WINE=wine
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"  # no Mono/Gecko prompts
 
-# Creates the Wine prefix once; later runs find it ready.
+# Chooses the Wine loader and prefix for one Windows build (win32 or win64). The `wine`
+# wrapper always starts the 32-bit loader when it is installed, even where it cannot run,
+# and Debian's wine64 package keeps its loader off the PATH.
+use_wine_for() {
+  case "$1" in
+    win32) WINE=wine; export WINEPREFIX="$WINE_PREFIX_BASE" ;;
+    win64) WINE="$(command -v wine64 || echo /usr/lib/wine/wine64)"; export WINEPREFIX="${WINE_PREFIX_BASE}64" ;;
+    *) echo "use_wine_for: unknown build $1" >&2; return 1 ;;
+  esac
+}
+
+# Whether this machine executes 32-bit x86 programs, found by running one: some kernels
+# refuse them all, and then no 32-bit Windows code can run under Wine either.
+# WZA_NO_WIN32_RUN=1 answers no, to exercise the 64-bit-only path anywhere.
+WIN32_RUN_WHY=""
+can_run_win32() {
+  if [ "${WZA_NO_WIN32_RUN:-0}" = 1 ]; then
+    WIN32_RUN_WHY="WZA_NO_WIN32_RUN=1 forces the 32-bit Windows suites off"
+    return 1
+  fi
+  local probe=/lib/ld-linux.so.2
+  [ -x "$probe" ] || probe=/usr/lib/wine/wine
+  if "$probe" --help >/dev/null 2>&1 || "$probe" --version >/dev/null 2>&1; then
+    WIN32_RUN_WHY="this machine runs 32-bit programs"
+    return 0
+  fi
+  WIN32_RUN_WHY="this machine cannot execute 32-bit programs ($probe did not run)"
+  return 1
+}
+
+# Creates the current Wine prefix once; later runs find it ready.
 ensure_wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
   # Wine draws the caption buttons with Marlett; Debian's Wine finds it only in the prefix.

@@ -8,14 +8,17 @@ cd "$ROOT"
 out="$(mkdir -p "${1:-/tmp/shots}" && cd "${1:-/tmp/shots}" && pwd)"
 
 ./scripts/bootstrap.sh
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target ui_tests
+if can_run_win32; then build=win32; else build=win64; fi
+echo "Screenshots of the $build build ($WIN32_RUN_WHY)"
+cmake --preset "$build" >/dev/null
+cmake --build --preset "$build" --target ui_tests
 trap stop_display EXIT
 ensure_display
+use_wine_for "$build"
 ensure_wine_prefix
 # The tests save a bitmap at each step when WZA_UI_SHOTS names a folder.
-WZA_UI_SHOTS="$(winepath -w "$out")" wine explorer /desktop=shots,1024x768 \
-  build/win32/bin/ui_tests.exe || echo "some window tests failed; screenshots kept" >&2
+WZA_UI_SHOTS="$(printf 'Z:%s' "${out//\//\\}")" "$WINE" explorer /desktop=shots,1024x768 \
+  "build/$build/bin/ui_tests.exe" || echo "some window tests failed; screenshots kept" >&2
 for bmp in "$out"/*.bmp; do
   [ -e "$bmp" ] || continue
   convert "$bmp" "${bmp%.bmp}.png" && rm "$bmp"

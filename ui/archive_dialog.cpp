@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ui/main_window_state.h"
+#include "ui/record_sizes.h"
 #include "ui/selection_parse.h"
 
 namespace {
@@ -17,9 +18,6 @@ constexpr DWORD kOpenFlags = OFN_EXPLORER | OFN_ALLOWMULTISELECT | OFN_FILEMUSTE
                              OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_ENABLEHOOK |
                              OFN_EXTENSIONDIFFERENT;
 static_assert(kOpenFlags == 0x00081E24, "open dialog flags");
-#ifndef _WIN64
-static_assert(sizeof(OPENFILENAMEA) == 88, "the full record, with FlagsEx");
-#endif
 
 UINT_PTR CALLBACK OpenDialogHook(HWND dialog, UINT message, WPARAM, LPARAM) {
   // The hook sees the inner dialog of the explorer-style dialog; its parent is the window.
@@ -34,7 +32,7 @@ void SelectArchives() {
   std::vector<char> buffer(kSelectionBufferSize, 0);
   OPENFILENAMEA dialog;
   ZeroMemory(&dialog, sizeof dialog);
-  dialog.lStructSize = sizeof dialog;
+  dialog.lStructSize = kOpenDialogSize;
   dialog.hwndOwner = s.MainWindow;
   dialog.hInstance = GetModuleHandleA(nullptr);
   dialog.lpstrFilter = kFilter;  // the literal's own zero byte ends the list

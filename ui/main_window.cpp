@@ -8,6 +8,7 @@
 
 #include "ui/home_page.h"
 #include "ui/main_window_state.h"
+#include "ui/record_sizes.h"
 
 MainWindowState MainState;
 
@@ -60,7 +61,7 @@ void CreateUpperControls() {
 // The etched lines and frame follow the client area the system actually gave the window.
 void CreateLowerControls() {
   MainWindowState& s = MainState;
-  s.WindowInfo.cbSize = 60;
+  s.WindowInfo.cbSize = kWindowInfoSize;
   GetWindowInfo(s.MainWindow, &s.WindowInfo);
   const RECT& client = s.WindowInfo.rcClient;
   const int clientWidth = client.right - client.left;
@@ -167,7 +168,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     SetWindowPos(s.Tooltip, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
   }
 
-  s.WindowClass.cbSize = sizeof(WNDCLASSEXA);
+  s.WindowClass.cbSize = kWindowClassSize;
   s.WindowClass.style = CS_VREDRAW | CS_HREDRAW;
   s.WindowClass.lpfnWndProc = MainWindowProc;
   s.WindowClass.hInstance = instance;

@@ -35,12 +35,6 @@ struct MainWindowState {
 
 extern MainWindowState MainState;
 
-#ifndef _WIN64
-// The record sizes the classic 32-bit controls and dialogs expect.
-static_assert(sizeof(WNDCLASSEXA) == 48, "window class record");
-static_assert(sizeof(WINDOWINFO) == 60, "window information record");
-#endif
-
 // Control ids of the three buttons; the list box and the badge have ids nothing looks up.
 constexpr int kPathBrowseId = 10;
 constexpr int kSaveToBrowseId = 11;

@@ -3,14 +3,7 @@
 #include <commctrl.h>
 
 #include "ui/main_window_state.h"
-
-namespace {
-
-// The tooltip record as the classic common controls know it: with lParam, without the
-// reserved pointer newer headers add.
-constexpr UINT kToolInfoSize = 44;
-
-}  // namespace
+#include "ui/record_sizes.h"
 
 BOOL AddTool(HWND tooltip, HWND owner, HWND control, const char* text) {
   TOOLINFOA info;

@@ -1,5 +1,6 @@
 // The main window as it comes up: place, size, every control, Tab order, tooltips, the
 // link's cursor, and the close box.
+#include <cstddef>
 #include <sstream>
 
 #include "tests/ui/tool_test.h"
@@ -206,6 +207,12 @@ TEST_F(MainWindowTest, TabMovesThroughTheSixControlsInCreationOrder) {
         << TextOf(FocusOf(tool)) << "\" id " << GetDlgCtrlID(FocusOf(tool));
   }
 }
+
+// The tool registers its tooltips with the record of its own architecture: 44 bytes in the
+// 32-bit build, 64 in the 64-bit one. With the wrong size the control registers nothing,
+// which the count below catches.
+constexpr size_t kToolRecordSize = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
+static_assert(kToolRecordSize == (sizeof(void*) == 8 ? 64 : 44), "tooltip record size");
 
 TEST_F(MainWindowTest, ButtonsHaveTheirTooltips) {
   std::vector<ToolTip> tips;
