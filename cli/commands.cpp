@@ -5,6 +5,7 @@
 
 #include "archive/catalogue.h"
 #include "cli/progress_line.h"
+#include "extract/destination.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
 #include "extract/safe_name.h"
@@ -140,9 +141,14 @@ int TestArchives(const CliOptions& options) {
 }
 
 int ExtractArchives(const CliOptions& options) {
+  const std::string problem = DestinationProblem(options.destination);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "wza: %s\n", problem.c_str());
+    return kExitFailed;
+  }
+  // Like unzip -d, the destination is made if needed: by the first entry written, so that a
+  // run that reads no archive leaves nothing behind.
   const std::string destination = WithTrailingSeparator(options.destination);
-  MadeFolders made;
-  CreatePathFolders(destination, made);  // like unzip -d, make the destination if needed
 
   uint64_t totalBytes = 0;
   for (const std::string& path : options.archives) {

@@ -67,4 +67,15 @@ bool FileSizeAt(const std::string& path, uint64_t& size);
 
 bool IsFolder(const std::string& path);
 
+enum class PathKind {
+  Missing,     // nothing there (or a file stands where a folder on the way should be)
+  Folder,      // a folder, or a link to one
+  NotFolder,   // a file or anything else that is no folder
+  BrokenLink,  // a symbolic link to something that does not exist
+  Unknown,     // the system will not tell (no permission, a loop of links...)
+};
+
+// What stands at `path`, symbolic links followed.
+PathKind KindAt(const std::string& path);
+
 }  // namespace platform

@@ -146,4 +146,15 @@ bool IsFolder(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+PathKind KindAt(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::NotFolder;
+  }
+  if (errno == ENOTDIR) return PathKind::Missing;
+  if (errno != ENOENT) return PathKind::Unknown;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) ? PathKind::BrokenLink
+                                                                    : PathKind::Missing;
+}
+
 }  // namespace platform

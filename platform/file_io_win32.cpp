@@ -182,4 +182,27 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+PathKind KindAt(const std::string& path) {
+  const std::wstring wide = SystemPath(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD reason = ::GetLastError();
+    return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                            : PathKind::Unknown;
+  }
+  // The attributes are the link's own: whether it leads anywhere shows only on opening it.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    const HANDLE target =
+        ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+      const DWORD reason = ::GetLastError();
+      return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? PathKind::BrokenLink
+                                                                              : PathKind::Unknown;
+    }
+    ::CloseHandle(target);
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::NotFolder;
+}
+
 }  // namespace platform
