@@ -169,6 +169,12 @@ int ExtractArchives(const CliOptions& options) {
     ClearProgress(progress);
     ReportLoadFailure(path, outcome, detail);
   };
+  callbacks.reportClash = [&](const std::string& path, const std::string& earlier,
+                              const std::string& folder) {
+    ClearProgress(progress);
+    std::fprintf(stderr, "wza: %s: not extracted, same name as %s: both would go to %s\n",
+                 path.c_str(), earlier.c_str(), folder.c_str());
+  };
   callbacks.entryDone = [&](const std::string& path, const std::string& name,
                             const EntryResult& result) {
     if (result.Complete()) return;
@@ -180,7 +186,7 @@ int ExtractArchives(const CliOptions& options) {
   ClearProgress(progress);
 
   tally.notLoaded = summary.archivesNotLoaded;
-  tally.skipped = summary.archivesSkipped;
+  tally.skipped = summary.archivesSkipped + summary.archivesClashing;
   tally.entriesFailed = summary.entriesFailed;
   if (!options.quiet) {
     std::printf("%" PRIu64 " of %" PRIu64 " entries extracted into %s\n",

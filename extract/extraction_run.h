@@ -20,6 +20,11 @@ struct RunCallbacks {
   // An archive that could not be loaded (every outcome but Loaded).
   std::function<void(const std::string& path, LoadOutcome outcome, const std::string& detail)>
       reportArchive;
+  // A loaded archive that is not extracted because an earlier one of the same file name
+  // (`earlier`) was extracted into the same `folder`. Optional.
+  std::function<void(const std::string& path, const std::string& earlier,
+                     const std::string& folder)>
+      reportClash;
   // Tested before each entry; false stops the writing of entries for the rest of the run.
   std::function<bool()> shouldContinue;
   // After each entry, with its name below the archive's folder (alias, "\", full name) and
@@ -33,6 +38,7 @@ struct RunSummary {
   uint64_t entriesFailed = 0;     // of those, the ones not written completely
   size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
+  size_t archivesClashing = 0;    // not extracted: an earlier one had the same file name
   bool aborted = false;
 };
 
@@ -52,7 +58,10 @@ std::string ArchiveFolderFor(const std::string& destination, const std::string& 
 int PercentOf(uint64_t part, uint64_t whole);
 
 // Extracts every archive in turn into its folder below `destination` (which ends with a
-// separator). `totalBytes` is the sum of the archives' sizes, for the total bar.
+// separator). `totalBytes` is the sum of the archives' sizes, for the total bar. Of two
+// archives of the same file name (v1/data.big, v2/data.big) only the first loaded one is
+// extracted: the second would write over it in the same folder. The second is reported
+// and skipped, and the run goes on.
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
                        uint64_t totalBytes, const RunCallbacks& callbacks);
 
@@ -63,5 +72,5 @@ bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_
                         uint64_t freeClusters);
 
 // "Done", followed by a blank line and "N of M entries could not be extracted." when
-// some entries did not come out whole.
+// some entries did not come out whole, and a line for archives skipped for their names.
 std::string DoneMessage(const RunSummary& summary);

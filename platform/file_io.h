@@ -18,11 +18,13 @@ constexpr char kPathSeparator = '\\';
 constexpr const char* kPathSeparators = "\\/";
 constexpr const char* kFileNameCuts = "\\/:";  // "D:Data.big" names Data.big as well
 constexpr size_t kMaxPathLength = 32767;       // with the "\\?\" prefix
+constexpr bool kNamesIgnoreCase = true;        // "Data.big" and "DATA.BIG" are one file
 #else
 constexpr char kPathSeparator = '/';
 constexpr const char* kPathSeparators = "/";
 constexpr const char* kFileNameCuts = "/";
 constexpr size_t kMaxPathLength = 4095;  // PATH_MAX less its NUL, on Linux
+constexpr bool kNamesIgnoreCase = false;
 #endif
 
 // Whether `c` separates folders in a path of the platform's form (output paths, whose
