@@ -4,12 +4,14 @@
 #include <cstdio>
 
 #include "archive/catalogue.h"
+#include "cli/printable_text.h"
 #include "cli/progress_line.h"
 #include "extract/destination.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -33,13 +35,19 @@ std::string DisplayName(const std::string& alias, const std::string& name) {
   return shown;
 }
 
+// One line on stderr. Whatever it names goes through PrintableText: names and paths come
+// from archives and command lines, and may hold bytes that drive the terminal.
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "wza: %s\n", PrintableText(message).c_str());
+}
+
 void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
   std::string message = LoadOutcomeMessage(outcome, path);
   if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
   if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": skipped";
   if (message.empty()) return;
   if (!detail.empty()) message += ": " + detail;
-  std::fprintf(stderr, "wza: %s\n", message.c_str());
+  PrintError(message);
 }
 
 // Tallies what happened to each archive for the exit code.
@@ -62,7 +70,7 @@ bool LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally&
   const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
   if (outcome == LoadOutcome::Loaded) return true;
   if (outcome == LoadOutcome::NoEntries) {
-    std::printf("%s: no entries\n", path.c_str());
+    std::printf("%s: no entries\n", PrintableText(path).c_str());
     return false;
   }
   if (outcome == LoadOutcome::UnrecognisedRecordSize) {
@@ -74,6 +82,19 @@ bool LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally&
   return false;
 }
 
+// "a.big: 5 entries ok", or how many are damaged and how many have a name that is not
+// extracted: those are intact, and are not called damaged.
+std::string TestSummary(const std::string& path, size_t entries, uint64_t damaged,
+                        uint64_t unsafe) {
+  const std::string shown = PrintableText(path) + ": ";
+  const std::string of = " of " + std::to_string(entries) + " entries ";
+  if (damaged == 0 && unsafe == 0) return shown + std::to_string(entries) + " entries ok";
+  if (unsafe == 0) return shown + std::to_string(damaged) + of + "damaged";
+  if (damaged == 0) return shown + std::to_string(unsafe) + of + "with an unsafe name";
+  return shown + std::to_string(damaged) + of + "damaged, " + std::to_string(unsafe) +
+         " with an unsafe name";
+}
+
 }  // namespace
 
 int ListArchives(const CliOptions& options) {
@@ -81,11 +102,11 @@ int ListArchives(const CliOptions& options) {
   ArchiveCatalogue catalogue;
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
-    std::printf("Archive: %s\n", path.c_str());
-    std::printf("version %" PRIu32 ", record size %" PRIu32
-                ", alias \"%s\", %zu folders, %zu entries\n",
-                catalogue.header.version, catalogue.recordSize, catalogue.alias.c_str(),
-                catalogue.folders.size(), catalogue.entries.size());
+    std::printf("Archive: %s\n", PrintableText(path).c_str());
+    std::printf(
+        "version %" PRIu32 ", record size %" PRIu32 ", alias \"%s\", %zu folders, %zu entries\n",
+        catalogue.header.version, catalogue.recordSize, PrintableText(catalogue.alias).c_str(),
+        catalogue.folders.size(), catalogue.entries.size());
     std::printf("%12s %12s  %-10s %s\n", "Size", "Stored", "Method", "Name");
     uint64_t size = 0;
     uint64_t stored = 0;
@@ -97,7 +118,7 @@ int ListArchives(const CliOptions& options) {
                         IsSafeRelativePath(catalogue.entryNames[i], true);
       std::printf("%12" PRIu32 " %12" PRIu32 "  %-10s %s%s\n", entry.size, entry.storedSize,
                   entry.flags == 0 ? "stored" : "compressed",
-                  DisplayName(catalogue.alias, catalogue.entryNames[i]).c_str(),
+                  PrintableText(DisplayName(catalogue.alias, catalogue.entryNames[i])).c_str(),
                   safe ? "" : "  (unsafe name: not extracted)");
     }
     std::printf("%12" PRIu64 " %12" PRIu64 "  %-10s %zu entries\n\n", size, stored, "",
@@ -114,26 +135,21 @@ int TestArchives(const CliOptions& options) {
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
-    uint64_t failed = 0;
+    uint64_t damaged = 0;
+    uint64_t unsafe = 0;
     for (size_t i = 0; i < catalogue.entries.size(); ++i) {
       EntryResult result = DecodeEntry(catalogue, i, workspace, discard);
       if (result.Complete() && !(aliasSafe && IsSafeRelativePath(catalogue.entryNames[i], true))) {
         result.status = EntryStatus::UnsafeName;
       }
       if (result.Complete()) continue;
-      ++failed;
-      std::fprintf(stderr, "wza: %s: %s: %s\n", path.c_str(),
-                   DisplayName(catalogue.alias, catalogue.entryNames[i]).c_str(),
-                   DescribeEntryStatus(result).c_str());
+      ++(result.status == EntryStatus::UnsafeName ? unsafe : damaged);
+      PrintError(path + ": " + DisplayName(catalogue.alias, catalogue.entryNames[i]) + ": " +
+                 DescribeEntryStatus(result));
     }
-    tally.entriesFailed += failed;
+    tally.entriesFailed += damaged + unsafe;
     if (!options.quiet) {
-      if (failed == 0) {
-        std::printf("%s: %zu entries ok\n", path.c_str(), catalogue.entries.size());
-      } else {
-        std::printf("%s: %" PRIu64 " of %zu entries damaged\n", path.c_str(), failed,
-                    catalogue.entries.size());
-      }
+      std::printf("%s\n", TestSummary(path, catalogue.entries.size(), damaged, unsafe).c_str());
     }
     catalogue.file.reset();
   }
@@ -143,7 +159,7 @@ int TestArchives(const CliOptions& options) {
 int ExtractArchives(const CliOptions& options) {
   const std::string problem = DestinationProblem(options.destination);
   if (!problem.empty()) {
-    std::fprintf(stderr, "wza: %s\n", problem.c_str());
+    PrintError(problem);
     return kExitFailed;
   }
   // Like unzip -d, the destination is made if needed: by the first entry written, so that a
@@ -161,7 +177,7 @@ int ExtractArchives(const CliOptions& options) {
   Tally tally;
   tally.archives = options.archives.size();
   RunCallbacks callbacks;
-  callbacks.selectArchive = [&](size_t k) { progress.label = options.archives[k]; };
+  callbacks.selectArchive = [&](size_t k) { progress.label = PrintableText(options.archives[k]); };
   callbacks.setBars = [&](int, int total) { DrawProgress(progress, total); };
   callbacks.reportArchive = [&](const std::string& path, LoadOutcome outcome,
                                 const std::string& detail) {
@@ -172,18 +188,25 @@ int ExtractArchives(const CliOptions& options) {
   callbacks.reportClash = [&](const std::string& path, const std::string& earlier,
                               const std::string& folder) {
     ClearProgress(progress);
-    std::fprintf(stderr, "wza: %s: not extracted, same name as %s: both would go to %s\n",
-                 path.c_str(), earlier.c_str(), folder.c_str());
+    PrintError(path + ": not extracted, same name as " + earlier + ": both would go to " + folder);
   };
   callbacks.entryDone = [&](const std::string& path, const std::string& name,
                             const EntryResult& result) {
     if (result.Complete()) return;
     ClearProgress(progress);
-    std::fprintf(stderr, "wza: %s: %s: %s\n", path.c_str(), DisplayName("", name).c_str(),
-                 DescribeEntryStatus(result).c_str());
+    PrintError(path + ": " + DisplayName("", name) + ": " + DescribeEntryStatus(result));
   };
+  // Ctrl-C stops the run between two blocks instead of leaving half a file.
+  platform::CatchInterrupts();
+  callbacks.interrupted = platform::Interrupted;
   const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
   ClearProgress(progress);
+  if (summary.interrupted) {
+    const uint64_t extracted = summary.entriesAttempted - summary.entriesFailed;
+    PrintError("interrupted after extracting " + std::to_string(extracted) +
+               (extracted == 1 ? " entry" : " entries") + " into " + destination);
+    return platform::InterruptExitCode();
+  }
 
   tally.notLoaded = summary.archivesNotLoaded;
   tally.skipped = summary.archivesSkipped + summary.archivesClashing;
@@ -191,7 +214,7 @@ int ExtractArchives(const CliOptions& options) {
   if (!options.quiet) {
     std::printf("%" PRIu64 " of %" PRIu64 " entries extracted into %s\n",
                 summary.entriesAttempted - summary.entriesFailed, summary.entriesAttempted,
-                destination.c_str());
+                PrintableText(destination).c_str());
   }
   return tally.ExitCode();
 }

@@ -1,5 +1,6 @@
 #include "cli/progress_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -23,13 +24,19 @@ bool StderrIsTerminal() {
 }
 
 void DrawProgress(ProgressLine& line, int percent) {
+  percent = std::clamp(percent, 0, 100);  // the bar's width follows from it
   if (!line.enabled || percent == line.shown) return;
   line.shown = percent;
   const int filled = percent * kBarWidth / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kBarWidth - filled), '.');
   std::string label = line.label;
-  if (label.size() > kLabelWidth) label = "..." + label.substr(label.size() - (kLabelWidth - 3));
+  if (label.size() > kLabelWidth) {
+    size_t from = label.size() - (kLabelWidth - 3);
+    // Not into the middle of a UTF-8 character.
+    while (from < label.size() && (static_cast<unsigned char>(label[from]) & 0xC0) == 0x80) ++from;
+    label = "..." + label.substr(from);
+  }
   std::fprintf(stderr, "\r[%s] %3d%%  %-*s", bar.c_str(), percent, static_cast<int>(kLabelWidth),
                label.c_str());
   std::fflush(stderr);

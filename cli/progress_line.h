@@ -5,7 +5,7 @@
 
 struct ProgressLine {
   bool enabled = false;
-  std::string label;  // the archive being extracted
+  std::string label;  // the archive being extracted, as PrintableText shows it
   int shown = -1;     // percentage last drawn
 };
 

@@ -1,13 +1,16 @@
 // wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/printable_text.h"
 
 namespace {
 
-constexpr const char* kVersion = "wza 1.0";
+// WZA_VERSION is the project version, passed in by the build.
+constexpr const char* kVersion = "wza " WZA_VERSION;
 
 constexpr const char* kUsage =
     "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"
@@ -24,16 +27,26 @@ constexpr const char* kUsage =
     "  --version      show the version\n"
     "\n"
     "Exit codes: 0 all good, 1 some entries failed or an archive was skipped,\n"
-    "2 usage error or nothing could be read.\n";
+    "2 usage error, nothing could be read or the output could not be written,\n"
+    "130 interrupted (Ctrl-C) while extracting.\n";
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", message.c_str());
+  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
   return kExitFailed;
 }
 
-}  // namespace
+// Output lost on a full disk or a closed pipe must not pass for success: the last buffered
+// lines are written only now, so this is where a failed write shows.
+int FinishStandardOutput(int exitCode) {
+  const bool flushed = std::fflush(stdout) == 0;
+  const int reason = errno;
+  if (flushed && !std::ferror(stdout)) return exitCode;
+  std::fprintf(stderr, "wza: cannot write to standard output%s%s\n", flushed ? "" : ": ",
+               flushed ? "" : std::strerror(reason));
+  return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
+}
 
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   if (argc < 2) return UsageError("no command given");
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
@@ -76,4 +89,10 @@ int main(int argc, char** argv) {
   if (command == "list") return ListArchives(options);
   if (command == "test") return TestArchives(options);
   return ExtractArchives(options);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return FinishStandardOutput(RunCommand(argc, argv));
 }

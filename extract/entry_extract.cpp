@@ -15,8 +15,10 @@ int StartInflate(z_stream& stream) {
   return inflateInit_(&stream, "1.2.2", static_cast<int>(sizeof(z_stream)));
 }
 
-EntryStatus StatusAfterInflate(bool shortRead, bool ended, uint64_t written, uint64_t size) {
+EntryStatus StatusAfterInflate(bool shortRead, bool ended, bool moreData, uint64_t written,
+                               uint64_t size) {
   if (shortRead) return EntryStatus::ShortRead;
+  if (moreData) return EntryStatus::Overlong;
   if (!ended) return EntryStatus::StreamDamaged;
   if (written < size) return EntryStatus::SizeMismatch;
   return EntryStatus::Complete;
@@ -80,7 +82,7 @@ EntryResult DecodeInOnePiece(ArchiveCatalogue& catalogue, uint64_t start, const 
     return result;
   }
   result.status = StatusAfterInflate(got < entry.storedSize, inflated.streamEnded,
-                                     inflated.produced, entry.size);
+                                     inflated.moreData, inflated.produced, entry.size);
   return result;
 }
 
@@ -97,6 +99,8 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
   uint64_t written = 0;
   bool ended = false;
   bool shortRead = false;
+  bool moreData = false;
+  unsigned char spare = 0;  // once the declared size is out: room for one byte that is dropped
   for (;;) {
     if (stream.avail_in == 0 && storedLeft > 0) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(storedLeft, workspace.blockSize));
@@ -114,10 +118,14 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
     const uInt room =
         static_cast<uInt>(std::min<uint64_t>(entry.size - written, workspace.blockSize));
     const uInt inBefore = stream.avail_in;
-    stream.next_out = workspace.output.data();
-    stream.avail_out = room;
+    stream.next_out = room > 0 ? workspace.output.data() : &spare;
+    stream.avail_out = room > 0 ? room : 1;
     const int code = inflate(&stream, Z_NO_FLUSH);
-    const uInt produced = room - stream.avail_out;
+    if (room == 0 && stream.avail_out == 0) {
+      moreData = true;
+      break;
+    }
+    const uInt produced = room > 0 ? room - stream.avail_out : 0;
     if (produced > 0 && !sink(workspace.output.data(), produced)) {
       inflateEnd(&stream);
       result.status = EntryStatus::WriteFailed;
@@ -134,12 +142,22 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
     if (!moved && (stream.avail_in > 0 || storedLeft == 0)) break;
   }
   inflateEnd(&stream);
-  result.status = StatusAfterInflate(shortRead, ended, written, entry.size);
+  result.status = StatusAfterInflate(shortRead, ended, moreData, written, entry.size);
   return result;
 }
 
 // Folder creations that may fail in a row before the rest of a path is given up.
 constexpr int kMaxFailedFoldersInARow = 8;
+
+// An entry stopped half way: a file that looks like any other must not stay behind.
+EntryResult RemovePartialFile(platform::FilePtr file, const std::string& path, uint64_t bytesRead) {
+  file.reset();
+  EntryResult result;
+  result.bytesRead = bytesRead;
+  result.status = EntryStatus::Interrupted;
+  platform::RemoveFile(path, &result.systemError);
+  return result;
+}
 
 }  // namespace
 
@@ -155,6 +173,8 @@ std::string DescribeEntryStatus(const EntryResult& result) {
       return "archive read cut short";
     case EntryStatus::StreamDamaged:
       return "damaged zlib stream";
+    case EntryStatus::Overlong:
+      return "more data than its declared size";
     case EntryStatus::SizeMismatch:
       return "fewer bytes than its declared size";
     case EntryStatus::IsTheArchive:
@@ -165,6 +185,10 @@ std::string DescribeEntryStatus(const EntryResult& result) {
       return "cannot write file: " + result.systemError;
     case EntryStatus::OutOfMemory:
       return "out of memory";
+    case EntryStatus::Interrupted:
+      return result.systemError.empty()
+                 ? "interrupted, partial file removed"
+                 : "interrupted, partial file left behind: " + result.systemError;
   }
   return "unknown failure";
 }
@@ -181,6 +205,13 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   stream.avail_out = static_cast<uInt>(size);
   result.streamEnded = inflate(&stream, Z_FINISH) == Z_STREAM_END;
   result.produced = size - stream.avail_out;
+  if (!result.streamEnded && stream.avail_out == 0) {
+    unsigned char spare = 0;
+    stream.next_out = &spare;
+    stream.avail_out = 1;
+    inflate(&stream, Z_FINISH);
+    result.moreData = stream.avail_out == 0;
+  }
   inflateEnd(&stream);
   return result;
 }
@@ -277,9 +308,12 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     return result;
   }
   std::string writeError;
+  bool stopped = false;
   result = DecodeEntry(catalogue, index, workspace, [&](const unsigned char* data, size_t length) {
-    return platform::WriteAll(*out, data, length, &writeError);
+    stopped = workspace.interrupted && workspace.interrupted();
+    return !stopped && platform::WriteAll(*out, data, length, &writeError);
   });
+  if (stopped) return RemovePartialFile(std::move(out), path, result.bytesRead);
   if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
   return result;
 }

@@ -16,17 +16,20 @@ enum class EntryStatus {
   DataOutsideFile,  // the stored bytes do not lie inside the archive; not written
   ShortRead,        // the archive delivered fewer bytes than it holds
   StreamDamaged,    // the zlib stream did not reach its end
+  Overlong,         // the stream holds more than the declared size; only that much is written
   SizeMismatch,     // fewer bytes than the declared size came out
   IsTheArchive,     // the output file is the archive being read; not written
   CreateFailed,     // the output file could not be created
   WriteFailed,
   OutOfMemory,
+  Interrupted,  // stopped between two blocks; the partial file is removed
 };
 
 struct EntryResult {
   uint64_t bytesRead = 0;  // what the archive delivered, for the run's progress
   EntryStatus status = EntryStatus::Complete;
-  std::string systemError;  // the system's reason for CreateFailed and WriteFailed
+  std::string systemError;  // the system's reason for CreateFailed and WriteFailed, and
+                            // for an Interrupted entry whose partial file could not go
   bool Complete() const { return status == EntryStatus::Complete; }
 };
 
@@ -43,15 +46,21 @@ struct EntryWorkspace {
   std::vector<unsigned char> output;
   MadeFolders madeFolders;
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
+  // Asked before each block is written, when set: true stops the entry, and its file
+  // is removed rather than left looking whole.
+  std::function<bool()> interrupted;
 };
 
 struct InflateResult {
   size_t produced = 0;
   bool streamEnded = false;  // inflate reached Z_STREAM_END
+  bool moreData = false;     // the room was filled and the stream still had bytes to give
 };
 
 // Inflates one zlib stream in a single call with Z_FINISH. A damaged, cut or over-long
-// stream yields exactly the bytes produced before inflate stopped.
+// stream yields exactly the bytes produced before inflate stopped. When the room is filled
+// before the stream ends, one more byte is asked for (and dropped) to tell an over-long
+// stream from a damaged one.
 InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsigned char* output,
                            size_t size);
 
@@ -77,6 +86,6 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
 
 // Writes entry `index` to outputRoot + its name (outputRoot ends with a separator). What
 // could be salvaged is still written (a cut stream's bytes); the result says whether the
-// entry came out whole.
+// entry came out whole. An entry stopped by workspace.interrupted leaves no file.
 EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& outputRoot,
                          EntryWorkspace& workspace);

@@ -52,7 +52,7 @@ int PercentOf(uint64_t part, uint64_t whole) {
   if (whole == 0) return 0;
   const long double quotient = static_cast<long double>(part) / static_cast<long double>(whole);
   const long double percent = quotient * 100.0L;
-  return static_cast<int>(percent);
+  return percent >= 100.0L ? 100 : static_cast<int>(percent);
 }
 
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
@@ -61,9 +61,14 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
   Bars bars{callbacks};
   uint64_t bytesDone = 0;
   EntryWorkspace workspace;
+  workspace.interrupted = callbacks.interrupted;
+  const auto interrupted = [&] {
+    summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
+    return summary.interrupted;
+  };
   ArchiveCatalogue catalogue;
   std::unordered_map<std::string, std::string> extracted;  // folder key -> archive
-  for (size_t k = 0; k < archivePaths.size(); ++k) {
+  for (size_t k = 0; k < archivePaths.size() && !interrupted(); ++k) {
     const std::string& path = archivePaths[k];
     bars.Set(0, bars.total);
     if (callbacks.selectArchive) callbacks.selectArchive(k);
@@ -101,7 +106,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
     // The alias becomes a folder too: one that would leave the destination writes nothing.
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
     const size_t count = catalogue.entries.size();
-    for (size_t j = 0; j < count; ++j) {
+    for (size_t j = 0; j < count && !interrupted(); ++j) {
       if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
         summary.aborted = true;
         break;

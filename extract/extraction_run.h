@@ -27,6 +27,10 @@ struct RunCallbacks {
       reportClash;
   // Tested before each entry; false stops the writing of entries for the rest of the run.
   std::function<bool()> shouldContinue;
+  // Optional, for Ctrl-C and the like: tested before each entry and between the blocks of
+  // one. True ends the run at once: the entry being written is removed (it counts as
+  // failed) and no further archive is opened.
+  std::function<bool()> interrupted;
   // After each entry, with its name below the archive's folder (alias, "\", full name) and
   // what became of it. Optional.
   std::function<void(const std::string& path, const std::string& name, const EntryResult& result)>
@@ -40,6 +44,7 @@ struct RunSummary {
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
   size_t archivesClashing = 0;    // not extracted: an earlier one had the same file name
   bool aborted = false;
+  bool interrupted = false;  // ended by RunCallbacks::interrupted
 };
 
 // The text with a separator added unless it already ends with one: "/", and on Windows
@@ -55,6 +60,8 @@ std::string ArchiveFolderFor(const std::string& destination, const std::string& 
 
 // trunc(part / whole * 100), computed as the tool always has: in the x87 extended format,
 // quotient and product each rounded to nearest. So 53 of 100 gives 52. A whole of 0 gives 0.
+// A part beyond the whole gives 100: entries may share stored bytes, so a run can read
+// more than its archives hold.
 int PercentOf(uint64_t part, uint64_t whole);
 
 // Extracts every archive in turn into its folder below `destination` (which ends with a

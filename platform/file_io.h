@@ -69,6 +69,9 @@ bool FileSizeAt(const std::string& path, uint64_t& size);
 
 bool IsFolder(const std::string& path);
 
+// Deletes a file. False on failure, reason in *error.
+bool RemoveFile(const std::string& path, std::string* error = nullptr);
+
 enum class PathKind {
   Missing,     // nothing there (or a file stands where a folder on the way should be)
   Folder,      // a folder, or a link to one

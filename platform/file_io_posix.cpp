@@ -146,6 +146,12 @@ bool IsFolder(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool RemoveFile(const std::string& path, std::string* error) {
+  if (::unlink(path.c_str()) == 0) return true;
+  SetError(error);
+  return false;
+}
+
 PathKind KindAt(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) == 0) {

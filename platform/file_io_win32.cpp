@@ -182,6 +182,12 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool RemoveFile(const std::string& path, std::string* error) {
+  if (::DeleteFileW(SystemPath(path).c_str())) return true;
+  SetError(error, ::GetLastError());
+  return false;
+}
+
 PathKind KindAt(const std::string& path) {
   const std::wstring wide = SystemPath(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());

@@ -13,6 +13,7 @@ need=(
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick python3 unzip zip time
   clang libclang-rt-14-dev
   fonts-wine fonts-liberation
+  dpkg-dev fakeroot file groff-base
 )
 
 missing=()

@@ -73,3 +73,8 @@ ensure_display() {
 stop_display() {
   if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }
+
+# The Windows configure presets (win32, and win64 where present), one a line.
+windows_presets() {
+  cmake --list-presets=configure | grep -o '"win[0-9]*"' | tr -d '"'
+}

@@ -54,6 +54,9 @@ stage "Fuzzing the loader and extraction" ./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180
 # Both Windows builds must compile and link on every machine, whatever runs here.
 stage "Windows builds (mingw-w64 i686 and x86_64)" eval 'windows_build win32 && windows_build win64'
 
+# Release packages from the builds above: the Debian package and the Windows zips, checked.
+stage "Release packages" eval './scripts/package.sh && ./tests/packages_test.sh'
+
 ensure_display
 if can_run_win32; then
   echo "== Windows suites: win32 and win64 under Wine ($WIN32_RUN_WHY)"

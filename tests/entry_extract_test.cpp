@@ -112,6 +112,10 @@ TEST(ExtractEntry, StreamedBytesEqualTheOneShotInflate) {
     const std::string expected(reinterpret_cast<const char*>(output.data()), oneShot.produced);
     EXPECT_EQ(run.Output("e"), expected) << c.what;
     EXPECT_EQ(streamed.Complete(), oneShot.streamEnded && oneShot.produced == c.size) << c.what;
+    // A whole stream declared too small is told from a damaged one.
+    const bool overlong = c.size < data.size() && c.stored == good;
+    EXPECT_EQ(oneShot.moreData, overlong) << c.what;
+    EXPECT_EQ(streamed.status == EntryStatus::Overlong, overlong) << c.what;
     // Reading may stop once the declared size is out, never go beyond the stored bytes.
     EXPECT_LE(streamed.bytesRead, c.stored.size()) << c.what;
   }

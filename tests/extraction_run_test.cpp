@@ -50,6 +50,8 @@ TEST(PercentOf, RoundsInTheExtendedFormatAndTruncates) {
   EXPECT_EQ(PercentOf(99, 100), 99);
   EXPECT_EQ(PercentOf(100, 100), 100);
   EXPECT_EQ(PercentOf(5, 0), 0);
+  EXPECT_EQ(PercentOf(104, 100), 100);  // entries sharing data read more than the total
+  EXPECT_EQ(PercentOf(uint64_t{10} << 20, 1 << 20), 100);
   EXPECT_EQ(PercentOf(uint64_t{6} << 32, uint64_t{8} << 32), 75);  // beyond 4 GiB
 }
 

@@ -96,8 +96,8 @@ TEST(HostileNames, AreRefusedOneByOneWhileTheirSiblingsAreWritten) {
   const ProgramResult test = bench.Run({"test", bench.In("names.big")});
   EXPECT_EQ(test.exitCode, 1);
   EXPECT_EQ(CountOf(test.err, ": unsafe name, not extracted\n"), unsafe) << test.err;
-  EXPECT_TRUE(Contains(
-      test.out, std::to_string(unsafe) + " of " + std::to_string(total) + " entries damaged"))
+  EXPECT_TRUE(Contains(test.out, std::to_string(unsafe) + " of " + std::to_string(total) +
+                                     " entries with an unsafe name\n"))
       << test.out;
 
   const ProgramResult extract = bench.Run({"extract", "-d", "dest", bench.In("names.big")});
@@ -171,6 +171,71 @@ TEST(HostileNames, AnAliasThatLeavesTheDestinationWritesNothingOfItsArchive) {
       bench.Dest(),
       (Tree{{"__good.big/", ""}, {"__good.big/data/", ""}, {"__good.big/data/ok.txt", "fine"}}));
   bench.ExpectNothingOutsideDest();
+}
+
+// Names that would clear the screen, retitle the terminal or overprint the line reach it
+// escaped, in every command and message; so does a path given on the command line.
+TEST(HostileNames, ControlBytesAreShownEscapedWhereverANameIsPrinted) {
+  std::vector<TestEntry> entries = {{"\x1b[2J\x1b[Hclear", "x"},
+                                    {"title\x1b]0;pwned\x07", "x"},
+                                    {"over\rok.txt", "x"},
+                                    {"del\x7f", "x"},
+                                    {"ok.txt", "fine"}};
+  // Refused names: every command names them.
+  const std::vector<std::string> refused = {"data/\\x1b[2J\\x1b[Hclear",
+                                            "data/title\\x1b]0;pwned\\x07", "data/over\\x0dok.txt",
+                                            "al\\x1b[31mias/a.txt", "gone\\x1b[2J.big"};
+  std::vector<std::string> listed = {"data/del\\x7f"};  // DEL makes a file; only list shows it
+  std::string archive = "names.big";
+#ifndef _WIN32
+  // A terminal reading UTF-8 takes the encoded C1 CSI as a control too, and the direction
+  // override would turn what follows around; a stray byte is no character at all.
+  entries.push_back(
+      {"csi\xc2\x9b"
+       "31m",
+       "x"});
+  entries.push_back({"rlo\xe2\x80\xae", "x"});
+  entries.push_back({"stray\xff", "x"});
+  entries.push_back({"caf\xc3\xa9.txt", "x"});
+  listed.insert(listed.end(), {"data/csi\\xc2\\x9b31m", "data/rlo\\xe2\\x80\\xae",
+                               "data/stray\\xff", "data/caf\xc3\xa9.txt"});
+  archive = "bell\x07.big";  // Windows allows no control bytes in file names
+#endif
+  Workbench bench;
+  bench.Put(archive, BuildArchive(OneFolder(entries)).bytes);
+  bench.Put("alias.big", BuildArchive(OneFolder({{"a.txt", "x"}}, "al\x1b[31mias")).bytes);
+
+  for (const char* command : {"list", "test", "extract"}) {
+    std::vector<std::string> args = {command, "-d", "dest"};
+    if (std::string(command) != "extract") args.resize(1);
+    args.insert(args.end(),
+                {bench.In(archive), bench.In("alias.big"), bench.In("gone\x1b[2J.big")});
+    const ProgramResult result = bench.Run(args);
+    EXPECT_NE(result.exitCode, 0) << command;
+    std::string all = result.out + result.err;
+    for (const std::string& name : refused) {
+      EXPECT_TRUE(Contains(all, name)) << command << ": " << name << "\n" << all;
+    }
+    if (std::string(command) == "list") {
+      for (const std::string& name : listed) {
+        EXPECT_TRUE(Contains(all, name)) << command << ": " << name << "\n" << all;
+      }
+    }
+#ifndef _WIN32
+    EXPECT_TRUE(Contains(all, "in/bell\\x07.big")) << command << ": " << all;
+    // The one character beyond ASCII that is shown as it is.
+    for (size_t at; (at = all.find("caf\xc3\xa9")) != std::string::npos;) all.erase(at, 5);
+#endif
+    for (char c : all) {
+      const auto byte = static_cast<unsigned char>(c);
+#ifdef _WIN32
+      const bool printable = byte >= 0x20 && byte != 0x7f;
+#else
+      const bool printable = byte >= 0x20 && byte < 0x7f;
+#endif
+      EXPECT_TRUE(c == '\n' || printable) << command << ": byte " << int(byte) << " in\n" << all;
+    }
+  }
 }
 
 // --- tables, entries and counts beyond the file ---
@@ -422,8 +487,8 @@ TEST(HostileData, AZlibBombWritesNoMoreThanItDeclaresAndNeedsNoBufferOfItsSize) 
   EXPECT_TRUE(Contains(
       result.err, "wza: in/bomb.big: data/claims-4gib.bin: fewer bytes than its declared size\n"))
       << result.err;
-  EXPECT_TRUE(
-      Contains(result.err, "wza: in/bomb.big: data/claims-1mib.bin: damaged zlib stream\n"));
+  EXPECT_TRUE(Contains(
+      result.err, "wza: in/bomb.big: data/claims-1mib.bin: more data than its declared size\n"));
   EXPECT_TRUE(Contains(result.err,
                        "wza: in/bomb.big: data/claims-4gib-garbage.bin: damaged zlib stream\n"));
   EXPECT_TRUE(Contains(

@@ -1,6 +1,12 @@
 // End-to-end tests of the real `wza` program (wza.exe in the Windows build, under Wine).
 #include <gtest/gtest.h>
 
+#include <cctype>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 #include "platform/file_io.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/run_program.h"
@@ -120,6 +126,75 @@ TEST(WzaExtract, ExtractsOnlyTheFirstOfArchivesOfTheSameName) {
   EXPECT_EQ(ReadTree(folder.path / "out"), expected);
 }
 
+#ifndef _WIN32
+// Entries may share their stored bytes, so a run reads more than the archives hold and
+// the total passes 100 %. The bar is drawn only on a terminal: run wza under one.
+TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
+  const std::string shared(1 << 20, 's');
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"0.bin", shared}}}};
+  for (int i = 1; i < 10; ++i) spec.folders[0].entries.push_back({std::to_string(i) + ".bin", ""});
+  BuiltArchive built = BuildArchive(spec);
+  for (size_t i = 1; i < 10; ++i) {
+    PutU32(built.bytes, built.fileAt + i * 20 + 8, built.entryDataAt[0] - built.dataOffset);
+    PutU32(built.bytes, built.fileAt + i * 20 + 12, 1 << 20);
+    PutU32(built.bytes, built.fileAt + i * 20 + 16, 1 << 20);
+  }
+  TempFolder folder;
+  WriteFile(folder.path / "shared.big", built.bytes);
+  const ProgramResult result =
+      RunWzaInShell("script -qec 'WZA extract -d out shared.big' /dev/null", folder.path.string());
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  for (size_t at = result.out.find('%'); at != std::string::npos;
+       at = result.out.find('%', at + 1)) {
+    size_t digits = at;
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(result.out[digits - 1]))) --digits;
+    EXPECT_LE(std::stoi("0" + result.out.substr(digits, at - digits)), 100) << result.out;
+  }
+  EXPECT_TRUE(Contains(result.out, "10 of 10 entries extracted")) << result.out;
+  for (int i = 0; i < 10; ++i) {
+    const fs::path file =
+        folder.path / "out" / "__shared.big" / "data" / (std::to_string(i) + ".bin");
+    EXPECT_TRUE(ReadFile(file) == shared) << file;
+  }
+}
+
+// Interrupted during a 1 GiB entry, wza removes what it wrote of it instead of leaving a
+// file that looks whole, says so, and ends with the signal's conventional status.
+TEST(WzaExtract, AnInterruptRemovesTheEntryBeingWrittenAndSaysSo) {
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"first.txt", "done"}, {"big.bin", "x"}, {"after.txt", "never"}}}};
+  BuiltArchive built = BuildArchive(spec);
+  const uint32_t bigSize = 1u << 30;
+  PutU32(built.bytes, built.fileAt + 20 + 12, bigSize);
+  PutU32(built.bytes, built.fileAt + 20 + 16, bigSize);
+  for (int signal : {SIGINT, SIGTERM}) {
+    TempFolder folder;
+    WriteFile(folder.path / "big.big", built.bytes);
+    fs::resize_file(folder.path / "big.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
+    const fs::path out = folder.path / "out" / "__big.big" / "data";
+    bool sent = false;
+    const ProgramResult result =
+        RunWza({"extract", "-d", "out", "big.big"}, folder.path.string(), [&](long processId) {
+          std::error_code missing;
+          const uintmax_t written = fs::file_size(out / "big.bin", missing);
+          if (sent || missing || written == 0) return;
+          ::kill(static_cast<pid_t>(processId), signal);
+          sent = true;
+        });
+    ASSERT_TRUE(sent) << result.err;
+    EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
+    EXPECT_EQ(result.err,
+              "wza: big.big: data/big.bin: interrupted, partial file removed\n"
+              "wza: interrupted after extracting 1 entry into out/\n");
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fs::exists(out / "big.bin"));
+    EXPECT_FALSE(fs::exists(out / "after.txt"));
+    EXPECT_EQ(ReadFile(out / "first.txt"), "done");
+  }
+}
+#endif
+
 TEST(WzaList, ShowsTheHeaderAndOneLinePerEntry) {
   TempFolder folder;
   WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
@@ -139,6 +214,8 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   const std::string stream = Deflate(spec.folders[1].entries[0].data);
   spec.folders[1].entries[0].stored = stream.substr(0, stream.size() - 6);
   spec.folders[0].entries[0].declaredSize = 100;  // inflates to fewer bytes than declared
+  spec.folders[2].entries[0] = {"boom.wav", "BOOM", true, 2};  // an intact stream, longer
+  spec.folders[2].entries.push_back({"..\\up.wav", "intact, but not to be written"});
   WriteFile(folder.path / "bad.big", BuildArchive(spec).bytes);
   WriteFile(folder.path / "good.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
 
@@ -148,7 +225,12 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
       << bad.err;
   EXPECT_NE(bad.err.find("bad.big: data/readme.txt: fewer bytes than its declared size"),
             std::string::npos);
-  EXPECT_NE(bad.out.find("bad.big: 2 of 5 entries damaged"), std::string::npos) << bad.out;
+  EXPECT_TRUE(
+      Contains(bad.err, "bad.big: data/sound/fx/boom.wav: more data than its declared size"))
+      << bad.err;
+  EXPECT_TRUE(Contains(bad.err, "bad.big: data/sound/fx/../up.wav: unsafe name"));
+  EXPECT_TRUE(Contains(bad.out, "bad.big: 3 of 6 entries damaged, 1 with an unsafe name\n"))
+      << bad.out;
   EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
   EXPECT_EQ(ReadTree(folder.path).size(), 2u);  // the two archives, nothing written
 
@@ -178,6 +260,21 @@ TEST(WzaErrors, NameTheArchiveAndTheProblem) {
   EXPECT_TRUE(fs::exists(folder.path / "out" / "__good.big" / "data" / "art" / "ui" / "x.png"));
   EXPECT_FALSE(fs::exists(folder.path / "out" / "__damaged.big"));
 }
+
+#ifndef _WIN32
+TEST(WzaErrors, OutputThatCannotBeWrittenIsReported) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  for (const char* command :
+       {"list a.big", "test a.big", "extract -d out a.big", "--help", "--version"}) {
+    const ProgramResult full =
+        RunWzaInShell(std::string("WZA ") + command + " > /dev/full", folder.path.string());
+    EXPECT_EQ(full.exitCode, 2) << command;
+    EXPECT_EQ(full.err, "wza: cannot write to standard output: No space left on device\n")
+        << command;
+  }
+}
+#endif
 
 TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   TempFolder folder;

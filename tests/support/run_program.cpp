@@ -43,7 +43,7 @@ std::string Quote(const std::string& arg) {
 }  // namespace
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workingFolder) {
+                         const std::string& workingFolder, const WhileRunning& whileRunning) {
   ProgramResult result;
   TempFolder capture;
   const fs::path outPath = capture.path / "out.txt";
@@ -65,7 +65,15 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   PROCESS_INFORMATION process{};
   if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process)) {
-    if (WaitForSingleObject(process.hProcess, kProgramTimeLimitSeconds * 1000u) == WAIT_TIMEOUT) {
+    const DWORD limit = kProgramTimeLimitSeconds * 1000u;
+    const DWORD start = GetTickCount();
+    DWORD waited = WAIT_TIMEOUT;
+    while ((waited = WaitForSingleObject(process.hProcess, whileRunning ? 2 : limit)) ==
+               WAIT_TIMEOUT &&
+           GetTickCount() - start < limit) {
+      if (whileRunning) whileRunning(static_cast<long>(process.dwProcessId));
+    }
+    if (waited == WAIT_TIMEOUT) {
       TerminateProcess(process.hProcess, 124);
       WaitForSingleObject(process.hProcess, INFINITE);
       result.timedOut = true;
@@ -99,6 +107,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
         std::chrono::steady_clock::now() + std::chrono::seconds(kProgramTimeLimitSeconds);
     pid_t done = 0;
     while ((done = waitpid(child, &status, WNOHANG)) == 0) {
+      if (whileRunning) whileRunning(static_cast<long>(child));
       if (std::chrono::steady_clock::now() > deadline) {
         kill(child, SIGKILL);
         done = waitpid(child, &status, 0);
@@ -136,11 +145,26 @@ std::string SiblingProgram(const std::string& name) {
 #endif
 }
 
-ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder) {
-  ProgramResult result = RunProgram(SiblingProgram("wza"), args, workingFolder);
+ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder,
+                     const WhileRunning& whileRunning) {
+  ProgramResult result = RunProgram(SiblingProgram("wza"), args, workingFolder, whileRunning);
   EXPECT_FALSE(result.timedOut) << "wza hung on " << (args.empty() ? "no arguments" : args[0]);
   return result;
 }
+
+#ifndef _WIN32
+ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder) {
+  const std::string wza = "'" + SiblingProgram("wza") + "'";
+  std::string expanded = commandLine;
+  for (size_t at = expanded.find("WZA"); at != std::string::npos;
+       at = expanded.find("WZA", at + wza.size())) {
+    expanded.replace(at, 3, wza);
+  }
+  ProgramResult result = RunProgram("/bin/sh", {"-c", expanded}, workingFolder);
+  EXPECT_FALSE(result.timedOut) << "hung: " << commandLine;
+  return result;
+}
+#endif
 
 size_t CountOf(const std::string& text, const std::string& what) {
   size_t count = 0;

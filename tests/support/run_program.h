@@ -1,6 +1,7 @@
 // Runs one of our programs as a child process and collects what it printed.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,24 @@ struct ProgramResult {
 // instead of stalling the suite.
 constexpr int kProgramTimeLimitSeconds = 300;
 
+// Called every few milliseconds while the child runs, with its process id: for tests
+// that act on a running program, such as interrupting it.
+using WhileRunning = std::function<void(long processId)>;
+
 // Runs `program` with `args` in the folder `workingFolder` (empty: the current one).
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& workingFolder = "");
+                         const std::string& workingFolder = "",
+                         const WhileRunning& whileRunning = nullptr);
 
 // Runs the `wza` built beside the test executable; a hang fails the calling test.
-ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder = "");
+ProgramResult RunWza(const std::vector<std::string>& args, const std::string& workingFolder = "",
+                     const WhileRunning& whileRunning = nullptr);
+
+#ifndef _WIN32
+// Runs a /bin/sh command line in which "WZA" stands for the path of `wza`: for what only a
+// shell sets up, such as a pseudo-terminal (script -qec) or a full disk (> /dev/full).
+ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder);
+#endif
 
 // How often `what` occurs in `text`, and whether it does at all.
 size_t CountOf(const std::string& text, const std::string& what);
