@@ -93,9 +93,12 @@ NamesRead ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
   return NamesRead::Ok;
 }
 
-// Reads a table that must lie wholly inside the file.
+// Reads a table that must lie wholly inside the file. A table of no records needs no
+// bytes, so its offset is not looked at: archives leave it pointing anywhere.
 bool ReadTable(ArchiveCatalogue& catalogue, uint64_t start, uint64_t length,
                std::vector<unsigned char>& table) {
+  table.clear();
+  if (length == 0) return true;
   if (!InsideFile(start, length, catalogue.fileLength)) return false;
   table.resize(static_cast<size_t>(length));
   return platform::ReadAt(*catalogue.file, start, table.data(), table.size()) == table.size();

@@ -6,6 +6,7 @@
 #include "archive/catalogue.h"
 #include "cli/printable_text.h"
 #include "cli/progress_line.h"
+#include "extract/destination.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
 #include "extract/safe_name.h"
@@ -150,9 +151,14 @@ int TestArchives(const CliOptions& options) {
 }
 
 int ExtractArchives(const CliOptions& options) {
+  const std::string problem = DestinationProblem(options.destination);
+  if (!problem.empty()) {
+    PrintError(problem);
+    return kExitFailed;
+  }
+  // Like unzip -d, the destination is made if needed: by the first entry written, so that a
+  // run that reads no archive leaves nothing behind.
   const std::string destination = WithTrailingSeparator(options.destination);
-  std::unordered_set<std::string> made;
-  CreatePathFolders(destination, made);  // like unzip -d, make the destination if needed
 
   uint64_t totalBytes = 0;
   for (const std::string& path : options.archives) {
@@ -173,6 +179,11 @@ int ExtractArchives(const CliOptions& options) {
     ClearProgress(progress);
     ReportLoadFailure(path, outcome, detail);
   };
+  callbacks.reportClash = [&](const std::string& path, const std::string& earlier,
+                              const std::string& folder) {
+    ClearProgress(progress);
+    PrintError(path + ": not extracted, same name as " + earlier + ": both would go to " + folder);
+  };
   callbacks.entryDone = [&](const std::string& path, const std::string& name,
                             const EntryResult& result) {
     if (result.Complete()) return;
@@ -192,7 +203,7 @@ int ExtractArchives(const CliOptions& options) {
   }
 
   tally.notLoaded = summary.archivesNotLoaded;
-  tally.skipped = summary.archivesSkipped;
+  tally.skipped = summary.archivesSkipped + summary.archivesClashing;
   tally.entriesFailed = summary.entriesFailed;
   if (!options.quiet) {
     std::printf("%" PRIu64 " of %" PRIu64 " entries extracted into %s\n",

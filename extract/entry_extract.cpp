@@ -9,12 +9,6 @@
 
 namespace {
 
-// Output paths are already in the platform's form (names are converted before they are
-// joined), so on POSIX a backslash here is an ordinary character of the destination.
-bool IsSeparator(char c) {
-  return c == '/' || c == platform::kPathSeparator;
-}
-
 // zlib's own inflateInit, with the library version the tool was made against.
 int StartInflate(z_stream& stream) {
   stream = z_stream();
@@ -149,10 +143,6 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
 
 // Folder creations that may fail in a row before the rest of a path is given up.
 constexpr int kMaxFailedFoldersInARow = 8;
-// At most this many folders of at most this length are remembered in one run: far more
-// than real archives have (65,535 entries), 16 MiB of text at the worst.
-constexpr size_t kMaxRememberedFolders = 16384;
-constexpr size_t kMaxRememberedLength = 1024;
 
 // An entry stopped half way: a file that looks like any other must not stay behind.
 EntryResult RemovePartialFile(platform::FilePtr file, const std::string& path, uint64_t bytesRead) {
@@ -187,6 +177,8 @@ std::string DescribeEntryStatus(const EntryResult& result) {
       return "more data than its declared size";
     case EntryStatus::SizeMismatch:
       return "fewer bytes than its declared size";
+    case EntryStatus::IsTheArchive:
+      return "not written: it is the archive being read";
     case EntryStatus::CreateFailed:
       return "cannot create file: " + result.systemError;
     case EntryStatus::WriteFailed:
@@ -224,38 +216,35 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   return result;
 }
 
-void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
-                       std::string* reason) {
+void CreatePathFolders(const std::string& path, MadeFolders& madeFolders, std::string* reason) {
+  const std::string_view text(path);
   size_t last = path.size();
-  while (last > 0 && !IsSeparator(path[last - 1])) --last;
+  while (last > 0 && !platform::IsPathSeparator(path[last - 1])) --last;
   if (last == 0) return;
   // The entry's own folder made before means every folder above it was too.
-  if (madeFolders.count(path.substr(0, last)) != 0) return;
+  if (Remembers(madeFolders, text.substr(0, last))) return;
   // A prefix longer than the system takes cannot be made, nor anything below it.
   const size_t reach = std::min(last, platform::kMaxPathLength);
   std::vector<size_t> ends;  // one past each separator on the way
   for (size_t p = 0; p < reach; ++p) {
-    if (IsSeparator(path[p])) ends.push_back(p + 1);
+    if (platform::IsPathSeparator(path[p])) ends.push_back(p + 1);
   }
   // Start below the deepest folder this run has made already: only new folders cost calls.
   size_t first = ends.size();
-  while (first > 0 && madeFolders.count(path.substr(0, ends[first - 1])) == 0) --first;
+  while (first > 0 && !Remembers(madeFolders, text.substr(0, ends[first - 1]))) --first;
 
   std::string failure;  // of the first folder after the last one that is there
   bool made = false;
   int failedInARow = 0;
   for (size_t i = first; i < ends.size(); ++i) {
-    std::string prefix = path.substr(0, ends[i]);
+    const std::string prefix = path.substr(0, ends[i]);
     std::string error;
+    ++madeFolders.calls;
     made = platform::CreateFolder(prefix, &error);
     if (made) {
       failure.clear();
       failedInARow = 0;
-      // Bounded, so that names thousands of folders deep cannot fill memory with prefixes;
-      // past the bound folders are still made, only no longer remembered.
-      if (madeFolders.size() < kMaxRememberedFolders && prefix.size() <= kMaxRememberedLength) {
-        madeFolders.insert(std::move(prefix));
-      }
+      Remember(madeFolders, prefix);
       continue;
     }
     if (failure.empty()) failure = error;
@@ -301,7 +290,16 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
   const std::string path = outputRoot + ToNativeSeparators(name);
   std::string folderFailure;
   CreatePathFolders(path, workspace.madeFolders, &folderFailure);
-  platform::FilePtr out = platform::CreateForWrite(path, &result.systemError);
+  // An archive can hold an entry of its own name and lie just where that entry goes:
+  // creating the file would cut the archive short under the reading of it.
+  bool isArchive = false;
+  platform::FilePtr out =
+      platform::CreateForWrite(path, &result.systemError, catalogue.file.get(), &isArchive);
+  if (isArchive) {
+    result.systemError.clear();
+    result.status = EntryStatus::IsTheArchive;
+    return result;
+  }
   if (!out) {
     // A folder that could not be made (read-only or full disk, a file in the way) says
     // more than the file's own "not found".

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "archive/catalogue.h"
+#include "extract/made_folders.h"
 
 enum class EntryStatus {
   Complete,
@@ -18,6 +18,7 @@ enum class EntryStatus {
   StreamDamaged,    // the zlib stream did not reach its end
   Overlong,         // the stream holds more than the declared size; only that much is written
   SizeMismatch,     // fewer bytes than the declared size came out
+  IsTheArchive,     // the output file is the archive being read; not written
   CreateFailed,     // the output file could not be created
   WriteFailed,
   OutOfMemory,
@@ -47,7 +48,7 @@ constexpr size_t kBlockSize = 1u << 20;
 struct EntryWorkspace {
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
-  std::unordered_set<std::string> madeFolders;
+  MadeFolders madeFolders;
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
   // Asked before each block is written, when set: true stops the entry, and its file
   // is removed rather than left looking whole.
@@ -69,11 +70,13 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
 
 // Creates every folder named by a prefix of `path` that ends in a separator ("/", and "\"
 // on Windows); the last component is the file and is not created. Folders this run made
-// before (in `madeFolders`) cost no call. Failures are ignored: the file's creation tells
-// whether the folders are there. When the file's folder could not be made, *reason (if
-// given) receives the system's reason for the first folder on the way that failed;
-// folders that could not be made are tried again for the next entry.
-void CreatePathFolders(const std::string& path, std::unordered_set<std::string>& madeFolders,
+// before (in `madeFolders`) cost no call: the path is checked from its deepest folder
+// upward, and only the folders below the deepest one made are created. Failures are
+// ignored: the file's creation tells whether the folders are there. When the file's
+// folder could not be made, *reason (if given) receives the system's reason for the first
+// folder on the way that failed; folders that could not be made are tried again for the
+// next entry.
+void CreatePathFolders(const std::string& path, MadeFolders& madeFolders,
                        std::string* reason = nullptr);
 
 // Called with each block of an entry's extracted bytes; returns false to stop.

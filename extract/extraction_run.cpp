@@ -1,5 +1,7 @@
 #include "extract/extraction_run.h"
 
+#include <unordered_map>
+
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 
@@ -19,15 +21,26 @@ struct Bars {
   }
 };
 
+// An archive's folder as the file system tells folders apart.
+std::string FolderKey(const std::string& archivePath) {
+  std::string key = FileNameOf(archivePath);
+  if (platform::kNamesIgnoreCase) {
+    for (char& c : key) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return key;
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
-  if (!path.empty() && (path.back() == '\\' || path.back() == '/')) return path;
+  if (!path.empty() && platform::IsPathSeparator(path.back())) return path;
   return path + platform::kPathSeparator;
 }
 
 std::string FileNameOf(const std::string& path) {
-  const size_t cut = path.find_last_of("\\/:");
+  const size_t cut = path.find_last_of(platform::kFileNameCuts);
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
@@ -54,6 +67,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
     return summary.interrupted;
   };
   ArchiveCatalogue catalogue;
+  std::unordered_map<std::string, std::string> extracted;  // folder key -> archive
   for (size_t k = 0; k < archivePaths.size() && !interrupted(); ++k) {
     const std::string& path = archivePaths[k];
     bars.Set(0, bars.total);
@@ -75,6 +89,15 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
         summary.entriesFailed += lost;
       }
       if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
+      continue;
+    }
+    const auto taken = extracted.emplace(FolderKey(path), path);
+    if (!taken.second) {
+      ++summary.archivesClashing;
+      if (callbacks.reportClash) {
+        callbacks.reportClash(path, taken.first->second, ArchiveFolderFor(destination, path));
+      }
+      catalogue.file.reset();
       continue;
     }
 
@@ -115,7 +138,18 @@ bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_
 }
 
 std::string DoneMessage(const RunSummary& summary) {
-  if (summary.entriesFailed == 0) return "Done";
-  return "Done\n\n" + std::to_string(summary.entriesFailed) + " of " +
-         std::to_string(summary.entriesAttempted) + " entries could not be extracted.";
+  std::string message = "Done";
+  if (summary.entriesFailed > 0 || summary.archivesClashing > 0) message += "\n";
+  if (summary.entriesFailed > 0) {
+    message += "\n" + std::to_string(summary.entriesFailed) + " of " +
+               std::to_string(summary.entriesAttempted) + " entries could not be extracted.";
+  }
+  if (summary.archivesClashing == 1) {
+    message += "\n1 archive was not extracted: an earlier one of the same name went to its folder.";
+  } else if (summary.archivesClashing > 1) {
+    message +=
+        "\n" + std::to_string(summary.archivesClashing) +
+        " archives were not extracted: earlier ones of the same names went to their folders.";
+  }
+  return message;
 }

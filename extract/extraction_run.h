@@ -20,6 +20,11 @@ struct RunCallbacks {
   // An archive that could not be loaded (every outcome but Loaded).
   std::function<void(const std::string& path, LoadOutcome outcome, const std::string& detail)>
       reportArchive;
+  // A loaded archive that is not extracted because an earlier one of the same file name
+  // (`earlier`) was extracted into the same `folder`. Optional.
+  std::function<void(const std::string& path, const std::string& earlier,
+                     const std::string& folder)>
+      reportClash;
   // Tested before each entry; false stops the writing of entries for the rest of the run.
   std::function<bool()> shouldContinue;
   // Optional, for Ctrl-C and the like: tested before each entry and between the blocks of
@@ -37,14 +42,16 @@ struct RunSummary {
   uint64_t entriesFailed = 0;     // of those, the ones not written completely
   size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
+  size_t archivesClashing = 0;    // not extracted: an earlier one had the same file name
   bool aborted = false;
   bool interrupted = false;  // ended by RunCallbacks::interrupted
 };
 
-// The text with a separator added unless it already ends with "\" or "/".
+// The text with a separator added unless it already ends with one: "/", and on Windows
+// "\" as well.
 std::string WithTrailingSeparator(const std::string& path);
 
-// The part of a path after its last "\", "/" or ":".
+// The part of a path after its last "/"; on Windows after its last "\", "/" or ":".
 std::string FileNameOf(const std::string& path);
 
 // Where an archive's entries go: destination + "__" + archive file name + separator,
@@ -58,7 +65,10 @@ std::string ArchiveFolderFor(const std::string& destination, const std::string& 
 int PercentOf(uint64_t part, uint64_t whole);
 
 // Extracts every archive in turn into its folder below `destination` (which ends with a
-// separator). `totalBytes` is the sum of the archives' sizes, for the total bar.
+// separator). `totalBytes` is the sum of the archives' sizes, for the total bar. Of two
+// archives of the same file name (v1/data.big, v2/data.big) only the first loaded one is
+// extracted: the second would write over it in the same folder. The second is reported
+// and skipped, and the run goes on.
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
                        uint64_t totalBytes, const RunCallbacks& callbacks);
 
@@ -69,5 +79,5 @@ bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_
                         uint64_t freeClusters);
 
 // "Done", followed by a blank line and "N of M entries could not be extracted." when
-// some entries did not come out whole.
+// some entries did not come out whole, and a line for archives skipped for their names.
 std::string DoneMessage(const RunSummary& summary);

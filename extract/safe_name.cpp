@@ -1,6 +1,7 @@
 #include "extract/safe_name.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "platform/file_io.h"
 
@@ -16,9 +17,8 @@ char AsciiUpper(char c) {
 
 // Components are looked at in place, as pointer and length: this runs for every entry, and
 // copying each component (and upper-casing a copy) cost more than the rest of the check.
-bool EqualsUpper(const char* text, size_t length, const char* upper) {
-  const size_t upperLength = std::strlen(upper);
-  if (length != upperLength) return false;
+bool EqualsUpper(const char* text, size_t length, std::string_view upper) {
+  if (length != upper.size()) return false;
   for (size_t i = 0; i < length; ++i) {
     if (AsciiUpper(text[i]) != upper[i]) return false;
   }
@@ -32,8 +32,8 @@ bool IsDeviceName(const char* component, size_t length) {
       dot != nullptr ? static_cast<size_t>(static_cast<const char*>(dot) - component) : length;
   while (base > 0 && component[base - 1] == ' ') --base;
   if (base < 3 || base > 7) return false;  // no device name is shorter or longer
-  static const char* const kFixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* fixed : kFixed) {
+  static constexpr std::string_view kFixed[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (std::string_view fixed : kFixed) {
     if (EqualsUpper(component, base, fixed)) return true;
   }
   return base == 4 && (EqualsUpper(component, 3, "COM") || EqualsUpper(component, 3, "LPT")) &&

@@ -10,13 +10,28 @@
 namespace platform {
 
 // Separator the platform's own paths use; archive names are rewritten to it.
+// kPathSeparators: what separates folders in a path the user gives (an archive, the
+// destination); kFileNameCuts: what may stand just before the file name in one. Entry
+// names inside an archive keep their own rule: "\" and "/" both separate, everywhere.
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
-constexpr size_t kMaxPathLength = 32767;  // with the "\\?\" prefix
+constexpr const char* kPathSeparators = "\\/";
+constexpr const char* kFileNameCuts = "\\/:";  // "D:Data.big" names Data.big as well
+constexpr size_t kMaxPathLength = 32767;       // with the "\\?\" prefix
+constexpr bool kNamesIgnoreCase = true;        // "Data.big" and "DATA.BIG" are one file
 #else
 constexpr char kPathSeparator = '/';
+constexpr const char* kPathSeparators = "/";
+constexpr const char* kFileNameCuts = "/";
 constexpr size_t kMaxPathLength = 4095;  // PATH_MAX less its NUL, on Linux
+constexpr bool kNamesIgnoreCase = false;
 #endif
+
+// Whether `c` separates folders in a path of the platform's form (output paths, whose
+// entry names were converted first, and the paths the user gives).
+inline bool IsPathSeparator(char c) {
+  return c == '/' || c == kPathSeparator;
+}
 
 struct File;  // an open file; defined by each implementation
 struct FileCloser {
@@ -29,7 +44,11 @@ using FilePtr = std::unique_ptr<File, FileCloser>;
 FilePtr OpenForRead(const std::string& path, std::string* error = nullptr);
 
 // Creates or truncates a file for writing. Null on failure, reason in *error.
-FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr);
+// Never the file `keep` (when given), by whatever name `path` reaches it: another
+// spelling, a hard or symbolic link (the same device and inode; on Windows the same volume
+// and file index). That one is left as it is, and *isKept is set.
+FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr, File* keep = nullptr,
+                       bool* isKept = nullptr);
 
 // Length of an open file in bytes; false if the system cannot tell.
 bool FileLength(File& file, uint64_t& length);
@@ -52,5 +71,16 @@ bool IsFolder(const std::string& path);
 
 // Deletes a file. False on failure, reason in *error.
 bool RemoveFile(const std::string& path, std::string* error = nullptr);
+
+enum class PathKind {
+  Missing,     // nothing there (or a file stands where a folder on the way should be)
+  Folder,      // a folder, or a link to one
+  NotFolder,   // a file or anything else that is no folder
+  BrokenLink,  // a symbolic link to something that does not exist
+  Unknown,     // the system will not tell (no permission, a loop of links...)
+};
+
+// What stands at `path`, symbolic links followed.
+PathKind KindAt(const std::string& path);
 
 }  // namespace platform

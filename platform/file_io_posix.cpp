@@ -45,13 +45,83 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
   return FilePtr(new File{fd});
 }
 
-FilePtr CreateForWrite(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+namespace {
+
+bool SameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
+bool IsFileAt(File& file, const std::string& path) {
+  struct stat open {};
+  struct stat named {};
+  return ::fstat(file.fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && SameFile(open, named);
+}
+
+#ifdef O_PATH
+constexpr int kFolderHandleFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// The folder the last file was created in, held open. Entries come folder by folder, and
+// opening by a deep path makes the kernel walk every level again for each file; opening
+// relative to the held folder walks none. One per thread, so workers never share it.
+struct HeldFolder {
+  std::string path;
+  int fd = -1;
+  ~HeldFolder() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+int OpenForWriting(const std::string& path, int flags) {
+  thread_local HeldFolder held;
+  const size_t cut = path.rfind('/');
+  // A path the system would refuse whole is refused the same way, not made relative.
+  if (cut == std::string::npos || cut == 0 || path.size() > kMaxPathLength) {
+    return ::open(path.c_str(), flags, 0666);
+  }
+  if (held.fd < 0 || held.path.size() != cut || path.compare(0, cut, held.path) != 0) {
+    const int fd = ::open(path.substr(0, cut).c_str(), kFolderHandleFlags);
+    // Opening by the whole path then gives the caller the system's own reason.
+    if (fd < 0) return ::open(path.c_str(), flags, 0666);
+    if (held.fd >= 0) ::close(held.fd);
+    held.fd = fd;
+    held.path.assign(path, 0, cut);
+  }
+  return ::openat(held.fd, path.c_str() + cut + 1, flags, 0666);
+}
+
+}  // namespace
+
+FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, bool* isKept) {
+  // With a file to keep, the file is opened as it is, compared, and only then cut to
+  // nothing: one walk along the path, and no moment between the check and the open.
+  const int truncate = keep == nullptr ? O_TRUNC : 0;
+  const int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_CLOEXEC | truncate);
   if (fd < 0) {
+    SetError(error);
+    // A write-protected file refuses the open itself; the reason is still that it is kept.
+    if (keep != nullptr && isKept != nullptr) *isKept = IsFileAt(*keep, path);
+    return nullptr;
+  }
+  FilePtr file(new File{fd});
+  if (keep == nullptr) return file;
+  struct stat made {};
+  struct stat kept {};
+  if (::fstat(fd, &made) != 0 || ::fstat(keep->fd, &kept) != 0) {
     SetError(error);
     return nullptr;
   }
-  return FilePtr(new File{fd});
+  if (SameFile(made, kept)) {
+    if (isKept != nullptr) *isKept = true;
+    return nullptr;
+  }
+  if (made.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+    SetError(error);
+    return nullptr;
+  }
+  return file;
 }
 
 bool FileLength(File& file, uint64_t& length) {
@@ -115,6 +185,17 @@ bool RemoveFile(const std::string& path, std::string* error) {
   if (::unlink(path.c_str()) == 0) return true;
   SetError(error);
   return false;
+}
+
+PathKind KindAt(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) {
+    return S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::NotFolder;
+  }
+  if (errno == ENOTDIR) return PathKind::Missing;
+  if (errno != ENOENT) return PathKind::Unknown;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) ? PathKind::BrokenLink
+                                                                    : PathKind::Missing;
 }
 
 }  // namespace platform

@@ -74,6 +74,7 @@ std::wstring SystemPath(const std::string& path) {
 }  // namespace
 
 FilePtr OpenForRead(const std::string& path, std::string* error) {
+  // Shared for reading only: no one, this process included, may write the file meanwhile.
   const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -83,11 +84,36 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
   return FilePtr(new File{handle});
 }
 
-FilePtr CreateForWrite(const std::string& path, std::string* error) {
+namespace {
+
+bool IsFileAt(File& file, const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION open;
+  if (!::GetFileInformationByHandle(file.handle, &open)) return false;
+  // No access asked for: this opens even a file others hold without sharing.
+  const HANDLE named = ::CreateFileW(SystemPath(path).c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION other;
+  const bool known = ::GetFileInformationByHandle(named, &other) != 0;
+  ::CloseHandle(named);
+  return known && open.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+         open.nFileIndexHigh == other.nFileIndexHigh && open.nFileIndexLow == other.nFileIndexLow;
+}
+
+}  // namespace
+
+FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, bool* isKept) {
+  // Files are read without write sharing (OpenForRead), so the system itself refuses to open
+  // a kept file for writing; its identity is looked at only then, to say why.
   const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    SetError(error, ::GetLastError());
+    const DWORD reason = ::GetLastError();
+    SetError(error, reason);
+    if (keep != nullptr && isKept != nullptr && reason == ERROR_SHARING_VIOLATION) {
+      *isKept = IsFileAt(*keep, path);
+    }
     return nullptr;
   }
   return FilePtr(new File{handle});
@@ -160,6 +186,29 @@ bool RemoveFile(const std::string& path, std::string* error) {
   if (::DeleteFileW(SystemPath(path).c_str())) return true;
   SetError(error, ::GetLastError());
   return false;
+}
+
+PathKind KindAt(const std::string& path) {
+  const std::wstring wide = SystemPath(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD reason = ::GetLastError();
+    return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                            : PathKind::Unknown;
+  }
+  // The attributes are the link's own: whether it leads anywhere shows only on opening it.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    const HANDLE target =
+        ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (target == INVALID_HANDLE_VALUE) {
+      const DWORD reason = ::GetLastError();
+      return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND ? PathKind::BrokenLink
+                                                                              : PathKind::Unknown;
+    }
+    ::CloseHandle(target);
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::NotFolder;
 }
 
 }  // namespace platform

@@ -180,6 +180,24 @@ TEST(LoadCatalogue, TablesOutsideTheFileMakeItDamaged) {
   EXPECT_EQ(damaged(built.fileAt + 20, 0x10000000u), LoadOutcome::Damaged);       // a name
   EXPECT_EQ(damaged(176, 0xFFFFFFF0u), LoadOutcome::Damaged);  // last name runs to the data
 
+  // A table of no records is inside any file, wherever its offset points.
+  ArchiveSpec bare = ThreeFolders(2, 20);
+  bare.tocCount = 0;
+  std::string bytes = BuildArchive(bare).bytes;
+  PutU32(bytes, built.dataHeaderAt + 0, 0xFFFFFF00u);
+  Loaded noToc;
+  LoadBytes(noToc, bytes);
+  EXPECT_EQ(noToc.outcome, LoadOutcome::Loaded) << noToc.detail;
+  EXPECT_EQ(noToc.catalogue.alias, "");
+  bytes = built.bytes;
+  PutU32(bytes, built.dataHeaderAt + 6, 0x7FFFFFF0u);
+  PutU16(bytes, built.dataHeaderAt + 10, 0);
+  Loaded noFolders;
+  LoadBytes(noFolders, bytes);
+  EXPECT_EQ(noFolders.outcome, LoadOutcome::Loaded) << noFolders.detail;
+  EXPECT_EQ(noFolders.catalogue.entryNames,
+            (std::vector<std::string>{"a.txt", "b.txt", "x.png", "boom.wav"}));
+
   Loaded truncated;
   LoadBytes(truncated, built.bytes.substr(0, 190));
   EXPECT_EQ(truncated.outcome, LoadOutcome::Damaged);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "extract/safe_name.h"
@@ -161,16 +162,42 @@ TEST(ExtractEntry, ReplacesExistingFilesAndReportsWhatCannotBeCreated) {
 
 TEST(CreatePathFolders, MakesEachPrefixEndingInASeparatorOnce) {
   TempFolder folder;
-  std::unordered_set<std::string> made;
+  MadeFolders made;
   const std::string root = folder.Root();
   CreatePathFolders(root + ToNativeSeparators("a\\b/c\\\\file.bin"), made);
   EXPECT_TRUE(fs::is_directory(folder.path / "a" / "b" / "c"));
   EXPECT_FALSE(fs::exists(folder.path / "a" / "b" / "c" / "file.bin"));
-  EXPECT_EQ(made.count(root + ToNativeSeparators("a/b/c//")), 1u);
+  EXPECT_TRUE(Remembers(made, root + ToNativeSeparators("a/b/c//")));
   // Once the entry's own folder is known, nothing more is looked at.
-  const size_t known = made.size();
+  const uint64_t calls = made.calls;
   CreatePathFolders(root + ToNativeSeparators("a/b/c//other.bin"), made);
-  EXPECT_EQ(made.size(), known);
+  EXPECT_EQ(made.calls, calls);
+}
+
+// Folder calls, not time: a folder whose path was just made costs nothing for the entries
+// after it, once the remembered folders are at their bound and for paths of any length.
+TEST(CreatePathFolders, NewFoldersAloneCostCallsOnceTheMemoryIsFullAndForLongPaths) {
+  TempFolder folder;
+  const std::string root = folder.Root();
+  const std::string sep(1, platform::kPathSeparator);
+  const uint64_t rootLevels = static_cast<uint64_t>(std::count(root.begin(), root.end(), sep[0]));
+  MadeFolders made;
+  made.maxFolders = 64;
+  for (int i = 0; i < 100; ++i) CreatePathFolders(root + "s" + std::to_string(i) + sep + "x", made);
+  std::string deep;
+  for (int level = 0; level < 250; ++level) deep += "d" + sep;
+  uint64_t before = made.calls;
+  for (int i = 0; i < 1000; ++i) CreatePathFolders(root + deep + std::to_string(i), made);
+  EXPECT_LE(made.calls - before, rootLevels + 250);
+  EXPECT_LE(made.known.size(), 64u);
+
+  MadeFolders fresh;
+  std::string longPath;  // over 1,024 characters below the root
+  for (int level = 0; level < 10; ++level) longPath += std::string(150, 'a' + level) + sep;
+  before = fresh.calls;
+  for (int i = 0; i < 1000; ++i) CreatePathFolders(root + longPath + std::to_string(i), fresh);
+  EXPECT_LE(fresh.calls - before, rootLevels + 10);
+  EXPECT_TRUE(platform::IsFolder(root + longPath));
 }
 
 }  // namespace

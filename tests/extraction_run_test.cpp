@@ -55,14 +55,21 @@ TEST(PercentOf, RoundsInTheExtendedFormatAndTruncates) {
   EXPECT_EQ(PercentOf(uint64_t{6} << 32, uint64_t{8} << 32), 75);  // beyond 4 GiB
 }
 
-TEST(PathsOfARun, FollowTheToolsNamingOfOutputFolders) {
-  EXPECT_EQ(FileNameOf("D:\\games\\Data.big"), "Data.big");
-  EXPECT_EQ(FileNameOf("D:Data.big"), "Data.big");
+TEST(PathsOfARun, FollowThePlatformsPathRules) {
   EXPECT_EQ(FileNameOf("/games/x.wza"), "x.wza");
-  EXPECT_EQ(WithTrailingSeparator("D:\\out\\"), "D:\\out\\");
   EXPECT_EQ(WithTrailingSeparator("out/"), "out/");
   const std::string sep(1, platform::kPathSeparator);
   EXPECT_EQ(WithTrailingSeparator("out"), "out" + sep);
+#ifdef _WIN32
+  EXPECT_EQ(FileNameOf("D:\\games\\Data.big"), "Data.big");
+  EXPECT_EQ(FileNameOf("D:Data.big"), "Data.big");
+  EXPECT_EQ(WithTrailingSeparator("D:\\out\\"), "D:\\out\\");
+#else
+  // Only "/" separates on Linux: "\\" and ":" are ordinary characters of a name.
+  EXPECT_EQ(FileNameOf("games/Game: Part 1.big"), "Game: Part 1.big");
+  EXPECT_EQ(FileNameOf("x\\y.big"), "x\\y.big");
+  EXPECT_EQ(WithTrailingSeparator("dst\\"), "dst\\/");
+#endif
   EXPECT_EQ(ArchiveFolderFor("dest" + sep, "in" + sep + "Data.big"),
             "dest" + sep + "__Data.big" + sep);
 }
@@ -131,15 +138,37 @@ TEST(RunArchives, CountsWhatCouldNotBeExtracted) {
   PutU32(damaged, 180, 0x7FFFFFF0);  // ToC far beyond the end
   WriteFile(folder.path / "b.big", damaged);
   WriteFile(folder.path / "c.big", BuildArchive(Numbered(2, "..")).bytes);
+  fs::create_directories(folder.path / "v2");
+  WriteFile(folder.path / "v2" / "a.big", BuildArchive(Numbered(4, "data")).bytes);
   Recorder recorder;
+  std::vector<std::string> clashes;
+  RunCallbacks callbacks = recorder.Callbacks();
+  callbacks.reportClash = [&](const std::string& path, const std::string& earlier,
+                              const std::string& into) {
+    clashes.push_back(path + " " + earlier + " " + into);
+  };
   const RunSummary summary =
       RunArchives({(folder.path / "a.big").string(), (folder.path / "b.big").string(),
-                   (folder.path / "c.big").string()},
-                  folder.Root(), 1000, recorder.Callbacks());
-  // a.big: 1 of 3 refused; b.big: both entries lost; c.big: an alias leaving the destination.
+                   (folder.path / "c.big").string(), (folder.path / "v2" / "a.big").string()},
+                  folder.Root(), 1000, callbacks);
+  // a.big: 1 of 3 refused; b.big: both entries lost; c.big: an alias leaving the destination;
+  // v2/a.big: not extracted over a.big.
   EXPECT_EQ(summary.entriesAttempted, 7u);
   EXPECT_EQ(summary.entriesFailed, 5u);
-  EXPECT_EQ(DoneMessage(summary), "Done\n\n5 of 7 entries could not be extracted.");
+  EXPECT_EQ(summary.archivesClashing, 1u);
+  EXPECT_EQ(clashes,
+            std::vector<std::string>{(folder.path / "v2" / "a.big").string() + " " +
+                                     (folder.path / "a.big").string() + " " + folder.Root() +
+                                     "__a.big" + platform::kPathSeparator});
+  EXPECT_FALSE(fs::exists(folder.path / "__a.big" / "data" / "f" / "3.txt"));
+  EXPECT_EQ(DoneMessage(summary),
+            "Done\n\n5 of 7 entries could not be extracted.\n"
+            "1 archive was not extracted: an earlier one of the same name went to its folder.");
+  RunSummary clashesOnly;
+  clashesOnly.archivesClashing = 2;
+  EXPECT_EQ(DoneMessage(clashesOnly),
+            "Done\n\n2 archives were not extracted: earlier ones of the same names went to "
+            "their folders.");
   EXPECT_FALSE(fs::exists(folder.path / "evil.txt"));
   EXPECT_FALSE(fs::exists(folder.path / "f"));
   EXPECT_TRUE(fs::exists(folder.path / "__a.big" / "data" / "f" / "2.txt"));

@@ -109,24 +109,70 @@ TEST(HostileDestination, ReadOnlyNothingIsWrittenAndEveryEntryIsNamed) {
   EXPECT_EQ(ReadTree(dest), Tree());
 }
 
-TEST(HostileDestination, AFileOrAPathBelowOneTakesNothing) {
+// A destination that cannot be a folder is named once, with what is wrong with it, and
+// nothing is read or written.
+TEST(HostileDestination, AFileAPathBelowOneOrALinkToNothingIsNamedOnce) {
   TempFolder folder;
   WriteFile(folder.path / "a.big", BuildArchive(ThreeEntries()).bytes);
   WriteFile(folder.path / "dest.txt", "keep me");
-  for (const char* dest : {"dest.txt", "dest.txt/below"}) {
-    const ProgramResult result = RunWza({"extract", "-d", dest, "a.big"}, folder.path.string());
-    EXPECT_EQ(result.exitCode, 1) << dest;
-    EXPECT_EQ(CountWriteFailures(result.err, ": cannot create file: "), 3u) << result.err;
-    EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
-    EXPECT_TRUE(Contains(result.out, "0 of 3 entries extracted")) << result.out;
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"dest.txt", "destination \"dest.txt\" is a file, not a folder"},
+      {"dest.txt/below/",
+       "destination \"dest.txt/below/\" lies below \"dest.txt\", which is a file"},
+  };
 #ifndef _WIN32
-    EXPECT_EQ(CountOf(result.err, std::string(": cannot create file: ") + std::strerror(ENOTDIR)),
-              3u)
-        << result.err;
+  fs::create_symlink("gone", folder.path / "link");
+  cases.push_back(
+      {"link", "destination \"link\" is a symbolic link to something that does not exist"});
+  cases.push_back({"link/below",
+                   "destination \"link/below\" lies below \"link\", a symbolic link "
+                   "to something that does not exist"});
 #endif
+  const size_t before = ReadTree(folder.path).size();
+  for (const auto& [dest, problem] : cases) {
+    const ProgramResult result = RunWza({"extract", "-d", dest, "a.big"}, folder.path.string());
+    EXPECT_EQ(result.exitCode, 2) << dest;
+    EXPECT_EQ(result.err, "wza: " + problem + "\n");
+    EXPECT_EQ(result.out, "");
   }
   EXPECT_EQ(ReadFile(folder.path / "dest.txt"), "keep me");
-  EXPECT_EQ(ReadTree(folder.path).size(), 2u);
+  EXPECT_EQ(ReadTree(folder.path).size(), before);
+}
+
+// a.big, alias "data", holds an entry named a.big and lies where that entry is written:
+// extracting it into the folder above would write over the archive while it is read.
+TEST(HostileDestination, TheArchiveBeingReadIsNeverWrittenOver) {
+  TempFolder folder;
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"before.txt", "before"}, {"a.big", std::string(5000, 'a'), true}}},
+                  {"sub", {{"after.txt", "after"}}}};
+  const std::string bytes = BuildArchive(spec).bytes;
+  const fs::path self = folder.path / "self" / "__a.big" / "data";
+  fs::create_directories(self);
+  WriteFile(self / "a.big", bytes);
+
+  const ProgramResult result =
+      RunWza({"extract", "-d", "self", "self/__a.big/data/a.big"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(
+      result.err,
+      "wza: self/__a.big/data/a.big: data/a.big: not written: it is the archive being read\n");
+  EXPECT_TRUE(Contains(result.out, "2 of 3 entries extracted")) << result.out;
+  EXPECT_EQ(ReadFile(self / "a.big"), bytes);
+  EXPECT_EQ(ReadFile(self / "before.txt"), "before");
+  EXPECT_EQ(ReadFile(self / "sub" / "after.txt"), "after");
+#ifndef _WIN32
+  // The same file under another name: a hard link where an entry goes.
+  fs::remove(self / "sub" / "after.txt");
+  fs::create_hard_link(self / "a.big", self / "sub" / "after.txt");
+  const ProgramResult linked =
+      RunWza({"extract", "-d", "self", "self/__a.big/data/a.big"}, folder.path.string());
+  EXPECT_EQ(linked.exitCode, 1);
+  EXPECT_TRUE(
+      Contains(linked.err, "data/sub/after.txt: not written: it is the archive being read\n"))
+      << linked.err;
+  EXPECT_EQ(ReadFile(self / "a.big"), bytes);
+#endif
 }
 
 // Reads a file through the tool's own file layer, which reaches long paths on Windows.

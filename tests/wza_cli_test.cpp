@@ -7,6 +7,7 @@
 #include <signal.h>
 #endif
 
+#include "platform/file_io.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/run_program.h"
 #include "tests/support/test_files.h"
@@ -60,6 +61,69 @@ TEST(WzaExtract, PutsSeveralArchivesIntoTheCurrentFolderByDefault) {
   const Tree second = SampleTree("two.big", "second");
   expected.insert(second.begin(), second.end());
   EXPECT_EQ(ReadTree(folder.path / "work"), expected);
+}
+
+#ifndef _WIN32
+// On Linux only "/" separates the archive's name and the destination: "\\" and ":" are
+// ordinary characters there, so these archives keep their whole names and do not collide.
+TEST(WzaExtract, TakesLinuxPathRulesForArchiveNamesAndTheDestination) {
+  TempFolder folder;
+  const ArchiveSpec spec = SampleSpec(2, 20, "data");
+  for (const char* name : {"Game: Part 1.big", " Part 1.big", "x\\y.big", "y.big"}) {
+    WriteFile(folder.path / name, BuildArchive(spec).bytes);
+  }
+  const ProgramResult result =
+      RunWza({"extract", "-d", "dst\\", "Game: Part 1.big", " Part 1.big", "x\\y.big", "y.big"},
+             folder.path.string());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(Contains(result.out, "20 of 20 entries extracted into dst\\/\n")) << result.out;
+  Tree expected;
+  for (const char* name : {"Game: Part 1.big", " Part 1.big", "x\\y.big", "y.big"}) {
+    const Tree one = SampleTree(name, "data");
+    expected.insert(one.begin(), one.end());
+  }
+  EXPECT_EQ(ReadTree(folder.path / "dst\\"), expected);
+}
+#endif
+
+// Archives of the same file name would share their folder: the first one loaded is
+// extracted, each later one is named with the first and skipped. Windows tells names apart
+// regardless of case, Linux does not.
+TEST(WzaExtract, ExtractsOnlyTheFirstOfArchivesOfTheSameName) {
+  TempFolder folder;
+  for (const char* version : {"v1", "v2", "v3"}) fs::create_directories(folder.path / version);
+  ArchiveSpec first;
+  first.folders = {{"", {{"readme.txt", "first"}, {"only-first.txt", "1"}}}};
+  ArchiveSpec later;
+  later.folders = {{"", {{"readme.txt", "later"}}}};
+  WriteFile(folder.path / "v1" / "data.big", BuildArchive(first).bytes);
+  WriteFile(folder.path / "v2" / "data.big", BuildArchive(later).bytes);
+  WriteFile(folder.path / "v3" / "DATA.BIG", BuildArchive(later).bytes);
+  const ProgramResult result = RunWza(
+      {"extract", "-d", "out", "v1/data.big", "v2/data.big", "v3/DATA.BIG"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  const std::string sep(1, platform::kPathSeparator);
+  const std::string clash =
+      "wza: v2/data.big: not extracted, same name as v1/data.big: both "
+      "would go to out" +
+      sep + "__data.big" + sep + "\n";
+  Tree expected = {{"__data.big/", ""},
+                   {"__data.big/data/", ""},
+                   {"__data.big/data/readme.txt", "first"},
+                   {"__data.big/data/only-first.txt", "1"}};
+#ifdef _WIN32
+  EXPECT_EQ(result.err, clash +
+                            "wza: v3/DATA.BIG: not extracted, same name as v1/data.big: "
+                            "both would go to out" +
+                            sep + "__DATA.BIG" + sep + "\n");
+  EXPECT_TRUE(Contains(result.out, "2 of 2 entries extracted")) << result.out;
+#else
+  EXPECT_EQ(result.err, clash);
+  EXPECT_TRUE(Contains(result.out, "3 of 3 entries extracted")) << result.out;
+  expected.insert(
+      {{"__DATA.BIG/", ""}, {"__DATA.BIG/data/", ""}, {"__DATA.BIG/data/readme.txt", "later"}});
+#endif
+  EXPECT_EQ(ReadTree(folder.path / "out"), expected);
 }
 
 #ifndef _WIN32

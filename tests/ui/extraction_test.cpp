@@ -190,6 +190,27 @@ TEST_F(ExtractionTest, ArchiveThatCannotBeOpenedIsReportedAndTheNextOneIsExtract
   EXPECT_EQ(Output(folder), ExpectedTree(good, "y.wza"));
 }
 
+// The archives of a run come from one folder, so in the window two of one name are one
+// file picked twice, the second time in other letters: it is extracted once, and "Done" says
+// the second was not.
+TEST_F(ExtractionTest, AnArchivePickedTwiceComesOutOnceAndDoneSaysSo) {
+  const ArchiveSpec spec = SampleSpec(2, 20, "data");
+  Write(folder.path / "data.big", spec);
+  PickArchives(tool, controls, WithoutSeparator(FolderText(folder)), {"data.big", "DATA.BIG"});
+  ASSERT_EQ(ListBoxItems(controls.fileList), (std::vector<std::string>{"data.big", "DATA.BIG"}));
+
+  Click(controls.extractButton);
+  HWND done = WaitForMessageBox(tool, "Information");
+  ASSERT_TRUE(done) << ::testing::PrintToString(OpenBoxes(tool));
+  EXPECT_EQ(MessageBoxText(done),
+            "Done\n\n1 archive was not extracted: an earlier one of the same name went to its "
+            "folder.");
+  Snapshot("done-box-same-name");
+  FinishRun(tool, controls, done);
+  ExpectIdle(tool, controls);
+  EXPECT_EQ(Output(folder), ExpectedTree(spec, "data.big"));
+}
+
 TEST_F(ExtractionTest, CancelButtonAsksNoGoesOnYesStopsAfterTheEntryInProgress) {
   const ArchiveSpec large = Large();
   const BuiltArchive built = Write(folder.path / "big.wza", large);
