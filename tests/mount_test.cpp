@@ -216,6 +216,12 @@ TEST(WzaMount, FindAndStatSeeTheTreeAndNoHostileName) {
   EXPECT_EQ(CountOf(mounted.err, "nul.txt: unsafe name"), 1u) << mounted.err;
   EXPECT_EQ(CountOf(mounted.err, "bell\\x07.txt: unsafe name"), 1u) << mounted.err;
   EXPECT_EQ(mounted.err.find('\a'), std::string::npos) << mounted.err;
+  // libfuse's own messages name the mount point, and are escaped the same way.
+  const ProgramResult nowhere =
+      RunWza({"mount", archive.string(), (folder.path / "no\x1b[2J").string()});
+  EXPECT_EQ(nowhere.exitCode, 2);
+  EXPECT_NE(nowhere.err.find("no\\x1b[2J"), std::string::npos) << nowhere.err;
+  EXPECT_EQ(nowhere.err.find('\x1b'), std::string::npos) << nowhere.err;
 
   const ProgramResult find = RunProgram(
       "/usr/bin/env", {"find", ".", "-printf", "%y %s %m %n %p\n"}, mount.point.string());
