@@ -21,14 +21,26 @@ constexpr const char* kUsage =
     "  extract   write every entry below DEST/__ARCHIVE-NAME/ALIAS/\n"
     "\n"
     "Options:\n"
+    "  -i PATTERN     only entries whose name (as list shows it) matches; repeatable.\n"
+    "                 * stays within a folder, ** crosses folders, ? is one character;\n"
+    "                 case is ignored\n"
+    "  -x PATTERN     leave out entries that match; repeatable, wins over -i\n"
+#ifndef _WIN32
+    "  --names CODEPAGE  archive names are in CODEPAGE (cp1252, cp932, cp936, utf-8...):\n"
+    "                 shown, matched and written as UTF-8 (default: names are bytes)\n"
+#endif
     "  -d DEST        extract into DEST (default: the current folder)\n"
+    "  -n             extract: never replace a file; one that is there is kept\n"
+    "  -p             extract: the chosen entries' bytes to standard output, in archive\n"
+    "                 order; nothing is written to disk, messages go to standard error\n"
+    "  --json         list: one JSON document for the whole run\n"
     "  -q             quiet: no progress bar, no summary; errors are still shown\n"
     "  -h, --help     show this help\n"
     "  --version      show the version\n"
     "\n"
-    "Exit codes: 0 all good, 1 some entries failed or an archive was skipped,\n"
-    "2 usage error, nothing could be read or the output could not be written,\n"
-    "130 interrupted (Ctrl-C) while extracting.\n";
+    "Exit codes: 0 all good, 1 some entries failed, an archive was skipped or a pattern\n"
+    "matched no entry, 2 usage error, nothing could be read or the output could not be\n"
+    "written, 130 interrupted (Ctrl-C) while extracting.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
@@ -44,6 +56,75 @@ int FinishStandardOutput(int exitCode) {
   std::fprintf(stderr, "wza: cannot write to standard output%s%s\n", flushed ? "" : ": ",
                flushed ? "" : std::strerror(reason));
   return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
+}
+
+constexpr const char* kHelpShown = "help";
+
+// The value of an option given as "-i VALUE" or "-iVALUE" ("--names VALUE" or
+// "--names=VALUE"); false when it is missing.
+bool OptionValue(const std::string& arg, const std::string& option, int argc, char** argv, int& i,
+                 std::string& value) {
+  if (arg != option) {
+    value = arg.substr(option.size() + (option.size() > 2 ? 1 : 0));
+    return true;
+  }
+  if (i + 1 >= argc) return false;
+  value = argv[++i];
+  return true;
+}
+
+bool TakesValue(const std::string& arg, const std::string& option) {
+  if (option.size() > 2) return arg == option || arg.rfind(option + "=", 0) == 0;
+  return arg.compare(0, 2, option) == 0;
+}
+
+// Fills `options` from the arguments after the command; "" when they are fine, kHelpShown
+// after --help, or what is wrong.
+std::string ParseOptions(const std::string& command, int argc, char** argv, CliOptions& options) {
+  const bool extract = command == "extract";
+  bool optionsEnded = false;
+  std::string value;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      options.archives.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return kHelpShown;
+    } else if (TakesValue(arg, "-d") && extract) {
+      if (!OptionValue(arg, "-d", argc, argv, i, options.destination)) {
+        return "-d needs a destination folder";
+      }
+    } else if (TakesValue(arg, "-i") || TakesValue(arg, "-x")) {
+      const bool include = arg[1] == 'i';
+      if (!OptionValue(arg, include ? "-i" : "-x", argc, argv, i, value)) {
+        return arg.substr(0, 2) + " needs a pattern";
+      }
+      (include ? options.patterns.include : options.patterns.exclude).push_back(value);
+    } else if (TakesValue(arg, "--names")) {
+      if (!OptionValue(arg, "--names", argc, argv, i, value)) return "--names needs a code page";
+      std::string reason;
+      if (!OpenNameEncoding(value, options.names, &reason)) {
+        return "--names " + value + ": " + reason;
+      }
+    } else if (arg == "-n" && extract) {
+      options.keepExisting = true;
+    } else if (arg == "-p" && extract) {
+      options.toStandardOutput = true;
+    } else if (arg == "--json" && command == "list") {
+      options.json = true;
+    } else {
+      return "unknown option '" + arg + "' for " + command;
+    }
+  }
+  if (options.archives.empty()) return "no archive given";
+  if (options.destination.empty()) return "the destination is empty";
+  if (options.toStandardOutput && options.keepExisting) return "-p writes no files: -n has no use";
+  return "";
 }
 
 int RunCommand(int argc, char** argv) {
@@ -62,29 +143,9 @@ int RunCommand(int argc, char** argv) {
   }
 
   CliOptions options;
-  bool optionsEnded = false;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      options.archives.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "-q" || arg == "--quiet") {
-      options.quiet = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    } else if (arg == "-d" && command == "extract") {
-      if (i + 1 >= argc) return UsageError("-d needs a destination folder");
-      options.destination = argv[++i];
-    } else if (arg.compare(0, 2, "-d") == 0 && command == "extract") {
-      options.destination = arg.substr(2);
-    } else {
-      return UsageError("unknown option '" + arg + "' for " + command);
-    }
-  }
-  if (options.archives.empty()) return UsageError("no archive given");
-  if (options.destination.empty()) return UsageError("the destination is empty");
+  const std::string problem = ParseOptions(command, argc, argv, options);
+  if (problem == kHelpShown) return kExitOk;
+  if (!problem.empty()) return UsageError(problem);
 
   if (command == "list") return ListArchives(options);
   if (command == "test") return TestArchives(options);

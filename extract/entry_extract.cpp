@@ -189,6 +189,10 @@ std::string DescribeEntryStatus(const EntryResult& result) {
       return result.systemError.empty()
                  ? "interrupted, partial file removed"
                  : "interrupted, partial file left behind: " + result.systemError;
+    case EntryStatus::Exists:
+      return "already there, kept";
+    case EntryStatus::NameNotConverted:
+      return "name not valid in its code page, not extracted";
   }
   return "unknown failure";
 }
@@ -293,8 +297,17 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
   // An archive can hold an entry of its own name and lie just where that entry goes:
   // creating the file would cut the archive short under the reading of it.
   bool isArchive = false;
+  bool exists = false;
+  // A file made only where none is never opens the archive itself: nothing to compare.
   platform::FilePtr out =
-      platform::CreateForWrite(path, &result.systemError, catalogue.file.get(), &isArchive);
+      workspace.keepExisting
+          ? platform::CreateNewForWrite(path, &result.systemError, &exists)
+          : platform::CreateForWrite(path, &result.systemError, catalogue.file.get(), &isArchive);
+  if (exists) {
+    result.systemError.clear();
+    result.status = EntryStatus::Exists;
+    return result;
+  }
   if (isArchive) {
     result.systemError.clear();
     result.status = EntryStatus::IsTheArchive;

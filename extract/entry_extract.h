@@ -22,7 +22,9 @@ enum class EntryStatus {
   CreateFailed,     // the output file could not be created
   WriteFailed,
   OutOfMemory,
-  Interrupted,  // stopped between two blocks; the partial file is removed
+  Interrupted,       // stopped between two blocks; the partial file is removed
+  Exists,            // a file is there already and is kept (EntryWorkspace::keepExisting)
+  NameNotConverted,  // the name is not valid in the code page it is read in; not written
 };
 
 struct EntryResult {
@@ -49,6 +51,8 @@ struct EntryWorkspace {
   // Asked before each block is written, when set: true stops the entry, and its file
   // is removed rather than left looking whole.
   std::function<bool()> interrupted;
+  // Set: a file that is there already is left as it is (Exists) instead of replaced.
+  bool keepExisting = false;
 };
 
 struct InflateResult {

@@ -62,6 +62,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
   uint64_t bytesDone = 0;
   EntryWorkspace workspace;
   workspace.interrupted = callbacks.interrupted;
+  workspace.keepExisting = callbacks.keepExisting;
   const auto interrupted = [&] {
     summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
     return summary.interrupted;
@@ -101,6 +102,8 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
       continue;
     }
 
+    const std::vector<bool> notConverted =
+        callbacks.renameEntries ? callbacks.renameEntries(catalogue) : std::vector<bool>();
     const std::string outputRoot = ArchiveFolderFor(destination, path) +
                                    ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
     // The alias becomes a folder too: one that would leave the destination writes nothing.
@@ -111,17 +114,26 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
         summary.aborted = true;
         break;
       }
+      const std::string name = catalogue.alias + '\\' + catalogue.entryNames[j];
+      if (callbacks.chosen && !callbacks.chosen(name)) {
+        ++summary.entriesLeftOut;
+        continue;
+      }
       EntryResult result;
-      if (aliasSafe) {
+      if (j < notConverted.size() && notConverted[j]) {
+        result.status = EntryStatus::NameNotConverted;
+      } else if (aliasSafe) {
         result = ExtractEntry(catalogue, j, outputRoot, workspace);
       } else {
         result.status = EntryStatus::UnsafeName;
       }
       ++summary.entriesAttempted;
-      if (!result.Complete()) ++summary.entriesFailed;
-      if (callbacks.entryDone) {
-        callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
+      if (result.status == EntryStatus::Exists) {
+        ++summary.entriesKept;
+      } else if (!result.Complete()) {
+        ++summary.entriesFailed;
       }
+      if (callbacks.entryDone) callbacks.entryDone(path, name, result);
       bytesDone += result.bytesRead;
       bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));
       if (callbacks.pump) callbacks.pump();

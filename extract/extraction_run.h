@@ -35,11 +35,23 @@ struct RunCallbacks {
   // what became of it. Optional.
   std::function<void(const std::string& path, const std::string& name, const EntryResult& result)>
       entryDone;
+  // Optional: called once an archive is loaded, before its entries. It may rewrite the
+  // alias and the entry names (into another encoding); it returns, by entry, whether a name
+  // could not be rewritten (empty: all could). Such an entry is chosen by the name it has
+  // and, if chosen, not written: it fails with NameNotConverted.
+  std::function<std::vector<bool>(ArchiveCatalogue& catalogue)> renameEntries;
+  // Optional: whether the entry of this name (alias, "\", full name, as entryDone gets it)
+  // is extracted at all. An entry left out counts neither as extracted nor as failed.
+  std::function<bool(const std::string& name)> chosen;
+  // Not a callback: an existing file is kept (EntryStatus::Exists, counted as skipped).
+  bool keepExisting = false;
 };
 
 struct RunSummary {
   uint64_t entriesAttempted = 0;  // entries of loaded archives the run got to, plus damaged ones
   uint64_t entriesFailed = 0;     // of those, the ones not written completely
+  uint64_t entriesKept = 0;       // of those, not written because a file was there (Exists)
+  uint64_t entriesLeftOut = 0;    // entries of loaded archives that were not chosen
   size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
   size_t archivesClashing = 0;    // not extracted: an earlier one had the same file name

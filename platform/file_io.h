@@ -50,6 +50,12 @@ FilePtr OpenForRead(const std::string& path, std::string* error = nullptr);
 FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr, File* keep = nullptr,
                        bool* isKept = nullptr);
 
+// Creates a file for writing only where there is none: never opens, truncates or follows
+// what is there (a file, a folder, a link). Null on failure; when something is there,
+// *exists is set and *error is left alone.
+FilePtr CreateNewForWrite(const std::string& path, std::string* error = nullptr,
+                          bool* exists = nullptr);
+
 // Length of an open file in bytes; false if the system cannot tell.
 bool FileLength(File& file, uint64_t& length);
 

@@ -89,6 +89,17 @@ FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, 
   return file;
 }
 
+FilePtr CreateNewForWrite(const std::string& path, std::string* error, bool* exists) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) return FilePtr(new File{fd});
+  if (errno == EEXIST) {
+    if (exists != nullptr) *exists = true;
+  } else {
+    SetError(error);
+  }
+  return nullptr;
+}
+
 bool FileLength(File& file, uint64_t& length) {
   struct stat info {};
   if (::fstat(file.fd, &info) != 0) return false;
