@@ -186,19 +186,19 @@ JsonArchive JsonListed(const std::string& path, LoadOutcome outcome, const std::
                        const ArchiveCatalogue& catalogue, const ShownEntries& shown,
                        const CliOptions& options) {
   JsonArchive archive;
-  archive.path = path;
+  archive.path = AsUtf8(path);
   archive.outcome = OutcomeText(outcome);
   archive.reason = detail;
   if (outcome != LoadOutcome::Loaded) return archive;
   archive.version = catalogue.header.version;
   archive.recordSize = catalogue.recordSize;
-  archive.alias = catalogue.alias;
+  archive.alias = AsUtf8(catalogue.alias);
   archive.leftOut = shown.leftOut;
   for (size_t i = 0; i < catalogue.entries.size(); ++i) {
     if (!shown.chosen[i]) continue;
     const FileEntry& entry = catalogue.entries[i];
     JsonEntry listed;
-    listed.name = shown.names[i];
+    listed.name = AsUtf8(shown.names[i]);
     if (NotConverted(shown, i)) listed.nameError = "not valid " + options.names.codePage;
     listed.size = entry.size;
     listed.storedSize = entry.storedSize;
@@ -316,10 +316,7 @@ int ListArchives(CliOptions& options) {
     catalogue.file.reset();
   }
   if (options.json) {
-    const std::string names = options.names.codePage.empty()
-                                  ? (CanConvertNames() ? "bytes" : "ansi")
-                                  : options.names.codePage;
-    std::fputs(JsonListing(names, listed).c_str(), stdout);
+    std::fputs(JsonListing(NamesReadAs(options.names), listed).c_str(), stdout);
   }
   return WithPatternsReported(options, tally.ExitCode());
 }

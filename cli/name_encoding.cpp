@@ -1,6 +1,9 @@
 #include "cli/name_encoding.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+// The one place the command-line tool meets Win32 text: the ANSI code page names are in.
+#include <windows.h>
+#else
 #include <iconv.h>
 
 #include <cerrno>
@@ -14,10 +17,6 @@ void NameConverterCloser::operator()(NameConverter* converter) const noexcept {
   delete converter;
 }
 
-bool CanConvertNames() {
-  return false;
-}
-
 bool OpenNameEncoding(const std::string&, NameEncoding&, std::string* error) {
   if (error != nullptr) *error = "names are read in the system's ANSI code page on Windows";
   return false;
@@ -26,6 +25,25 @@ bool OpenNameEncoding(const std::string&, NameEncoding&, std::string* error) {
 bool ConvertName(const NameEncoding&, const std::string& bytes, std::string& text) {
   text = bytes;
   return true;
+}
+
+std::string NamesReadAs(const NameEncoding&) {
+  return "ansi " + std::to_string(GetACP());
+}
+
+std::string AsUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  const int size = static_cast<int>(text.size());
+  const int count =
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (count <= 0) return text;
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], count);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, &utf8[0], bytes, nullptr, nullptr);
+  return utf8;
 }
 #else
 struct NameConverter {
@@ -36,10 +54,6 @@ void NameConverterCloser::operator()(NameConverter* converter) const noexcept {
   if (converter == nullptr) return;
   iconv_close(converter->handle);
   delete converter;
-}
-
-bool CanConvertNames() {
-  return true;
 }
 
 bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::string* error) {
@@ -77,6 +91,14 @@ bool ConvertName(const NameEncoding& encoding, const std::string& bytes, std::st
   output.resize(output.size() - outLeft);
   text = output;
   return true;
+}
+
+std::string NamesReadAs(const NameEncoding& encoding) {
+  return encoding.converter ? encoding.codePage : "bytes";
+}
+
+std::string AsUtf8(const std::string& text) {
+  return text;
 }
 #endif
 

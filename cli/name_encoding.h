@@ -19,9 +19,6 @@ struct NameEncoding {
   std::unique_ptr<NameConverter, NameConverterCloser> converter;
 };
 
-// Whether this build converts names at all (Linux; Windows keeps the ANSI code page).
-bool CanConvertNames();
-
 // Prepares conversion from `codePage` (an iconv name: cp1252, cp932, utf-8...) to UTF-8.
 // False, with the reason in *error, for a code page the system does not know.
 bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::string* error);
@@ -29,6 +26,15 @@ bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::
 // `bytes` converted; false when they are not valid in the code page (`text` is then
 // unchanged). Without a code page the bytes are taken as they are.
 bool ConvertName(const NameEncoding& encoding, const std::string& bytes, std::string& text);
+
+// What names are read as, for the JSON listing: the code page of --names, "bytes" on
+// Linux without it, and the ANSI code page on Windows ("ansi 1252").
+std::string NamesReadAs(const NameEncoding& encoding);
+
+// A name or path as UTF-8 where it can be: on Windows converted from the ANSI code page
+// (unchanged when it is not valid there); elsewhere as it is, since --names has already
+// converted names.
+std::string AsUtf8(const std::string& text);
 
 // Converts the alias and every entry name of a loaded catalogue in place. Returns, by
 // entry, whether its name (or the alias) could not be converted and was left as it was;

@@ -314,6 +314,179 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   EXPECT_EQ(ReadTree(folder.path), expected);
 }
 
+// -i and -x choose entries by the names list shows, in each command alike: "*" stays within
+// a folder, "**" crosses them (and "**/" may stand for none), "?" is one character, case
+// is ignored, -x wins over -i. A pattern that matched nothing is named and gives exit 1.
+TEST(WzaChoose, PatternsChooseEntriesInListTestAndExtract) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+
+  const ProgramResult extracted = RunWza({"extract", "-d", "out", "-i", "DATA/*.TXT", "-i",
+                                          "data/sound/**", "-x", "**/empty.wav", "a.big"},
+                                         folder.path.string());
+  EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+  EXPECT_TRUE(Contains(extracted.out, "2 of 2 chosen entries extracted into out")) << extracted.out;
+  EXPECT_TRUE(Contains(extracted.out, ", 3 left out\n")) << extracted.out;
+  const std::string root = "__a.big/data/";
+  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__a.big/", ""},
+                                                 {root, ""},
+                                                 {root + "readme.txt", "read me"},
+                                                 {root + "sound/", ""},
+                                                 {root + "sound/fx/", ""},
+                                                 {root + "sound/fx/boom.wav", "BOOM"}}));
+
+  const ProgramResult listed =
+      RunWza({"list", "-i", "data/*", "-i", "data/**/readme.txt", "a.big"}, folder.path.string());
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_TRUE(Contains(listed.out, " data/readme.txt\n")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, " data/b.bin\n")) << listed.out;
+  EXPECT_FALSE(Contains(listed.out, "x.png")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "2 entries, 3 left out\n")) << listed.out;
+
+  const ProgramResult tested =
+      RunWza({"test", "-i", "data/b.b?n", "-i", "data/nothing*", "a.big"}, folder.path.string());
+  EXPECT_EQ(tested.exitCode, 1);
+  EXPECT_EQ(tested.out, "a.big: 1 entries ok, 4 left out\n");
+  EXPECT_EQ(tested.err, "wza: pattern matched no entry: -i data/nothing*\n");
+}
+
+// -n leaves a file that is there as it is and counts it apart from failures; without it
+// the file is replaced, as the window does.
+TEST(WzaExtract, DashNKeepsFilesThatAreThere) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "out", "a.big"}, folder.path.string()).exitCode, 0);
+  const fs::path root = folder.path / "out" / "__a.big" / "data";
+  WriteFile(root / "readme.txt", "my own edit");
+  fs::remove(root / "sound" / "fx" / "boom.wav");
+
+  const ProgramResult kept = RunWza({"extract", "-n", "-d", "out", "a.big"}, folder.path.string());
+  EXPECT_EQ(kept.exitCode, 0) << kept.err;
+  EXPECT_EQ(kept.err, "");
+  EXPECT_TRUE(Contains(kept.out, "1 of 5 entries extracted into out")) << kept.out;
+  EXPECT_TRUE(Contains(kept.out, ", 4 already there and kept\n")) << kept.out;
+  EXPECT_EQ(ReadFile(root / "readme.txt"), "my own edit");
+  EXPECT_EQ(ReadFile(root / "sound" / "fx" / "boom.wav"), "BOOM");
+
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "out", "a.big"}, folder.path.string()).exitCode, 0);
+  EXPECT_EQ(ReadFile(root / "readme.txt"), "read me");
+}
+
+// -p: the chosen entries' bytes, in archive order, on standard output and nowhere else;
+// byte for byte on Windows too (no CR added before LF, nothing ends at ^Z).
+TEST(WzaExtract, DashPWritesTheChosenEntriesToStandardOutput) {
+  const std::string binary("A\r\nB\n\x1a\0C\xff", 10);
+  const std::string big = std::string(200000, 'z') + "\n\r\n";
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"one.bin", binary}, {"skip.txt", "not this"}}},
+                  {"sub", {{"two.bin", big, true}, {"..\\odd.bin", "no file is made"}}}};
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  const ProgramResult result =
+      RunWza({"extract", "-p", "a.big", "-i", "**.bin"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(result.rawOut == binary + big + "no file is made") << result.rawOut.size();
+  EXPECT_EQ(ReadTree(folder.path).size(), 1u);  // the archive alone
+}
+
+TEST(WzaList, JsonIsOneDocumentARealParserReads) {
+  ArchiveSpec spec = SampleSpec(2, 20, "data");
+  spec.folders[0].entries.push_back({"caf\xe9.txt", "x"});  // not UTF-8 as it stands
+  const BuiltArchive built = BuildArchive(spec);
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", built.bytes);
+  WriteFile(folder.path / "junk.wza", "_ARCHIVE\x03");
+  const ProgramResult result =
+      RunWza({"list", "--json", "-x", "**/b.bin", "a.big", "junk.wza"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err.rfind("wza: junk.wza: Not supported archive", 0), 0u) << result.err;
+#ifdef _WIN32
+  // No parser under Wine: the Linux build reads the same document's form with one.
+  EXPECT_TRUE(Contains(result.out, "\"names\": \"ansi ")) << result.out;
+  EXPECT_TRUE(Contains(result.out, "{\"name\": \"data/readme.txt\", \"size\": 7")) << result.out;
+#else
+  WriteFile(folder.path / "list.json", result.out);
+  const char* script =
+      "import json, sys\n"
+      "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+      "print(d['format'], '|', d['names'])\n"
+      "for a in d['archives']:\n"
+      "  print(a['path'], a['outcome'], a.get('version'), a.get('record_size'), a.get('alias'),\n"
+      "        a.get('left_out'))\n"
+      "  for e in a.get('entries', []):\n"
+      "    name = bytes.fromhex(e['name_hex']) if 'name_hex' in e else e['name'].encode()\n"
+      "    print(' ', name, e['size'], e['stored_size'], e['method'], e['data_offset'],\n"
+      "          e['extracted'])\n";
+  const ProgramResult parsed =
+      RunProgram("/usr/bin/env", {"python3", "-c", script, (folder.path / "list.json").string()});
+  ASSERT_EQ(parsed.exitCode, 0) << parsed.err << result.out;
+  // Each entry: its stored size and data offset, as the archive writer laid them out.
+  const auto stored = [&](size_t i) {
+    const size_t end =
+        i + 1 < built.entryDataAt.size() ? built.entryDataAt[i + 1] : built.bytes.size();
+    return std::to_string(end - built.entryDataAt[i]) + " ";
+  };
+  const auto at = [&](size_t i) { return " " + std::to_string(built.entryDataAt[i]) + " True\n"; };
+  EXPECT_EQ(parsed.out,
+            "wza-list 1 | bytes\n"
+            "a.big loaded 2 20 data 1\n"
+            "  b'data/readme.txt' 7 " +
+                stored(0) + "compressed" + at(0) + "  b'data/caf\\xe9.txt' 1 1 stored" + at(2) +
+                "  b'data/art/ui/x.png' 70003 " + stored(3) + "compressed" + at(3) +
+                "  b'data/sound/fx/boom.wav' 4 4 stored" + at(4) +
+                "  b'data/sound/fx/empty.wav' 0 " + stored(5) + "compressed" + at(5) +
+                "junk.wza not supported None None None None\n");
+#endif
+}
+
+#ifndef _WIN32
+// --names reads names in a code page and writes them as UTF-8: Shift-JIS names whose second
+// byte is "\" keep it as part of the character, not as a folder. A name not valid in the
+// code page is named and not written; the rest are.
+TEST(WzaNames, CodePagesGiveReadableNamesAndBadNamesAreReported) {
+  const std::string software = "\x83\x5c\x83\x74\x83\x67";  // ソフト in CP932
+  ArchiveSpec japanese;
+  japanese.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not CP932"}}},
+                      {software, {{"\x95\x5c.txt", "hyou"}}}};  // 表.txt
+  ArchiveSpec western;
+  western.folders = {{"", {{"caf\xe9.txt", "cafe"}, {"na\xefve.txt", "naive"}}}};
+  TempFolder folder;
+  WriteFile(folder.path / "j.big", BuildArchive(japanese).bytes);
+  WriteFile(folder.path / "w.big", BuildArchive(western).bytes);
+
+  const ProgramResult j =
+      RunWza({"extract", "--names", "cp932", "-d", "out", "j.big"}, folder.path.string());
+  EXPECT_EQ(j.exitCode, 1);
+  EXPECT_EQ(j.err, "wza: j.big: data/caf\\xe9.txt: name not valid cp932, not extracted\n");
+  const ProgramResult w =
+      RunWza({"extract", "--names=cp1252", "-d", "out", "w.big"}, folder.path.string());
+  EXPECT_EQ(w.exitCode, 0) << w.err;
+  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__j.big/", ""},
+                                                 {"__j.big/data/", ""},
+                                                 {"__j.big/data/ok.txt", "ok"},
+                                                 {"__j.big/data/ソフト/", ""},
+                                                 {"__j.big/data/ソフト/表.txt", "hyou"},
+                                                 {"__w.big/", ""},
+                                                 {"__w.big/data/", ""},
+                                                 {"__w.big/data/café.txt", "cafe"},
+                                                 {"__w.big/data/naïve.txt", "naive"}}));
+
+  const ProgramResult listed =
+      RunWza({"list", "--names", "cp932", "-i", "DATA/ソ*/*", "j.big"}, folder.path.string());
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_TRUE(Contains(listed.out, "stored     data/ソフト/表.txt\n")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "1 entries, 2 left out")) << listed.out;
+  const ProgramResult asUtf8 = RunWza({"list", "--names", "utf-8", "w.big"}, folder.path.string());
+  EXPECT_TRUE(Contains(asUtf8.out, "data/caf\\xe9.txt  (name not converted: not extracted)\n"))
+      << asUtf8.out;
+
+  const ProgramResult unknown = RunWza({"list", "--names", "no-such-page", "w.big"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_TRUE(Contains(unknown.err, "wza: --names no-such-page: ")) << unknown.err;
+}
+#endif
+
 TEST(WzaUsage, HelpVersionAndUsageErrors) {
   const ProgramResult help = RunWza({"--help"});
   EXPECT_EQ(help.exitCode, 0);
@@ -324,9 +497,12 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   EXPECT_EQ(RunWza({}).exitCode, 2);
   EXPECT_EQ(RunWza({"unpack", "a.big"}).exitCode, 2);
   EXPECT_EQ(RunWza({"extract"}).exitCode, 2);
-  const ProgramResult badOption = RunWza({"list", "-x", "a.big"});
+  const ProgramResult badOption = RunWza({"list", "-z", "a.big"});
   EXPECT_EQ(badOption.exitCode, 2);
-  EXPECT_NE(badOption.err.find("unknown option '-x'"), std::string::npos);
+  EXPECT_NE(badOption.err.find("unknown option '-z'"), std::string::npos);
+  const ProgramResult listOnly = RunWza({"test", "--json", "a.big"});
+  EXPECT_EQ(listOnly.exitCode, 2);
+  EXPECT_TRUE(Contains(listOnly.err, "unknown option '--json' for test")) << listOnly.err;
 }
 
 }  // namespace
