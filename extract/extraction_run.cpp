@@ -32,6 +32,30 @@ std::string FolderKey(const std::string& archivePath) {
   return key;
 }
 
+// What an archive that did not load costs the run.
+void CountNotLoaded(RunSummary& summary, LoadOutcome outcome, const ArchiveCatalogue& catalogue) {
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
+  if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
+      outcome == LoadOutcome::Damaged) {
+    ++summary.archivesNotLoaded;
+  }
+  // A damaged archive's entries are all lost: count them (at least one) as failed.
+  if (outcome == LoadOutcome::Damaged) {
+    const uint64_t lost = catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
+    summary.entriesAttempted += lost;
+    summary.entriesFailed += lost;
+  }
+}
+
+void CountEntry(RunSummary& summary, const EntryResult& result) {
+  ++summary.entriesAttempted;
+  if (result.status == EntryStatus::Exists) {
+    ++summary.entriesKept;  // kept as it was: not written, and not failed either
+  } else if (!result.Complete()) {
+    ++summary.entriesFailed;
+  }
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
@@ -77,18 +101,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
     std::string detail;
     const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
     if (outcome != LoadOutcome::Loaded) {
-      if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
-      if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
-          outcome == LoadOutcome::Damaged) {
-        ++summary.archivesNotLoaded;
-      }
-      // A damaged archive's entries are all lost: count them (at least one) as failed.
-      if (outcome == LoadOutcome::Damaged) {
-        const uint64_t lost =
-            catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
-        summary.entriesAttempted += lost;
-        summary.entriesFailed += lost;
-      }
+      CountNotLoaded(summary, outcome, catalogue);
       if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
       continue;
     }
@@ -127,12 +140,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
       } else {
         result.status = EntryStatus::UnsafeName;
       }
-      ++summary.entriesAttempted;
-      if (result.status == EntryStatus::Exists) {
-        ++summary.entriesKept;
-      } else if (!result.Complete()) {
-        ++summary.entriesFailed;
-      }
+      CountEntry(summary, result);
       if (callbacks.entryDone) callbacks.entryDone(path, name, result);
       bytesDone += result.bytesRead;
       bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));

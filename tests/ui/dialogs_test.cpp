@@ -159,7 +159,7 @@ TEST_F(DialogTest, FilesOnTheCommandLineFillTheWindowAsTheOpenDialogWould) {
   controls = FindControls(tool.window);
   HWND box = WaitForMessageBox(tool, "Error");
   ASSERT_TRUE(box) << "no error box for the files left out";
-  EXPECT_EQ(MessageBoxText(box), "These files were not opened:\n" + folderText +
+  EXPECT_EQ(MessageBoxText(box), "These files were not opened:\n\n" + folderText +
                                      "missing.big: not found\n" + folderText +
                                      "other\\c.big: not in the folder of the first file");
   ASSERT_TRUE(AnswerMessageBox(box, IDOK));
