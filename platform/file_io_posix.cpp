@@ -125,7 +125,7 @@ FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, 
 }
 
 FilePtr CreateNewForWrite(const std::string& path, std::string* error, bool* exists) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
   if (fd >= 0) return FilePtr(new File{fd});
   if (errno == EEXIST) {
     if (exists != nullptr) *exists = true;
