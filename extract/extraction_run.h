@@ -43,7 +43,7 @@ struct RunCallbacks {
   // Optional: whether the entry of this name (alias, "\", full name, as entryDone gets it)
   // is extracted at all. An entry left out counts neither as extracted nor as failed.
   std::function<bool(const std::string& name)> chosen;
-  // Not a callback: an existing file is kept (EntryStatus::Exists, counted as skipped).
+  // Not a callback: an existing file is kept (EntryStatus::Exists, counted as kept).
   bool keepExisting = false;
 };
 

@@ -69,7 +69,11 @@ void OpenCommandLineFiles() {
     std::string path;
     const bool named = ToAnsi(full, path);
     const size_t cut = path.find_last_of('\\');
-    if (!named || !IsFile(full) || cut == std::string::npos) {
+    if (!named) {
+      leftOut += "\n" + path + ": its name does not fit the system's code page";
+      continue;
+    }
+    if (!IsFile(full) || cut == std::string::npos) {
       leftOut += "\n" + path + ": not found";
       continue;
     }
