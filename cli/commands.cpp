@@ -21,12 +21,6 @@
 
 namespace {
 
-// One line on stderr. Whatever it names goes through PrintableText: names and paths come
-// from archives and command lines, and may hold bytes that drive the terminal.
-void PrintError(const std::string& message) {
-  std::fprintf(stderr, "wza: %s\n", PrintableText(message).c_str());
-}
-
 void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
   std::string message = LoadOutcomeMessage(outcome, path);
   if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;

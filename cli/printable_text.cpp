@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -87,4 +88,8 @@ std::string PrintableText(const std::string& text) {
     }
   }
   return out;
+}
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "wza: %s\n", PrintableText(message).c_str());
 }

@@ -15,3 +15,6 @@ std::string PrintableText(const std::string& text);
 // Bytes of the well-formed UTF-8 character at text[at]: 1 for ASCII, 0 when the bytes there
 // are not one (a stray byte, an overlong form, a surrogate, a cut sequence).
 size_t Utf8CharacterLength(const std::string& text, size_t at);
+// One line on stderr, "wza: " and the message made printable: whatever it names comes
+// from archives and command lines, and may hold bytes that drive the terminal.
+void PrintError(const std::string& message);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/mount_command.h"
 #include "cli/printable_text.h"
 
 namespace {
@@ -14,11 +15,14 @@ constexpr const char* kVersion = "wza " WZA_VERSION;
 
 constexpr const char* kUsage =
     "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"
+    "       wza mount [-f] ARCHIVE MOUNTPOINT\n"
     "\n"
     "Commands:\n"
     "  list      list every entry: size, stored size, method and name\n"
     "  test      read and inflate every entry without writing anything\n"
     "  extract   write every entry below DEST/__ARCHIVE-NAME/ALIAS/\n"
+    "  mount     show what extract would write below __ARCHIVE-NAME/ as a read-only\n"
+    "            folder at MOUNTPOINT (Linux); `fusermount3 -u MOUNTPOINT` unmounts\n"
     "\n"
     "Options:\n"
     "  -i PATTERN     only entries whose name (as list shows it) matches; repeatable.\n"
@@ -35,6 +39,8 @@ constexpr const char* kUsage =
     "                 order; nothing is written to disk, messages go to standard error\n"
     "  --json         list: one JSON document for the whole run\n"
     "  -q             quiet: no progress bar, no summary; errors are still shown\n"
+    "  -f             mount: stay in the foreground (Ctrl-C unmounts) instead of\n"
+    "                 detaching once the mount is ready\n"
     "  -h, --help     show this help\n"
     "  --version      show the version\n"
     "\n"
@@ -138,6 +144,7 @@ int RunCommand(int argc, char** argv) {
     std::printf("%s\n", kVersion);
     return kExitOk;
   }
+  if (command == "mount") return MountCommand(argc - 2, argv + 2);
   if (command != "list" && command != "test" && command != "extract") {
     return UsageError("unknown command '" + command + "'");
   }

@@ -52,7 +52,11 @@ else()
   set(CPACK_PACKAGE_NAME wza)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib) the binary links to.
+  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib, libfuse3) the binary
+  # links to. `wza mount` run by a user other than root needs fusermount3 to mount.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  if(WZA_HAVE_MOUNT)
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fuse3)
+  endif()
 endif()
 include(CPack)

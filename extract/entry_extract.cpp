@@ -29,11 +29,6 @@ uint64_t DataStart(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
   return static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
 }
 
-bool DataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
-  const uint64_t start = DataStart(catalogue, entry);
-  return start <= catalogue.fileLength && entry.storedSize <= catalogue.fileLength - start;
-}
-
 bool EnsureBlocks(EntryWorkspace& workspace) {
   try {
     workspace.input.resize(workspace.blockSize);
@@ -161,6 +156,11 @@ EntryResult RemovePartialFile(platform::FilePtr file, const std::string& path, u
 
 }  // namespace
 
+bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
+  const uint64_t start = DataStart(catalogue, entry);
+  return start <= catalogue.fileLength && entry.storedSize <= catalogue.fileLength - start;
+}
+
 std::string DescribeEntryStatus(const EntryResult& result) {
   switch (result.status) {
     case EntryStatus::Complete:
@@ -264,7 +264,7 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
   EntryResult result;
   const FileEntry& entry = catalogue.entries[index];
   const uint64_t start = DataStart(catalogue, entry);
-  if (!DataInsideFile(catalogue, entry)) {
+  if (!EntryDataInsideFile(catalogue, entry)) {
     result.status = EntryStatus::DataOutsideFile;
     return result;
   }
@@ -287,7 +287,7 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     result.status = EntryStatus::UnsafeName;
     return result;
   }
-  if (!DataInsideFile(catalogue, catalogue.entries[index])) {
+  if (!EntryDataInsideFile(catalogue, catalogue.entries[index])) {
     result.status = EntryStatus::DataOutsideFile;
     return result;
   }

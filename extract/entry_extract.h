@@ -38,6 +38,10 @@ struct EntryResult {
 // One line saying why an entry is incomplete, e.g. "cannot create file: Permission denied".
 std::string DescribeEntryStatus(const EntryResult& result);
 
+// Whether an entry's stored bytes lie inside the archive file; those of one that does not
+// are never read.
+bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry);
+
 // Blocks an entry is streamed through: memory stays bounded whatever the entry's size.
 constexpr size_t kBlockSize = 1u << 20;
 

@@ -1,0 +1,40 @@
+#include "cli/mount_command.h"
+
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/printable_text.h"
+
+namespace {
+
+int UsageError(const std::string& message) {
+  PrintError(message);
+  std::fputs("Try 'wza --help'.\n", stderr);
+  return kExitFailed;
+}
+
+}  // namespace
+
+int MountCommand(int argc, char** argv) {
+  MountOptions options;
+  std::string operands[2];
+  int count = 0;
+  bool optionsEnded = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      if (count == 2) return UsageError("mount takes one archive and one mount point");
+      operands[count++] = arg;
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-f" || arg == "--foreground") {
+      options.foreground = true;
+    } else {
+      return UsageError("unknown option '" + arg + "' for mount");
+    }
+  }
+  if (count < 2) return UsageError("mount needs an archive and a mount point");
+  options.archive = operands[0];
+  options.mountPoint = operands[1];
+  return RunMount(options);
+}

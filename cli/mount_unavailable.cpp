@@ -1,0 +1,11 @@
+// `wza mount` where the tool was built without libfuse3 (Windows, or Linux without it).
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/mount_command.h"
+
+int RunMount(const MountOptions&) {
+  std::fputs("wza: this wza was built without mount support (it needs Linux and libfuse3)\n",
+             stderr);
+  return kExitFailed;
+}

@@ -1,0 +1,237 @@
+#include "mount/entry_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mount/mount_tree.h"
+
+namespace {
+
+using Block = std::vector<unsigned char>;
+
+uint64_t CacheKey(size_t entry, uint64_t number) {
+  return (static_cast<uint64_t>(entry) << 40) | number;
+}
+
+EntrySource SourceOf(const ArchiveReader& reader, size_t entry) {
+  const FileEntry& record = reader.catalogue->entries[entry];
+  EntrySource source;
+  source.file = reader.catalogue->file.get();
+  source.start = static_cast<uint64_t>(reader.catalogue->header.dataOffset) + record.dataOffset;
+  source.storedSize = record.storedSize;
+  source.size = record.size;
+  return source;
+}
+
+// Resume points every few MiB, further apart in very large entries so that one entry's
+// points always fit in the point cache.
+uint64_t PointSpan(const ArchiveReader& reader, size_t entry) {
+  const uint64_t size = reader.catalogue->entries[entry].size;
+  const uint64_t step = 1u << 20;
+  const uint64_t spread = (size / reader.limits.maxPointsPerEntry + step - 1) / step * step;
+  return std::max(reader.limits.minPointSpan, spread);
+}
+
+PointHooks HooksFor(ArchiveReader& reader, size_t entry) {
+  PointHooks hooks;
+  hooks.span = PointSpan(reader, entry);
+  hooks.wanted = [&reader, entry](uint64_t number) {
+    std::lock_guard<std::mutex> lock(reader.mutex);
+    return !CacheHas(reader.points, CacheKey(entry, number));
+  };
+  hooks.keep = [&reader, entry](uint64_t number, ResumePoint&& point) {
+    const size_t cost = point.window.size() + sizeof(ResumePoint);
+    auto kept = std::make_shared<const ResumePoint>(std::move(point));
+    std::lock_guard<std::mutex> lock(reader.mutex);
+    CachePut(reader.points, CacheKey(entry, number), std::move(kept), cost);
+  };
+  return hooks;
+}
+
+// Takes the parked decoder of `entry` nearest before `target` (exactly at it when `exact`),
+// at most one point span before it.
+std::unique_ptr<EntryDecoder> TakeDecoder(ArchiveReader& reader, size_t entry, uint64_t target,
+                                          bool exact) {
+  const EntrySource source = SourceOf(reader, entry);
+  const uint64_t reach = exact ? 0 : PointSpan(reader, entry);
+  std::lock_guard<std::mutex> lock(reader.mutex);
+  auto best = reader.parked.end();
+  for (auto it = reader.parked.begin(); it != reader.parked.end(); ++it) {
+    const EntryDecoder& decoder = **it;
+    const bool same = decoder.source.start == source.start &&
+                      decoder.source.storedSize == source.storedSize &&
+                      decoder.source.size == source.size;
+    if (!same || decoder.out > target || target - decoder.out > reach) {
+      continue;
+    }
+    if (best == reader.parked.end() || decoder.out > (*best)->out) best = it;
+  }
+  if (best == reader.parked.end()) return nullptr;
+  std::unique_ptr<EntryDecoder> taken = std::move(*best);
+  reader.parked.erase(best);
+  return taken;
+}
+
+// The kept resume point nearest before `target`, or null for the stream's start.
+std::shared_ptr<const ResumePoint> PointBefore(ArchiveReader& reader, size_t entry,
+                                               uint64_t target) {
+  const uint64_t span = PointSpan(reader, entry);
+  std::lock_guard<std::mutex> lock(reader.mutex);
+  for (uint64_t number = target / span; number >= 1; --number) {
+    std::shared_ptr<const ResumePoint> point = CacheFind(reader.points, CacheKey(entry, number));
+    if (point && point->out <= target) return point;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<EntryDecoder> DecoderFor(ArchiveReader& reader, size_t entry, uint64_t target) {
+  std::unique_ptr<EntryDecoder> parked = TakeDecoder(reader, entry, target, false);
+  const std::shared_ptr<const ResumePoint> point = PointBefore(reader, entry, target);
+  if (parked && (!point || parked->out >= point->out)) return parked;
+  auto decoder = std::make_unique<EntryDecoder>();
+  if (!StartDecoder(*decoder, SourceOf(reader, entry), point.get(), PointSpan(reader, entry))) {
+    return nullptr;
+  }
+  return decoder;
+}
+
+void Report(ArchiveReader& reader, size_t entry, const EntryDecoder& decoder) {
+  const uint64_t size = decoder.source.size;
+  std::string why = "damaged zlib stream";
+  if (decoder.state == DecoderState::Ended) why = "fewer bytes than its declared size";
+  if (reader.reportDamage) {
+    reader.reportDamage(entry, why + " (" + std::to_string(decoder.out) + " of " +
+                                   std::to_string(size) + " bytes readable)");
+  }
+}
+
+// Records what a decoder found out about its entry, and parks it when it can go on.
+void ReturnDecoder(ArchiveReader& reader, size_t entry, std::unique_ptr<EntryDecoder> decoder) {
+  bool newlyDamaged = false;
+  {
+    std::lock_guard<std::mutex> lock(reader.mutex);
+    EntryHealth& health = reader.health[entry];
+    if (decoder->state == DecoderState::Running) {
+      reader.parked.push_front(std::move(decoder));
+      if (reader.parked.size() > reader.limits.maxParkedDecoders) reader.parked.pop_back();
+      return;
+    }
+    const bool whole =
+        decoder->state == DecoderState::Ended && decoder->out == decoder->source.size;
+    if (health.condition == EntryCondition::Unknown) {
+      health.condition = whole ? EntryCondition::Whole : EntryCondition::Damaged;
+      health.salvaged = decoder->out;
+      newlyDamaged = !whole;
+    }
+  }
+  if (newlyDamaged) Report(reader, entry, *decoder);
+}
+
+std::shared_ptr<const Block> InflateBlock(ArchiveReader& reader, size_t entry, uint64_t number,
+                                          uint64_t shown) {
+  const uint64_t start = number * reader.limits.blockSize;
+  const size_t length =
+      static_cast<size_t>(std::min<uint64_t>(reader.limits.blockSize, shown - start));
+  std::unique_ptr<EntryDecoder> decoder = DecoderFor(reader, entry, start);
+  if (!decoder) return nullptr;
+  const PointHooks hooks = HooksFor(reader, entry);
+  auto block = std::make_shared<Block>(length);
+  Decode(*decoder, nullptr, static_cast<size_t>(start - decoder->out), hooks);
+  size_t got = 0;
+  if (decoder->out == start) got = Decode(*decoder, block->data(), length, hooks);
+  block->resize(got);
+  ReturnDecoder(reader, entry, std::move(decoder));
+  std::shared_ptr<const Block> kept = std::move(block);
+  std::lock_guard<std::mutex> lock(reader.mutex);
+  CachePut(reader.blocks, CacheKey(entry, number), kept, reader.limits.blockSize);
+  return kept;
+}
+
+size_t ReadThroughBlocks(ArchiveReader& reader, size_t entry, uint64_t offset,
+                         unsigned char* buffer, size_t count, uint64_t shown) {
+  size_t done = 0;
+  while (done < count) {
+    const uint64_t at = offset + done;
+    const uint64_t number = at / reader.limits.blockSize;
+    std::shared_ptr<const Block> block;
+    {
+      std::lock_guard<std::mutex> lock(reader.mutex);
+      block = CacheFind(reader.blocks, CacheKey(entry, number));
+    }
+    if (!block) block = InflateBlock(reader, entry, number, shown);
+    const size_t within = static_cast<size_t>(at - number * reader.limits.blockSize);
+    if (!block || within >= block->size()) break;
+    const size_t length = std::min(count - done, block->size() - within);
+    std::memcpy(buffer + done, block->data() + within, length);
+    done += length;
+  }
+  return done;
+}
+
+size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
+                      size_t count, uint64_t shown) {
+  // A reader going on where it stopped: inflate straight into its buffer.
+  std::unique_ptr<EntryDecoder> decoder = TakeDecoder(reader, entry, offset, true);
+  if (!decoder) return ReadThroughBlocks(reader, entry, offset, buffer, count, shown);
+  const size_t got = Decode(*decoder, buffer, count, HooksFor(reader, entry));
+  ReturnDecoder(reader, entry, std::move(decoder));
+  return got;
+}
+
+}  // namespace
+
+void StartReader(ArchiveReader& reader, const ArchiveCatalogue& catalogue,
+                 const ReaderLimits& limits) {
+  reader.catalogue = &catalogue;
+  reader.limits = limits;
+  reader.blocks.budget = limits.blockCacheBytes;
+  reader.points.budget = limits.pointCacheBytes;
+  reader.health.assign(catalogue.entries.size(), EntryHealth());
+}
+
+ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
+                       size_t count) {
+  ReadResult result;
+  const FileEntry& record = reader.catalogue->entries[entry];
+  uint64_t end = ShownSize(record);
+  if (record.flags == 0) {
+    if (offset >= end) return result;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(count, end - offset));
+    const EntrySource source = SourceOf(reader, entry);
+    result.length = platform::ReadAt(*source.file, source.start + offset, buffer, want);
+    result.failed = result.length == 0 && want > 0;
+    return result;
+  }
+  bool damaged = false;
+  {
+    std::lock_guard<std::mutex> lock(reader.mutex);
+    const EntryHealth& health = reader.health[entry];
+    damaged = health.condition == EntryCondition::Damaged;
+    if (damaged) end = std::min(end, health.salvaged);
+  }
+  if (offset >= end) {
+    result.failed = damaged;
+    return result;
+  }
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(count, end - offset));
+  result.length = ReadCompressed(reader, entry, offset, buffer, want, end);
+  result.failed = result.length == 0;
+  return result;
+}
+
+EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
+  if (reader.catalogue->entries[entry].flags == 0) return EntryCondition::Whole;
+  std::lock_guard<std::mutex> lock(reader.mutex);
+  return reader.health[entry].condition;
+}
+
+bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer) {
+  const size_t size = static_cast<size_t>(ShownSize(reader.catalogue->entries[entry]));
+  size_t done = 0;
+  while (done < size) {
+    const ReadResult result = ReadEntryAt(reader, entry, done, buffer + done, size - done);
+    if (result.length == 0) break;
+    done += result.length;
+  }
+  return done == size && ConditionOf(reader, entry) == EntryCondition::Whole;
+}
