@@ -9,6 +9,7 @@
 #include "extract/destination.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
+#include "extract/parallel_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
@@ -131,22 +132,30 @@ int TestArchives(const CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
   EntryWorkspace workspace;
-  const auto discard = [](const unsigned char*, size_t) { return true; };
+  const EntryPoolPtr pool =
+      options.workers > 1 ? StartEntryPool(options.workers, workspace.madeFolders, nullptr) : nullptr;
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
     uint64_t damaged = 0;
     uint64_t unsafe = 0;
-    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
-      EntryResult result = DecodeEntry(catalogue, i, workspace, discard);
+    EntryBatch batch;
+    batch.count = catalogue.entries.size();
+    batch.work = [&](size_t i, EntryWorkspace& own) {
+      const auto discard = [](const unsigned char*, size_t) { return true; };
+      EntryResult result = DecodeEntry(catalogue, i, own, discard, [] { return true; });
       if (result.Complete() && !(aliasSafe && IsSafeRelativePath(catalogue.entryNames[i], true))) {
         result.status = EntryStatus::UnsafeName;
       }
-      if (result.Complete()) continue;
+      return result;
+    };
+    batch.report = [&](size_t i, const EntryResult& result) {
+      if (result.Complete()) return;
       ++(result.status == EntryStatus::UnsafeName ? unsafe : damaged);
       PrintError(path + ": " + DisplayName(catalogue.alias, catalogue.entryNames[i]) + ": " +
                  DescribeEntryStatus(result));
-    }
+    };
+    RunBatch(pool.get(), workspace, batch);
     tally.entriesFailed += damaged + unsafe;
     if (!options.quiet) {
       std::printf("%s\n", TestSummary(path, catalogue.entries.size(), damaged, unsafe).c_str());
@@ -199,7 +208,8 @@ int ExtractArchives(const CliOptions& options) {
   // Ctrl-C stops the run between two blocks instead of leaving half a file.
   platform::CatchInterrupts();
   callbacks.interrupted = platform::Interrupted;
-  const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
+  const RunSummary summary =
+      RunArchives(options.archives, destination, totalBytes, callbacks, options.workers);
   ClearProgress(progress);
   if (summary.interrupted) {
     const uint64_t extracted = summary.entriesAttempted - summary.entriesFailed;

@@ -2,6 +2,7 @@
 // 0 all good, 1 some entries failed or an archive was skipped, 2 nothing could be read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ struct CliOptions {
   std::vector<std::string> archives;
   std::string destination = ".";
   bool quiet = false;
+  size_t workers = 1;  // threads for test and extract
 };
 
 int ListArchives(const CliOptions& options);

@@ -1,4 +1,5 @@
 // wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -6,6 +7,8 @@
 
 #include "cli/commands.h"
 #include "cli/printable_text.h"
+#include "extract/parallel_run.h"
+#include "platform/usable_cores.h"
 
 namespace {
 
@@ -23,6 +26,8 @@ constexpr const char* kUsage =
     "Options:\n"
     "  -d DEST        extract into DEST (default: the current folder)\n"
     "  -q             quiet: no progress bar, no summary; errors are still shown\n"
+    "  -j [N]         test and extract with N threads; -j alone or left out: one per\n"
+    "                 core the process may use; -j 1: one entry at a time\n"
     "  -h, --help     show this help\n"
     "  --version      show the version\n"
     "\n"
@@ -46,6 +51,19 @@ int FinishStandardOutput(int exitCode) {
   return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
 }
 
+// N of -j N: a whole number from 1 to kMaxWorkers, or 0 when `text` is none.
+size_t WorkersIn(const std::string& text) {
+  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const size_t workers = std::stoul(text);
+  return workers <= kMaxWorkers ? workers : 0;
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
 int RunCommand(int argc, char** argv) {
   if (argc < 2) return UsageError("no command given");
   const std::string command = argv[1];
@@ -62,6 +80,8 @@ int RunCommand(int argc, char** argv) {
   }
 
   CliOptions options;
+  const size_t allCores = std::min(platform::UsableCores(), kMaxWorkers);
+  options.workers = allCores;
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -74,6 +94,15 @@ int RunCommand(int argc, char** argv) {
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
+    } else if (arg.compare(0, 2, "-j") == 0 && command != "list") {
+      // "-j" takes the next argument only when it is a number: "-j a.big" names an archive.
+      std::string count = arg.substr(2);
+      if (count.empty() && i + 1 < argc && IsNumber(argv[i + 1])) count = argv[++i];
+      if (count.empty()) {
+        options.workers = allCores;
+      } else if ((options.workers = WorkersIn(count)) == 0) {
+        return UsageError("-j takes a number of threads from 1 to " + std::to_string(kMaxWorkers));
+      }
     } else if (arg == "-d" && command == "extract") {
       if (i + 1 >= argc) return UsageError("-d needs a destination folder");
       options.destination = argv[++i];

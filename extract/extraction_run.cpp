@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "extract/parallel_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 
@@ -32,6 +33,20 @@ std::string FolderKey(const std::string& archivePath) {
   return key;
 }
 
+void CountNotLoaded(LoadOutcome outcome, const ArchiveCatalogue& catalogue, RunSummary& summary) {
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
+  if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
+      outcome == LoadOutcome::Damaged) {
+    ++summary.archivesNotLoaded;
+  }
+  // A damaged archive's entries are all lost: count them (at least one) as failed.
+  if (outcome == LoadOutcome::Damaged) {
+    const uint64_t lost = catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
+    summary.entriesAttempted += lost;
+    summary.entriesFailed += lost;
+  }
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
@@ -56,12 +71,14 @@ int PercentOf(uint64_t part, uint64_t whole) {
 }
 
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
-                       uint64_t totalBytes, const RunCallbacks& callbacks) {
+                       uint64_t totalBytes, const RunCallbacks& callbacks, size_t workers) {
   RunSummary summary;
   Bars bars{callbacks};
   uint64_t bytesDone = 0;
   EntryWorkspace workspace;
   workspace.interrupted = callbacks.interrupted;
+  const EntryPoolPtr pool =
+      workers > 1 ? StartEntryPool(workers, workspace.madeFolders, callbacks.interrupted) : nullptr;
   const auto interrupted = [&] {
     summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
     return summary.interrupted;
@@ -76,18 +93,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
     std::string detail;
     const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
     if (outcome != LoadOutcome::Loaded) {
-      if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
-      if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
-          outcome == LoadOutcome::Damaged) {
-        ++summary.archivesNotLoaded;
-      }
-      // A damaged archive's entries are all lost: count them (at least one) as failed.
-      if (outcome == LoadOutcome::Damaged) {
-        const uint64_t lost =
-            catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
-        summary.entriesAttempted += lost;
-        summary.entriesFailed += lost;
-      }
+      CountNotLoaded(outcome, catalogue, summary);
       if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
       continue;
     }
@@ -106,26 +112,36 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
     // The alias becomes a folder too: one that would leave the destination writes nothing.
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
     const size_t count = catalogue.entries.size();
-    for (size_t j = 0; j < count && !interrupted(); ++j) {
+    EntryBatch batch;
+    batch.count = count;
+    batch.work = [&](size_t j, EntryWorkspace& own) {
+      if (aliasSafe) return ExtractEntry(catalogue, j, outputRoot, own);
+      EntryResult refused;
+      refused.status = EntryStatus::UnsafeName;
+      return refused;
+    };
+    batch.pathOf = [&](size_t j) { return outputRoot + ToNativeSeparators(catalogue.entryNames[j]); };
+    batch.goOn = [&] {
+      if (interrupted()) return false;
       if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
         summary.aborted = true;
-        break;
+        return false;
       }
-      EntryResult result;
-      if (aliasSafe) {
-        result = ExtractEntry(catalogue, j, outputRoot, workspace);
-      } else {
-        result.status = EntryStatus::UnsafeName;
-      }
+      return true;
+    };
+    batch.report = [&](size_t j, const EntryResult& result) {
       ++summary.entriesAttempted;
       if (!result.Complete()) ++summary.entriesFailed;
+      // Workers may notice an interrupt after the last entry was handed out.
+      if (result.status == EntryStatus::Interrupted) summary.interrupted = true;
       if (callbacks.entryDone) {
         callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
       }
       bytesDone += result.bytesRead;
       bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));
       if (callbacks.pump) callbacks.pump();
-    }
+    };
+    RunBatch(pool.get(), workspace, batch);
     catalogue.file.reset();
   }
   return summary;

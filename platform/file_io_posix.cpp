@@ -125,6 +125,12 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
   return true;
 }
 
+bool StartOver(File& file, std::string* error) {
+  if (::ftruncate(file.fd, 0) == 0 && ::lseek(file.fd, 0, SEEK_SET) == 0) return true;
+  SetError(error);
+  return false;
+}
+
 bool CreateFolder(const std::string& path, std::string* error) {
   if (::mkdir(path.c_str(), 0777) == 0) return true;
   const int reason = errno;
