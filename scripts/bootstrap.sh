@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need=(
-  build-essential cmake ninja-build pkg-config zlib1g-dev googletest libgtest-dev
+  build-essential cmake ninja-build pkg-config zlib1g-dev libisal-dev googletest libgtest-dev
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick python3 unzip zip time
