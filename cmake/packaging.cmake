@@ -52,7 +52,8 @@ else()
   set(CPACK_PACKAGE_NAME wza)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib) the binary links to.
+  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib, libisal2 when the
+  # build found ISA-L) the binary links to.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 include(CPack)
