@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -40,8 +41,10 @@ bool Related(const std::string& one, const std::string& other) {
 
 struct EntryPool {
   std::mutex lock;  // over everything below but the threads and workspaces
-  std::condition_variable workReady;
-  std::condition_variable jobDone;
+  std::condition_variable workReady;  // an entry to take, or the end
+  std::condition_variable firstDone;  // the first entry handed out is done
+  std::condition_variable jobDone;    // some entry is done, for workers waiting on an earlier one
+  size_t waitingWorkers = 0;
   std::deque<Job> jobs;  // handed out and not yet reported, in index order
   size_t taken = 0;      // the first `taken` of them are with a worker or done
   const EntryBatch* batch = nullptr;
@@ -68,22 +71,30 @@ void Work(EntryPool& pool, EntryWorkspace& workspace) {
     if (pool.stopping) return;
     Job& job = pool.jobs[pool.taken++];
     const EntryBatch& batch = *pool.batch;
+    ++pool.waitingWorkers;
     pool.jobDone.wait(hold, [&] { return !WaitsForAnEarlierEntry(pool, job); });
+    --pool.waitingWorkers;
     hold.unlock();
     if (pool.interrupted && pool.interrupted()) {
       job.skipped = true;
     } else {
-      job.result = batch.work(job.index, workspace);
+      try {
+        job.result = batch.work(job.index, workspace);
+      } catch (const std::bad_alloc&) {
+        job.result.status = EntryStatus::OutOfMemory;
+      }
     }
     hold.lock();
     job.done = true;
-    pool.jobDone.notify_all();
+    // Only the first entry's end lets the reporter on; others matter to waiting workers.
+    if (&job == &pool.jobs.front()) pool.firstDone.notify_one();
+    if (pool.waitingWorkers > 0) pool.jobDone.notify_all();
   }
 }
 
 // Waits for the first entry handed out and reports it. Called with the lock held.
 void ReportFirst(EntryPool& pool, std::unique_lock<std::mutex>& hold, const EntryBatch& batch) {
-  pool.jobDone.wait(hold, [&] { return pool.jobs.front().done; });
+  pool.firstDone.wait(hold, [&] { return pool.jobs.front().done; });
   Job job = std::move(pool.jobs.front());
   pool.jobs.pop_front();
   --pool.taken;
