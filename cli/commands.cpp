@@ -132,8 +132,9 @@ int TestArchives(const CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
   EntryWorkspace workspace;
-  const EntryPoolPtr pool =
-      options.workers > 1 ? StartEntryPool(options.workers, workspace.madeFolders, nullptr) : nullptr;
+  const EntryPoolPtr pool = options.workers > 1
+                                ? StartEntryPool(options.workers, workspace.madeFolders, nullptr)
+                                : nullptr;
   for (const std::string& path : options.archives) {
     if (!LoadForReading(path, catalogue, tally)) continue;
     const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);

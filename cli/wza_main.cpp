@@ -53,7 +53,8 @@ int FinishStandardOutput(int exitCode) {
 
 // N of -j N: a whole number from 1 to kMaxWorkers, or 0 when `text` is none.
 size_t WorkersIn(const std::string& text) {
-  if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     return 0;
   }
   const size_t workers = std::stoul(text);

@@ -178,7 +178,8 @@ FastOutcome DecodeFast(ArchiveCatalogue& catalogue, uint64_t start, const FileEn
       input = workspace.input.data();
       inputLeft = got;
     }
-    const size_t room = static_cast<size_t>(std::min<uint64_t>(entry.size - written, workspace.blockSize));
+    const size_t room =
+        static_cast<size_t>(std::min<uint64_t>(entry.size - written, workspace.blockSize));
     unsigned char* const out = room > 0 ? workspace.output.data() : &spare;
     unsigned char* next = out;
     size_t left = room > 0 ? room : 1;

@@ -47,6 +47,72 @@ void CountNotLoaded(LoadOutcome outcome, const ArchiveCatalogue& catalogue, RunS
   }
 }
 
+// What one run keeps from archive to archive.
+struct Run {
+  const RunCallbacks& callbacks;
+  uint64_t totalBytes = 0;
+  RunSummary summary;
+  Bars bars{callbacks};
+  uint64_t bytesDone = 0;
+  EntryWorkspace workspace;  // for entries extracted on the calling thread
+  EntryPoolPtr pool;         // the threads, when there are workers
+
+  Run(const RunCallbacks& given, uint64_t total) : callbacks(given), totalBytes(total) {}
+
+  bool Interrupted() {
+    summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
+    return summary.interrupted;
+  }
+  // Tested before each entry is begun.
+  bool GoOn() {
+    if (Interrupted()) return false;
+    if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
+      summary.aborted = true;
+      return false;
+    }
+    return true;
+  }
+};
+
+// After each entry, in entry order and on the calling thread whatever the workers.
+void EntryDone(Run& run, const std::string& path, const ArchiveCatalogue& catalogue, size_t j,
+               const EntryResult& result) {
+  RunSummary& summary = run.summary;
+  ++summary.entriesAttempted;
+  if (!result.Complete()) ++summary.entriesFailed;
+  // Workers may notice an interrupt after the last entry was handed out.
+  if (result.status == EntryStatus::Interrupted) summary.interrupted = true;
+  if (run.callbacks.entryDone) {
+    run.callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
+  }
+  run.bytesDone += result.bytesRead;
+  run.bars.Set(PercentOf(j, catalogue.entries.size()), PercentOf(run.bytesDone, run.totalBytes));
+  if (run.callbacks.pump) run.callbacks.pump();
+}
+
+// Writes the entries of a loaded archive below its folder.
+void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
+                    const std::string& archiveFolder) {
+  const std::string outputRoot =
+      archiveFolder + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
+  // The alias becomes a folder too: one that would leave the destination writes nothing.
+  const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
+  EntryBatch batch;
+  batch.count = catalogue.entries.size();
+  batch.work = [&](size_t j, EntryWorkspace& own) {
+    if (aliasSafe) return ExtractEntry(catalogue, j, outputRoot, own);
+    EntryResult refused;
+    refused.status = EntryStatus::UnsafeName;
+    return refused;
+  };
+  batch.pathOf = [&](size_t j) { return outputRoot + ToNativeSeparators(catalogue.entryNames[j]); };
+  batch.goOn = [&] { return run.GoOn(); };
+  batch.report = [&](size_t j, const EntryResult& result) {
+    EntryDone(run, path, catalogue, j, result);
+  };
+  RunBatch(run.pool.get(), run.workspace, batch);
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
@@ -72,79 +138,37 @@ int PercentOf(uint64_t part, uint64_t whole) {
 
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
                        uint64_t totalBytes, const RunCallbacks& callbacks, size_t workers) {
-  RunSummary summary;
-  Bars bars{callbacks};
-  uint64_t bytesDone = 0;
-  EntryWorkspace workspace;
-  workspace.interrupted = callbacks.interrupted;
-  const EntryPoolPtr pool =
-      workers > 1 ? StartEntryPool(workers, workspace.madeFolders, callbacks.interrupted) : nullptr;
-  const auto interrupted = [&] {
-    summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
-    return summary.interrupted;
-  };
+  Run run{callbacks, totalBytes};
+  run.workspace.interrupted = callbacks.interrupted;
+  if (workers > 1) {
+    run.pool = StartEntryPool(workers, run.workspace.madeFolders, callbacks.interrupted);
+  }
   ArchiveCatalogue catalogue;
   std::unordered_map<std::string, std::string> extracted;  // folder key -> archive
-  for (size_t k = 0; k < archivePaths.size() && !interrupted(); ++k) {
+  for (size_t k = 0; k < archivePaths.size() && !run.Interrupted(); ++k) {
     const std::string& path = archivePaths[k];
-    bars.Set(0, bars.total);
+    run.bars.Set(0, run.bars.total);
     if (callbacks.selectArchive) callbacks.selectArchive(k);
 
     std::string detail;
     const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
     if (outcome != LoadOutcome::Loaded) {
-      CountNotLoaded(outcome, catalogue, summary);
+      CountNotLoaded(outcome, catalogue, run.summary);
       if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
       continue;
     }
     const auto taken = extracted.emplace(FolderKey(path), path);
     if (!taken.second) {
-      ++summary.archivesClashing;
+      ++run.summary.archivesClashing;
       if (callbacks.reportClash) {
         callbacks.reportClash(path, taken.first->second, ArchiveFolderFor(destination, path));
       }
-      catalogue.file.reset();
-      continue;
+    } else {
+      ExtractEntries(run, path, catalogue, ArchiveFolderFor(destination, path));
     }
-
-    const std::string outputRoot = ArchiveFolderFor(destination, path) +
-                                   ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
-    // The alias becomes a folder too: one that would leave the destination writes nothing.
-    const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
-    const size_t count = catalogue.entries.size();
-    EntryBatch batch;
-    batch.count = count;
-    batch.work = [&](size_t j, EntryWorkspace& own) {
-      if (aliasSafe) return ExtractEntry(catalogue, j, outputRoot, own);
-      EntryResult refused;
-      refused.status = EntryStatus::UnsafeName;
-      return refused;
-    };
-    batch.pathOf = [&](size_t j) { return outputRoot + ToNativeSeparators(catalogue.entryNames[j]); };
-    batch.goOn = [&] {
-      if (interrupted()) return false;
-      if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
-        summary.aborted = true;
-        return false;
-      }
-      return true;
-    };
-    batch.report = [&](size_t j, const EntryResult& result) {
-      ++summary.entriesAttempted;
-      if (!result.Complete()) ++summary.entriesFailed;
-      // Workers may notice an interrupt after the last entry was handed out.
-      if (result.status == EntryStatus::Interrupted) summary.interrupted = true;
-      if (callbacks.entryDone) {
-        callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
-      }
-      bytesDone += result.bytesRead;
-      bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));
-      if (callbacks.pump) callbacks.pump();
-    };
-    RunBatch(pool.get(), workspace, batch);
     catalogue.file.reset();
   }
-  return summary;
+  return run.summary;
 }
 
 bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_t bytesPerSector,

@@ -60,8 +60,7 @@ bool StartFastInflate(FastInflatePtr&) {
   return false;
 }
 
-FastStep FastInflate(FastInflateState&, const unsigned char*&, size_t&, unsigned char*&,
-                     size_t&) {
+FastStep FastInflate(FastInflateState&, const unsigned char*&, size_t&, unsigned char*&, size_t&) {
   return FastStep::Failed;
 }
 

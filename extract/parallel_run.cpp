@@ -40,7 +40,7 @@ bool Related(const std::string& one, const std::string& other) {
 }  // namespace
 
 struct EntryPool {
-  std::mutex lock;  // over everything below but the threads and workspaces
+  std::mutex lock;                    // over everything below but the threads and workspaces
   std::condition_variable workReady;  // an entry to take, or the end
   std::condition_variable firstDone;  // the first entry handed out is done
   std::condition_variable jobDone;    // some entry is done, for workers waiting on an earlier one

@@ -145,7 +145,8 @@ TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
   smallWindow[1] = static_cast<char>(31 - (0x28 * 256) % 31);
   entries.push_back({"small window", data, true, std::nullopt, smallWindow});
   for (size_t cut = 0; cut < good.size(); cut += 1 + cut / 12) {
-    entries.push_back({"cut " + std::to_string(cut), data, true, std::nullopt, good.substr(0, cut)});
+    entries.push_back(
+        {"cut " + std::to_string(cut), data, true, std::nullopt, good.substr(0, cut)});
   }
   for (size_t at = 0; at < good.size(); at += 1 + at / 3) {
     std::string damaged = good;
@@ -170,7 +171,9 @@ TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
         std::string& out = bytes[k];
         result[k] = DecodeEntry(
             run.catalogue, i, *workspaces[k],
-            [&](const unsigned char* p, size_t n) { return out.append(reinterpret_cast<const char*>(p), n), true; },
+            [&](const unsigned char* p, size_t n) {
+              return out.append(reinterpret_cast<const char*>(p), n), true;
+            },
             [&] { return out.clear(), true; });
       }
       const std::string what = entries[i].name + ", blocks of " + std::to_string(blockSize);

@@ -102,8 +102,8 @@ TEST(RunArchives, ExtractsEachArchiveIntoItsFolderAndReportsTheOthers) {
       EXPECT_EQ(std::this_thread::get_id(), caller);
       names.push_back(name);
     };
-    const RunSummary summary =
-        RunArchives(paths, folder.Root(), fs::file_size(folder.path / "good.big"), callbacks, workers);
+    const RunSummary summary = RunArchives(
+        paths, folder.Root(), fs::file_size(folder.path / "good.big"), callbacks, workers);
     EXPECT_EQ(recorder.reports, (std::vector<std::string>{"Error open file \"" + paths[0] + "\"",
                                                           "Not supported archive"}));
     EXPECT_EQ(recorder.selected, (std::vector<size_t>{0, 1, 2}));

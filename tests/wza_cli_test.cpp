@@ -65,9 +65,12 @@ TEST(WzaExtract, AnyNumberOfThreadsGivesTheSameRun) {
   auto& top = spec.folders[0].entries;
   for (int i = 0; i < 300; ++i) {
     const std::string text = "entry " + std::to_string(i) + std::string(i * 37 % 5000, 'x');
-    top.push_back({"f" + std::to_string(i % 40) + "\\n" + std::to_string(i) + ".txt", text, i % 3 != 0});
+    top.push_back(
+        {"f" + std::to_string(i % 40) + "\\n" + std::to_string(i) + ".txt", text, i % 3 != 0});
     if (i % 50 == 8) top.push_back({"..\\up" + std::to_string(i), "unsafe"});
-    if (i % 50 == 9) top.push_back({"cut" + std::to_string(i), text, true, std::nullopt, Deflate(text).substr(0, 9)});
+    if (i % 50 == 9)
+      top.push_back(
+          {"cut" + std::to_string(i), text, true, std::nullopt, Deflate(text).substr(0, 9)});
   }
   top.push_back({"f1//\\n1.txt", "the last of two spellings"});
   top.push_back({"twice.bin", large, true});
@@ -80,7 +83,8 @@ TEST(WzaExtract, AnyNumberOfThreadsGivesTheSameRun) {
   Tree firstTree;
   for (const char* threads : {"-j1", "-j2", "-j4", "-j16"}) {
     fs::remove_all(folder.path / "out");
-    const ProgramResult result = RunWza({"extract", threads, "-d", "out", "a.big"}, folder.path.string());
+    const ProgramResult result =
+        RunWza({"extract", threads, "-d", "out", "a.big"}, folder.path.string());
     const Tree tree = ReadTree(folder.path / "out");
     if (first.exitCode < 0) {
       first = result;
@@ -309,7 +313,8 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
       << bad.out;
   EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
   for (const char* threads : {"-j", "-j4"}) {
-    const ProgramResult again = RunWza({"test", threads, "bad.big", "good.big"}, folder.path.string());
+    const ProgramResult again =
+        RunWza({"test", threads, "bad.big", "good.big"}, folder.path.string());
     EXPECT_EQ(again.exitCode, bad.exitCode) << threads;
     EXPECT_EQ(again.err, bad.err) << threads;
     EXPECT_EQ(again.out, bad.out) << threads;
