@@ -15,6 +15,7 @@
 #include "extract/destination.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
+#include "extract/parallel_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
@@ -319,26 +320,36 @@ int TestArchives(CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
   EntryWorkspace workspace;
-  const auto discard = [](const unsigned char*, size_t) { return true; };
+  const EntryPoolPtr pool = options.workers > 1
+                                ? StartEntryPool(options.workers, workspace.madeFolders, nullptr)
+                                : nullptr;
   for (const std::string& path : options.archives) {
     if (LoadForReading(path, catalogue, tally, stdout) != LoadOutcome::Loaded) continue;
     const ShownEntries shown = ShowEntries(options, catalogue);
     uint64_t damaged = 0;
     uint64_t unsafe = 0;
-    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
-      if (!shown.chosen[i]) continue;
-      EntryResult result = DecodeEntry(catalogue, i, workspace, discard);
+    EntryBatch batch;
+    batch.count = catalogue.entries.size();
+    batch.work = [&](size_t i, EntryWorkspace& own) {
+      EntryResult result;
+      if (!shown.chosen[i]) return result;
+      const auto discard = [](const unsigned char*, size_t) { return true; };
+      result = DecodeEntry(catalogue, i, own, discard, [] { return true; });
       if (result.Complete() && NotConverted(shown, i)) {
         result.status = EntryStatus::NameNotConverted;
       } else if (result.Complete() && !SafeToExtract(catalogue, i)) {
         result.status = EntryStatus::UnsafeName;
       }
-      if (result.Complete()) continue;
+      return result;
+    };
+    batch.report = [&](size_t i, const EntryResult& result) {
+      if (!shown.chosen[i] || result.Complete()) return;
       const bool badName = result.status == EntryStatus::UnsafeName ||
                            result.status == EntryStatus::NameNotConverted;
       ++(badName ? unsafe : damaged);
       PrintError(path + ": " + shown.names[i] + ": " + EntryProblem(options, result));
-    }
+    };
+    RunBatch(pool.get(), workspace, batch);
     tally.entriesFailed += damaged + unsafe;
     if (!options.quiet) {
       const size_t chosen = catalogue.entries.size() - static_cast<size_t>(shown.leftOut);
@@ -374,7 +385,8 @@ int ExtractArchives(CliOptions& options) {
   // Ctrl-C stops the run between two blocks instead of leaving half a file.
   platform::CatchInterrupts();
   callbacks.interrupted = platform::Interrupted;
-  const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
+  const RunSummary summary =
+      RunArchives(options.archives, destination, totalBytes, callbacks, options.workers);
   ClearProgress(progress);
   if (summary.interrupted) {
     const uint64_t extracted =

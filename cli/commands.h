@@ -3,6 +3,7 @@
 // 2 nothing could be read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct CliOptions {
   bool keepExisting = false;      // -n
   bool toStandardOutput = false;  // -p
   bool json = false;              // --json
+  size_t workers = 1;  // threads for test and extract
 };
 
 int ListArchives(CliOptions& options);

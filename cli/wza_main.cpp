@@ -1,4 +1,5 @@
 // wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,8 @@
 #include "cli/commands.h"
 #include "cli/mount_command.h"
 #include "cli/printable_text.h"
+#include "extract/parallel_run.h"
+#include "platform/usable_cores.h"
 
 namespace {
 
@@ -41,6 +44,8 @@ constexpr const char* kUsage =
     "  -q             quiet: no progress bar, no summary; errors are still shown\n"
     "  -f             mount: stay in the foreground (Ctrl-C unmounts) instead of\n"
     "                 detaching once the mount is ready\n"
+    "  -j [N]         test and extract with N threads; -j alone or left out: one per\n"
+    "                 core the process may use; -j 1: one entry at a time\n"
     "  -h, --help     show this help\n"
     "  --version      show the version\n"
     "\n"
@@ -62,6 +67,24 @@ int FinishStandardOutput(int exitCode) {
   std::fprintf(stderr, "wza: cannot write to standard output%s%s\n", flushed ? "" : ": ",
                flushed ? "" : std::strerror(reason));
   return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
+}
+
+// N of -j N: a whole number from 1 to kMaxWorkers, or 0 when `text` is none.
+size_t WorkersIn(const std::string& text) {
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const size_t workers = std::stoul(text);
+  return workers <= kMaxWorkers ? workers : 0;
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+size_t AllCores() {
+  return std::min(platform::UsableCores(), kMaxWorkers);
 }
 
 constexpr const char* kHelpShown = "help";
@@ -101,6 +124,15 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kHelpShown;
+    } else if (arg.compare(0, 2, "-j") == 0 && command != "list") {
+      // "-j" takes the next argument only when it is a number: "-j a.big" names an archive.
+      std::string count = arg.substr(2);
+      if (count.empty() && i + 1 < argc && IsNumber(argv[i + 1])) count = argv[++i];
+      if (count.empty()) {
+        options.workers = AllCores();
+      } else if ((options.workers = WorkersIn(count)) == 0) {
+        return "-j takes a number of threads from 1 to " + std::to_string(kMaxWorkers);
+      }
     } else if (TakesValue(arg, "-d") && extract) {
       if (!OptionValue(arg, "-d", argc, argv, i, options.destination)) {
         return "-d needs a destination folder";
@@ -150,6 +182,7 @@ int RunCommand(int argc, char** argv) {
   }
 
   CliOptions options;
+  options.workers = AllCores();
   const std::string problem = ParseOptions(command, argc, argv, options);
   if (problem == kHelpShown) return kExitOk;
   if (!problem.empty()) return UsageError(problem);

@@ -29,7 +29,8 @@ struct RunCallbacks {
   std::function<bool()> shouldContinue;
   // Optional, for Ctrl-C and the like: tested before each entry and between the blocks of
   // one. True ends the run at once: the entry being written is removed (it counts as
-  // failed) and no further archive is opened.
+  // failed) and no further archive is opened. With workers it is asked on their threads
+  // too, so it must be safe to call from any thread.
   std::function<bool()> interrupted;
   // After each entry, with its name below the archive's folder (alias, "\", full name) and
   // what became of it. Optional.
@@ -81,8 +82,11 @@ int PercentOf(uint64_t part, uint64_t whole);
 // archives of the same file name (v1/data.big, v2/data.big) only the first loaded one is
 // extracted: the second would write over it in the same folder. The second is reported
 // and skipped, and the run goes on.
+// With `workers` above 1, that many threads extract the entries of each archive side by
+// side; the callbacks are still called on the calling thread only, in entry order, with
+// the same results as one at a time. The archives themselves are taken one after the other.
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
-                       uint64_t totalBytes, const RunCallbacks& callbacks);
+                       uint64_t totalBytes, const RunCallbacks& callbacks, size_t workers = 1);
 
 // Whether archives of `totalBytes` fit in the free clusters of a drive, counted in whole
 // clusters by truncating division (total / sectors per cluster / bytes per sector), so a

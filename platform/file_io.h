@@ -66,6 +66,10 @@ size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count);
 // Appends `count` bytes at the file's current end. False on any failure, reason in *error.
 bool WriteAll(File& file, const void* data, size_t count, std::string* error = nullptr);
 
+// Empties a file made by CreateForWrite, so that writing starts at its beginning again.
+// False on failure, reason in *error.
+bool StartOver(File& file, std::string* error = nullptr);
+
 // Creates one folder. True when it was made or already exists as a folder; otherwise
 // the system's reason in *error when given.
 bool CreateFolder(const std::string& path, std::string* error = nullptr);

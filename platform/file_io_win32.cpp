@@ -173,6 +173,15 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
   return true;
 }
 
+bool StartOver(File& file, std::string* error) {
+  LARGE_INTEGER start{};
+  if (::SetFilePointerEx(file.handle, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.handle)) {
+    return true;
+  }
+  SetError(error, ::GetLastError());
+  return false;
+}
+
 bool CreateFolder(const std::string& path, std::string* error) {
   if (::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return true;
   const DWORD reason = ::GetLastError();

@@ -1,6 +1,7 @@
 // End-to-end tests of the real `wza` program (wza.exe in the Windows build, under Wine).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 
 #ifndef _WIN32
@@ -34,16 +35,71 @@ Tree SampleTree(const std::string& archive, const std::string& alias) {
 TEST(WzaExtract, WritesTheExactTreeForEveryVersionAndRecordSize) {
   for (uint32_t version : {1u, 2u, 4u, 9u}) {
     for (uint32_t recordSize : {17u, 20u, 22u}) {
-      TempFolder folder;
-      const fs::path archive = folder.path / "Data.big";
-      WriteFile(archive, BuildArchive(SampleSpec(version, recordSize, "data")).bytes);
-      const fs::path out = folder.path / "out";
-      const ProgramResult result = RunWza({"extract", "-q", "-d", out.string(), archive.string()});
-      EXPECT_EQ(result.exitCode, 0) << result.err;
-      EXPECT_EQ(result.out, "");
-      EXPECT_EQ(ReadTree(out), SampleTree("Data.big", "data"))
-          << "version " << version << ", record size " << recordSize;
+      for (const char* threads : {"-j1", "-j4"}) {
+        TempFolder folder;
+        const fs::path archive = folder.path / "Data.big";
+        WriteFile(archive, BuildArchive(SampleSpec(version, recordSize, "data")).bytes);
+        const fs::path out = folder.path / "out";
+        const ProgramResult result =
+            RunWza({"extract", threads, "-q", "-d", out.string(), archive.string()});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(ReadTree(out), SampleTree("Data.big", "data"))
+            << "version " << version << ", record size " << recordSize << ", " << threads;
+      }
     }
+  }
+}
+
+// Whatever the number of threads, the same files, the same lines in the same order and the
+// same exit code: among a few hundred entries are damaged and unsafe ones, a name that
+// repeats right after a large entry of it (the later entry wins), a large file that is also
+// a folder on the next entries' way, and one file spelt with either separator.
+TEST(WzaExtract, AnyNumberOfThreadsGivesTheSameRun) {
+  std::string large;
+  for (uint32_t x = 1; large.size() < (4u << 20); x = x * 1103515245u + 12345u) {
+    large += static_cast<char>('a' + (x >> 16) % 26);
+  }
+  ArchiveSpec spec;
+  spec.folders = {{"", {}}, {"sub", {}}};
+  auto& top = spec.folders[0].entries;
+  for (int i = 0; i < 300; ++i) {
+    const std::string text = "entry " + std::to_string(i) + std::string(i * 37 % 5000, 'x');
+    top.push_back(
+        {"f" + std::to_string(i % 40) + "\\n" + std::to_string(i) + ".txt", text, i % 3 != 0});
+    if (i % 50 == 8) top.push_back({"..\\up" + std::to_string(i), "unsafe"});
+    if (i % 50 == 9)
+      top.push_back(
+          {"cut" + std::to_string(i), text, true, std::nullopt, Deflate(text).substr(0, 9)});
+  }
+  top.push_back({"f1//\\n1.txt", "the last of two spellings"});
+  top.push_back({"twice.bin", large, true});
+  top.push_back({"twice.bin", "the later one", true});
+  top.push_back({"sub", large, true});  // the folder sub/ cannot be made for the entries below
+  spec.folders[1].entries = {{"inside.txt", "x"}, {"sub.txt", "y", true}};
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  ProgramResult first;
+  Tree firstTree;
+  for (const char* threads : {"-j1", "-j2", "-j4", "-j16"}) {
+    fs::remove_all(folder.path / "out");
+    const ProgramResult result =
+        RunWza({"extract", threads, "-d", "out", "a.big"}, folder.path.string());
+    const Tree tree = ReadTree(folder.path / "out");
+    if (first.exitCode < 0) {
+      first = result;
+      firstTree = tree;
+      EXPECT_EQ(result.exitCode, 1);
+      EXPECT_EQ(CountOf(result.err, "\n"), 14u) << result.err;
+      EXPECT_EQ(tree.at("__a.big/data/f1/n1.txt"), "the last of two spellings");
+      EXPECT_EQ(tree.at("__a.big/data/twice.bin"), "the later one");
+      EXPECT_TRUE(tree.at("__a.big/data/sub") == large);
+      continue;
+    }
+    EXPECT_EQ(result.exitCode, first.exitCode) << threads;
+    EXPECT_EQ(result.err, first.err) << threads;
+    EXPECT_EQ(result.out, first.out) << threads;
+    EXPECT_TRUE(tree == firstTree) << threads;
   }
 }
 
@@ -160,7 +216,8 @@ TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
 }
 
 // Interrupted during a 1 GiB entry, wza removes what it wrote of it instead of leaving a
-// file that looks whole, says so, and ends with the signal's conventional status.
+// file that looks whole, says so, and ends with the signal's conventional status. With
+// threads, an entry after it may have come out whole in the meantime, and is counted.
 TEST(WzaExtract, AnInterruptRemovesTheEntryBeingWrittenAndSaysSo) {
   ArchiveSpec spec;
   spec.folders = {{"", {{"first.txt", "done"}, {"big.bin", "x"}, {"after.txt", "never"}}}};
@@ -168,29 +225,52 @@ TEST(WzaExtract, AnInterruptRemovesTheEntryBeingWrittenAndSaysSo) {
   const uint32_t bigSize = 1u << 30;
   PutU32(built.bytes, built.fileAt + 20 + 12, bigSize);
   PutU32(built.bytes, built.fileAt + 20 + 16, bigSize);
-  for (int signal : {SIGINT, SIGTERM}) {
-    TempFolder folder;
-    WriteFile(folder.path / "big.big", built.bytes);
-    fs::resize_file(folder.path / "big.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
-    const fs::path out = folder.path / "out" / "__big.big" / "data";
-    bool sent = false;
-    const ProgramResult result =
-        RunWza({"extract", "-d", "out", "big.big"}, folder.path.string(), [&](long processId) {
-          std::error_code missing;
-          const uintmax_t written = fs::file_size(out / "big.bin", missing);
-          if (sent || missing || written == 0) return;
-          ::kill(static_cast<pid_t>(processId), signal);
-          sent = true;
-        });
-    ASSERT_TRUE(sent) << result.err;
-    EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
-    EXPECT_EQ(result.err,
-              "wza: big.big: data/big.bin: interrupted, partial file removed\n"
-              "wza: interrupted after extracting 1 entry into out/\n");
-    EXPECT_EQ(result.out, "");
-    EXPECT_FALSE(fs::exists(out / "big.bin"));
-    EXPECT_FALSE(fs::exists(out / "after.txt"));
-    EXPECT_EQ(ReadFile(out / "first.txt"), "done");
+  for (const char* threads : {"-j1", "-j4"}) {
+    for (int signal : {SIGINT, SIGTERM}) {
+      TempFolder folder;
+      WriteFile(folder.path / "big.big", built.bytes);
+      fs::resize_file(folder.path / "big.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
+      const fs::path out = folder.path / "out" / "__big.big" / "data";
+      bool sent = false;
+      const ProgramResult result = RunWza(
+          {"extract", threads, "-d", "out", "big.big"}, folder.path.string(), [&](long processId) {
+            std::error_code missing;
+            const uintmax_t written = fs::file_size(out / "big.bin", missing);
+            if (sent || missing || written == 0) return;
+            ::kill(static_cast<pid_t>(processId), signal);
+            sent = true;
+          });
+      ASSERT_TRUE(sent) << result.err;
+      EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
+      EXPECT_EQ(result.out, "");
+      EXPECT_FALSE(fs::exists(out / "big.bin"));
+      if (std::string(threads) == "-j1") {
+        EXPECT_EQ(result.err,
+                  "wza: big.big: data/big.bin: interrupted, partial file removed\n"
+                  "wza: interrupted after extracting 1 entry into out/\n");
+        EXPECT_FALSE(fs::exists(out / "after.txt"));
+        EXPECT_EQ(ReadFile(out / "first.txt"), "done");
+        continue;
+      }
+      // Other threads stop too: each entry is either whole, or named and gone.
+      size_t whole = 0;
+      for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"first.txt", "done"},
+                                        {"big.bin", ""},
+                                        {"after.txt", "never"}}) {
+        if (Contains(result.err, "data/" + name + ": interrupted, partial file removed\n")) {
+          EXPECT_FALSE(fs::exists(out / name)) << name;
+        } else if (fs::exists(out / name)) {
+          EXPECT_EQ(ReadFile(out / name), bytes) << name;
+          ++whole;
+        }
+      }
+      EXPECT_TRUE(Contains(result.err, "data/big.bin: interrupted, partial file removed\n"));
+      const std::string last = "wza: interrupted after extracting " + std::to_string(whole) +
+                               (whole == 1 ? " entry" : " entries") + " into out/\n";
+      EXPECT_EQ(result.err.substr(result.err.size() - std::min(result.err.size(), last.size())),
+                last)
+          << result.err;
+    }
   }
 }
 #endif
@@ -219,7 +299,7 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   WriteFile(folder.path / "bad.big", BuildArchive(spec).bytes);
   WriteFile(folder.path / "good.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
 
-  const ProgramResult bad = RunWza({"test", "bad.big", "good.big"}, folder.path.string());
+  const ProgramResult bad = RunWza({"test", "-j1", "bad.big", "good.big"}, folder.path.string());
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("bad.big: data/art/ui/x.png: damaged zlib stream"), std::string::npos)
       << bad.err;
@@ -232,6 +312,13 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   EXPECT_TRUE(Contains(bad.out, "bad.big: 3 of 6 entries damaged, 1 with an unsafe name\n"))
       << bad.out;
   EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
+  for (const char* threads : {"-j", "-j4"}) {
+    const ProgramResult again =
+        RunWza({"test", threads, "bad.big", "good.big"}, folder.path.string());
+    EXPECT_EQ(again.exitCode, bad.exitCode) << threads;
+    EXPECT_EQ(again.err, bad.err) << threads;
+    EXPECT_EQ(again.out, bad.out) << threads;
+  }
   EXPECT_EQ(ReadTree(folder.path).size(), 2u);  // the two archives, nothing written
 
   EXPECT_EQ(RunWza({"test", "good.big"}, folder.path.string()).exitCode, 0);
@@ -297,7 +384,7 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   WriteFile(folder.path / "in" / "evil.big", built.bytes);
 
   const ProgramResult result =
-      RunWza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
+      RunWza({"extract", "-j1", "-d", "dest", "in/evil.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("escape.txt: unsafe name, not extracted"), std::string::npos)
       << result.err;
@@ -311,6 +398,14 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
                          {"dest/__evil.big/data/safe/also-ok.txt", "fine too"},
                          {"in/", ""},
                          {"in/evil.big", built.bytes}};
+  EXPECT_EQ(ReadTree(folder.path), expected);
+  // Refused entries on some threads do not cost the others theirs.
+  fs::remove_all(folder.path / "dest");
+  const ProgramResult threaded =
+      RunWza({"extract", "-j4", "-d", "dest", "in/evil.big"}, folder.path.string());
+  EXPECT_EQ(threaded.exitCode, result.exitCode);
+  EXPECT_EQ(threaded.err, result.err);
+  EXPECT_EQ(threaded.out, result.out);
   EXPECT_EQ(ReadTree(folder.path), expected);
 }
 
@@ -512,6 +607,18 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   EXPECT_EQ(mount.exitCode, 2);
   EXPECT_NE(mount.err.find("built without mount support"), std::string::npos) << mount.err;
 #endif
+  for (const char* threads : {"-j0", "-j65", "-j1x", "-j-1"}) {
+    const ProgramResult bad = RunWza({"test", threads, "a.big"});
+    EXPECT_EQ(bad.exitCode, 2) << threads;
+    EXPECT_TRUE(Contains(bad.err, "wza: -j takes a number of threads from 1 to 64\n")) << threads;
+  }
+  // -j takes the next argument only when it is a number: otherwise that is an archive.
+  const ProgramResult archiveAfter = RunWza({"test", "-j", "missing.big"});
+  EXPECT_EQ(archiveAfter.exitCode, 2);
+  EXPECT_TRUE(Contains(archiveAfter.err, "Error open file \"missing.big\"")) << archiveAfter.err;
+  const ProgramResult numberAfter = RunWza({"test", "-j", "3", "missing.big"});
+  EXPECT_TRUE(Contains(numberAfter.err, "Error open file \"missing.big\"")) << numberAfter.err;
+  EXPECT_FALSE(Contains(numberAfter.err, "\"3\"")) << numberAfter.err;
 }
 
 }  // namespace
