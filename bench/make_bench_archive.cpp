@@ -2,7 +2,7 @@
 // of hundreds of MB (or one 1 GiB entry) are made without holding them in memory.
 //
 //   wza_bench_make large ARCHIVE MANIFEST   ~20,000 entries in a few hundred folders
-//   wza_bench_make single ARCHIVE           one compressed entry of 1 GiB
+//   wza_bench_make single ARCHIVE [MANIFEST]  one compressed entry of 1 GiB
 //   wza_bench_make catalogue ARCHIVE [MANIFEST]  65,535 tiny entries (catalogue loading)
 //
 // The manifest lists each entry as the floor loop reads it: compressed flag, absolute data
@@ -358,16 +358,16 @@ int main(int argc, char** argv) {
     std::vector<PlannedFolder> folders = PlanLarge();
     return WriteArchive(argv[2], "data", folders, argv[3]) ? 0 : 1;
   }
-  if (mode == "single" && argc == 3) {
+  if (mode == "single" && (argc == 3 || argc == 4)) {
     std::vector<PlannedFolder> folders = PlanSingle();
-    return WriteArchive(argv[2], "data", folders, "") ? 0 : 1;
+    return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
   }
   if (mode == "catalogue" && (argc == 3 || argc == 4)) {
     std::vector<PlannedFolder> folders = PlanCatalogue();
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
   }
   std::fprintf(stderr,
-               "usage: wza_bench_make large ARCHIVE MANIFEST | single ARCHIVE | catalogue ARCHIVE "
+               "usage: wza_bench_make large ARCHIVE MANIFEST | single ARCHIVE [MANIFEST] | catalogue ARCHIVE "
                "[MANIFEST]\n");
   return 2;
 }

@@ -3,37 +3,24 @@
 #include <cinttypes>
 #include <cstdio>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "archive/catalogue.h"
+#include "cli/json_listing.h"
 #include "cli/printable_text.h"
 #include "cli/progress_line.h"
 #include "extract/destination.h"
 #include "extract/entry_extract.h"
 #include "extract/extraction_run.h"
+#include "extract/parallel_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
 
 namespace {
-
-// The entry's path below the archive's folder as it is written: alias first, "/" between
-// components, the empty components of doubled separators left out.
-std::string DisplayName(const std::string& alias, const std::string& name) {
-  std::string shown;
-  std::string component;
-  const std::string whole = alias + "/" + name;
-  for (size_t i = 0; i <= whole.size(); ++i) {
-    if (i == whole.size() || whole[i] == '\\' || whole[i] == '/') {
-      if (!component.empty()) {
-        if (!shown.empty()) shown += '/';
-        shown += component;
-      }
-      component.clear();
-    } else {
-      component += whole[i];
-    }
-  }
-  return shown;
-}
 
 void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
   std::string message = LoadOutcomeMessage(outcome, path);
@@ -57,100 +44,324 @@ struct Tally {
   }
 };
 
-// Loads an archive for list and test; reports and tallies what keeps it from loading.
-bool LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally& tally) {
+// Loads an archive for list, test and extract -p; reports and tallies what keeps it from
+// loading. An archive without entries is noted on `notes` (none: not at all).
+LoadOutcome LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally& tally,
+                           std::FILE* notes, std::string* detail = nullptr) {
   ++tally.archives;
-  std::string detail;
-  const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
-  if (outcome == LoadOutcome::Loaded) return true;
+  std::string reason;
+  const LoadOutcome outcome = LoadCatalogue(path, catalogue, &reason);
+  if (detail != nullptr) *detail = reason;
+  if (outcome == LoadOutcome::Loaded) return outcome;
   if (outcome == LoadOutcome::NoEntries) {
-    std::printf("%s: no entries\n", PrintableText(path).c_str());
-    return false;
+    if (notes != nullptr) std::fprintf(notes, "%s: no entries\n", PrintableText(path).c_str());
+    return outcome;
   }
   if (outcome == LoadOutcome::UnrecognisedRecordSize) {
     ++tally.skipped;
   } else {
     ++tally.notLoaded;
   }
-  ReportLoadFailure(path, outcome, detail);
-  return false;
+  ReportLoadFailure(path, outcome, reason);
+  return outcome;
+}
+
+// One loaded archive's entries as a command sees them: names converted (--names), as
+// shown, and whether -i and -x choose them.
+struct ShownEntries {
+  std::vector<std::string> names;
+  std::vector<bool> notConverted;  // empty: every name was converted
+  std::vector<bool> chosen;
+  uint64_t leftOut = 0;
+};
+
+ShownEntries ShowEntries(CliOptions& options, ArchiveCatalogue& catalogue) {
+  ShownEntries shown;
+  shown.notConverted = ConvertCatalogueNames(options.names, catalogue);
+  for (const std::string& name : catalogue.entryNames) {
+    shown.names.push_back(ShownName(catalogue.alias + '\\' + name));
+    shown.chosen.push_back(IsChosen(options.patterns, shown.names.back()));
+    if (!shown.chosen.back()) ++shown.leftOut;
+  }
+  return shown;
+}
+
+bool NotConverted(const ShownEntries& shown, size_t index) {
+  return index < shown.notConverted.size() && shown.notConverted[index];
+}
+
+// Why an entry did not come out whole; a name that was not converted names its code page.
+std::string EntryProblem(const CliOptions& options, const EntryResult& result) {
+  if (result.status == EntryStatus::NameNotConverted) {
+    return "name not valid " + options.names.codePage + ", not extracted";
+  }
+  return DescribeEntryStatus(result);
+}
+
+// Patterns that matched no entry of any archive are named, and make a clean run partial.
+int WithPatternsReported(const CliOptions& options, int exitCode) {
+  const std::vector<std::string> unmatched = UnmatchedPatterns(options.patterns);
+  for (const std::string& pattern : unmatched) PrintError("pattern matched no entry: " + pattern);
+  return !unmatched.empty() && exitCode == kExitOk ? kExitPartial : exitCode;
+}
+
+std::string LeftOut(uint64_t count) {
+  return count == 0 ? "" : ", " + std::to_string(count) + " left out";
 }
 
 // "a.big: 5 entries ok", or how many are damaged and how many have a name that is not
-// extracted: those are intact, and are not called damaged.
-std::string TestSummary(const std::string& path, size_t entries, uint64_t damaged,
-                        uint64_t unsafe) {
-  const std::string shown = PrintableText(path) + ": ";
+// extracted: those are intact, and are not called damaged. Entries -i and -x left out
+// are counted last.
+std::string TestSummary(const std::string& path, size_t entries, uint64_t damaged, uint64_t unsafe,
+                        uint64_t leftOut) {
   const std::string of = " of " + std::to_string(entries) + " entries ";
-  if (damaged == 0 && unsafe == 0) return shown + std::to_string(entries) + " entries ok";
-  if (unsafe == 0) return shown + std::to_string(damaged) + of + "damaged";
-  if (damaged == 0) return shown + std::to_string(unsafe) + of + "with an unsafe name";
-  return shown + std::to_string(damaged) + of + "damaged, " + std::to_string(unsafe) +
-         " with an unsafe name";
+  std::string counts;
+  if (damaged == 0 && unsafe == 0) {
+    counts = std::to_string(entries) + " entries ok";
+  } else if (unsafe == 0) {
+    counts = std::to_string(damaged) + of + "damaged";
+  } else if (damaged == 0) {
+    counts = std::to_string(unsafe) + of + "with an unsafe name";
+  } else {
+    counts = std::to_string(damaged) + of + "damaged, " + std::to_string(unsafe) +
+             " with an unsafe name";
+  }
+  return PrintableText(path) + ": " + counts + LeftOut(leftOut);
+}
+
+const char* OutcomeText(LoadOutcome outcome) {
+  switch (outcome) {
+    case LoadOutcome::Loaded:
+      return "loaded";
+    case LoadOutcome::OpenFailed:
+      return "cannot be opened";
+    case LoadOutcome::NotSupported:
+      return "not supported";
+    case LoadOutcome::NoEntries:
+      return "no entries";
+    case LoadOutcome::UnrecognisedRecordSize:
+      return "unrecognised record size";
+    case LoadOutcome::Damaged:
+      return "damaged";
+  }
+  return "unknown";
+}
+
+bool SafeToExtract(const ArchiveCatalogue& catalogue, size_t index) {
+  return IsSafeRelativePath(catalogue.alias, false) &&
+         IsSafeRelativePath(catalogue.entryNames[index], true);
+}
+
+void PrintListing(const std::string& path, const ArchiveCatalogue& catalogue,
+                  const ShownEntries& shown) {
+  std::printf("Archive: %s\n", PrintableText(path).c_str());
+  std::printf(
+      "version %" PRIu32 ", record size %" PRIu32 ", alias \"%s\", %zu folders, %zu entries\n",
+      catalogue.header.version, catalogue.recordSize, PrintableText(catalogue.alias).c_str(),
+      catalogue.folders.size(), catalogue.entries.size());
+  std::printf("%12s %12s  %-10s %s\n", "Size", "Stored", "Method", "Name");
+  uint64_t size = 0;
+  uint64_t stored = 0;
+  for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+    if (!shown.chosen[i]) continue;
+    const FileEntry& entry = catalogue.entries[i];
+    size += entry.size;
+    stored += entry.storedSize;
+    const char* mark = NotConverted(shown, i)         ? "  (name not converted: not extracted)"
+                       : !SafeToExtract(catalogue, i) ? "  (unsafe name: not extracted)"
+                                                      : "";
+    std::printf("%12" PRIu32 " %12" PRIu32 "  %-10s %s%s\n", entry.size, entry.storedSize,
+                entry.flags == 0 ? "stored" : "compressed", PrintableText(shown.names[i]).c_str(),
+                mark);
+  }
+  std::printf("%12" PRIu64 " %12" PRIu64 "  %-10s %zu entries%s\n\n", size, stored, "",
+              catalogue.entries.size() - static_cast<size_t>(shown.leftOut),
+              LeftOut(shown.leftOut).c_str());
+}
+
+JsonArchive JsonListed(const std::string& path, LoadOutcome outcome, const std::string& detail,
+                       const ArchiveCatalogue& catalogue, const ShownEntries& shown,
+                       const CliOptions& options) {
+  JsonArchive archive;
+  archive.path = AsUtf8(path);
+  archive.outcome = OutcomeText(outcome);
+  archive.reason = detail;
+  if (outcome != LoadOutcome::Loaded) return archive;
+  archive.version = catalogue.header.version;
+  archive.recordSize = catalogue.recordSize;
+  archive.alias = AsUtf8(catalogue.alias);
+  archive.leftOut = shown.leftOut;
+  for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+    if (!shown.chosen[i]) continue;
+    const FileEntry& entry = catalogue.entries[i];
+    JsonEntry listed;
+    listed.name = AsUtf8(shown.names[i]);
+    if (NotConverted(shown, i)) listed.nameError = "not valid " + options.names.codePage;
+    listed.size = entry.size;
+    listed.storedSize = entry.storedSize;
+    listed.compressed = entry.flags != 0;
+    listed.dataOffset = static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
+    listed.extracted = !NotConverted(shown, i) && SafeToExtract(catalogue, i);
+    archive.entries.push_back(listed);
+  }
+  return archive;
+}
+
+// Writes to standard output as they are: no line-end translation on Windows either.
+void MakeStandardOutputBinary() {
+#ifdef _WIN32
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
+bool WriteToStandardOutput(const unsigned char* data, size_t length) {
+  return std::fwrite(data, 1, length, stdout) == length;
+}
+
+// "3 of 3 entries extracted into out/", with what -n kept and -i and -x left out.
+std::string ExtractSummary(const RunSummary& summary, const CliOptions& options,
+                           const std::string& destination) {
+  const uint64_t extracted = summary.entriesAttempted - summary.entriesFailed - summary.entriesKept;
+  std::string line = std::to_string(extracted) + " of " + std::to_string(summary.entriesAttempted) +
+                     (HasPatterns(options.patterns) ? " chosen" : "") + " entries extracted into " +
+                     PrintableText(destination);
+  if (options.keepExisting)
+    line += ", " + std::to_string(summary.entriesKept) + " already there and kept";
+  return line + LeftOut(summary.entriesLeftOut);
+}
+
+// What `wza extract` does at each step of the run: the bar, the messages, and the names
+// and choices of --names, -i, -x and -n.
+RunCallbacks ExtractCallbacks(CliOptions& options, ProgressLine& progress) {
+  RunCallbacks callbacks;
+  callbacks.selectArchive = [&](size_t k) { progress.label = PrintableText(options.archives[k]); };
+  callbacks.setBars = [&](int, int total) { DrawProgress(progress, total); };
+  callbacks.reportArchive = [&](const std::string& path, LoadOutcome outcome,
+                                const std::string& detail) {
+    if (outcome == LoadOutcome::NoEntries) return;
+    ClearProgress(progress);
+    ReportLoadFailure(path, outcome, detail);
+  };
+  callbacks.reportClash = [&](const std::string& path, const std::string& earlier,
+                              const std::string& folder) {
+    ClearProgress(progress);
+    PrintError(path + ": not extracted, same name as " + earlier + ": both would go to " + folder);
+  };
+  callbacks.entryDone = [&](const std::string& path, const std::string& name,
+                            const EntryResult& result) {
+    if (result.Complete() || result.status == EntryStatus::Exists) return;
+    ClearProgress(progress);
+    PrintError(path + ": " + ShownName(name) + ": " + EntryProblem(options, result));
+  };
+  if (options.names.converter) {
+    callbacks.renameEntries = [&](ArchiveCatalogue& catalogue) {
+      return ConvertCatalogueNames(options.names, catalogue);
+    };
+  }
+  if (HasPatterns(options.patterns)) {
+    callbacks.chosen = [&](const std::string& name) {
+      return IsChosen(options.patterns, ShownName(name));
+    };
+  }
+  callbacks.keepExisting = options.keepExisting;
+  return callbacks;
+}
+
+int ExtractToStandardOutput(CliOptions& options) {
+  MakeStandardOutputBinary();
+  Tally tally;
+  ArchiveCatalogue catalogue;
+  EntryWorkspace workspace;
+  for (const std::string& path : options.archives) {
+    if (LoadForReading(path, catalogue, tally, stderr) != LoadOutcome::Loaded) continue;
+    const ShownEntries shown = ShowEntries(options, catalogue);
+    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+      if (!shown.chosen[i]) continue;
+      // No file is made, so a name that could not be one is no reason to hold the bytes back.
+      const EntryResult result = DecodeEntry(catalogue, i, workspace, WriteToStandardOutput);
+      // The reader went away or the disk is full: main says so once the stream is closed.
+      if (result.status == EntryStatus::WriteFailed) return kExitFailed;
+      if (result.Complete()) continue;
+      ++tally.entriesFailed;
+      PrintError(path + ": " + shown.names[i] + ": " + EntryProblem(options, result));
+    }
+    catalogue.file.reset();
+  }
+  return WithPatternsReported(options, tally.ExitCode());
 }
 
 }  // namespace
 
-int ListArchives(const CliOptions& options) {
+int ListArchives(CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
+  std::vector<JsonArchive> listed;
   for (const std::string& path : options.archives) {
-    if (!LoadForReading(path, catalogue, tally)) continue;
-    std::printf("Archive: %s\n", PrintableText(path).c_str());
-    std::printf(
-        "version %" PRIu32 ", record size %" PRIu32 ", alias \"%s\", %zu folders, %zu entries\n",
-        catalogue.header.version, catalogue.recordSize, PrintableText(catalogue.alias).c_str(),
-        catalogue.folders.size(), catalogue.entries.size());
-    std::printf("%12s %12s  %-10s %s\n", "Size", "Stored", "Method", "Name");
-    uint64_t size = 0;
-    uint64_t stored = 0;
-    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
-      const FileEntry& entry = catalogue.entries[i];
-      size += entry.size;
-      stored += entry.storedSize;
-      const bool safe = IsSafeRelativePath(catalogue.alias, false) &&
-                        IsSafeRelativePath(catalogue.entryNames[i], true);
-      std::printf("%12" PRIu32 " %12" PRIu32 "  %-10s %s%s\n", entry.size, entry.storedSize,
-                  entry.flags == 0 ? "stored" : "compressed",
-                  PrintableText(DisplayName(catalogue.alias, catalogue.entryNames[i])).c_str(),
-                  safe ? "" : "  (unsafe name: not extracted)");
-    }
-    std::printf("%12" PRIu64 " %12" PRIu64 "  %-10s %zu entries\n\n", size, stored, "",
-                catalogue.entries.size());
-  }
-  return tally.ExitCode();
-}
-
-int TestArchives(const CliOptions& options) {
-  Tally tally;
-  ArchiveCatalogue catalogue;
-  EntryWorkspace workspace;
-  const auto discard = [](const unsigned char*, size_t) { return true; };
-  for (const std::string& path : options.archives) {
-    if (!LoadForReading(path, catalogue, tally)) continue;
-    const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
-    uint64_t damaged = 0;
-    uint64_t unsafe = 0;
-    for (size_t i = 0; i < catalogue.entries.size(); ++i) {
-      EntryResult result = DecodeEntry(catalogue, i, workspace, discard);
-      if (result.Complete() && !(aliasSafe && IsSafeRelativePath(catalogue.entryNames[i], true))) {
-        result.status = EntryStatus::UnsafeName;
-      }
-      if (result.Complete()) continue;
-      ++(result.status == EntryStatus::UnsafeName ? unsafe : damaged);
-      PrintError(path + ": " + DisplayName(catalogue.alias, catalogue.entryNames[i]) + ": " +
-                 DescribeEntryStatus(result));
-    }
-    tally.entriesFailed += damaged + unsafe;
-    if (!options.quiet) {
-      std::printf("%s\n", TestSummary(path, catalogue.entries.size(), damaged, unsafe).c_str());
+    std::string detail;
+    const LoadOutcome outcome =
+        LoadForReading(path, catalogue, tally, options.json ? nullptr : stdout, &detail);
+    const ShownEntries shown =
+        outcome == LoadOutcome::Loaded ? ShowEntries(options, catalogue) : ShownEntries();
+    if (options.json) {
+      listed.push_back(JsonListed(path, outcome, detail, catalogue, shown, options));
+    } else if (outcome == LoadOutcome::Loaded) {
+      PrintListing(path, catalogue, shown);
     }
     catalogue.file.reset();
   }
-  return tally.ExitCode();
+  if (options.json) {
+    std::fputs(JsonListing(NamesReadAs(options.names), listed).c_str(), stdout);
+  }
+  return WithPatternsReported(options, tally.ExitCode());
 }
 
-int ExtractArchives(const CliOptions& options) {
+int TestArchives(CliOptions& options) {
+  Tally tally;
+  ArchiveCatalogue catalogue;
+  EntryWorkspace workspace;
+  const EntryPoolPtr pool = options.workers > 1
+                                ? StartEntryPool(options.workers, workspace.madeFolders, nullptr)
+                                : nullptr;
+  for (const std::string& path : options.archives) {
+    if (LoadForReading(path, catalogue, tally, stdout) != LoadOutcome::Loaded) continue;
+    const ShownEntries shown = ShowEntries(options, catalogue);
+    uint64_t damaged = 0;
+    uint64_t unsafe = 0;
+    EntryBatch batch;
+    batch.count = catalogue.entries.size();
+    batch.work = [&](size_t i, EntryWorkspace& own) {
+      EntryResult result;
+      if (!shown.chosen[i]) return result;
+      const auto discard = [](const unsigned char*, size_t) { return true; };
+      result = DecodeEntry(catalogue, i, own, discard, [] { return true; });
+      if (result.Complete() && NotConverted(shown, i)) {
+        result.status = EntryStatus::NameNotConverted;
+      } else if (result.Complete() && !SafeToExtract(catalogue, i)) {
+        result.status = EntryStatus::UnsafeName;
+      }
+      return result;
+    };
+    batch.report = [&](size_t i, const EntryResult& result) {
+      if (!shown.chosen[i] || result.Complete()) return;
+      const bool badName = result.status == EntryStatus::UnsafeName ||
+                           result.status == EntryStatus::NameNotConverted;
+      ++(badName ? unsafe : damaged);
+      PrintError(path + ": " + shown.names[i] + ": " + EntryProblem(options, result));
+    };
+    RunBatch(pool.get(), workspace, batch);
+    tally.entriesFailed += damaged + unsafe;
+    if (!options.quiet) {
+      const size_t chosen = catalogue.entries.size() - static_cast<size_t>(shown.leftOut);
+      std::printf("%s\n", TestSummary(path, chosen, damaged, unsafe, shown.leftOut).c_str());
+    }
+    catalogue.file.reset();
+  }
+  return WithPatternsReported(options, tally.ExitCode());
+}
+
+int ExtractArchives(CliOptions& options) {
+  if (options.toStandardOutput) return ExtractToStandardOutput(options);
   const std::string problem = DestinationProblem(options.destination);
   if (!problem.empty()) {
     PrintError(problem);
@@ -170,33 +381,16 @@ int ExtractArchives(const CliOptions& options) {
   progress.enabled = !options.quiet && StderrIsTerminal();
   Tally tally;
   tally.archives = options.archives.size();
-  RunCallbacks callbacks;
-  callbacks.selectArchive = [&](size_t k) { progress.label = PrintableText(options.archives[k]); };
-  callbacks.setBars = [&](int, int total) { DrawProgress(progress, total); };
-  callbacks.reportArchive = [&](const std::string& path, LoadOutcome outcome,
-                                const std::string& detail) {
-    if (outcome == LoadOutcome::NoEntries) return;
-    ClearProgress(progress);
-    ReportLoadFailure(path, outcome, detail);
-  };
-  callbacks.reportClash = [&](const std::string& path, const std::string& earlier,
-                              const std::string& folder) {
-    ClearProgress(progress);
-    PrintError(path + ": not extracted, same name as " + earlier + ": both would go to " + folder);
-  };
-  callbacks.entryDone = [&](const std::string& path, const std::string& name,
-                            const EntryResult& result) {
-    if (result.Complete()) return;
-    ClearProgress(progress);
-    PrintError(path + ": " + DisplayName("", name) + ": " + DescribeEntryStatus(result));
-  };
+  RunCallbacks callbacks = ExtractCallbacks(options, progress);
   // Ctrl-C stops the run between two blocks instead of leaving half a file.
   platform::CatchInterrupts();
   callbacks.interrupted = platform::Interrupted;
-  const RunSummary summary = RunArchives(options.archives, destination, totalBytes, callbacks);
+  const RunSummary summary =
+      RunArchives(options.archives, destination, totalBytes, callbacks, options.workers);
   ClearProgress(progress);
   if (summary.interrupted) {
-    const uint64_t extracted = summary.entriesAttempted - summary.entriesFailed;
+    const uint64_t extracted =
+        summary.entriesAttempted - summary.entriesFailed - summary.entriesKept;
     PrintError("interrupted after extracting " + std::to_string(extracted) +
                (extracted == 1 ? " entry" : " entries") + " into " + destination);
     return platform::InterruptExitCode();
@@ -205,10 +399,6 @@ int ExtractArchives(const CliOptions& options) {
   tally.notLoaded = summary.archivesNotLoaded;
   tally.skipped = summary.archivesSkipped + summary.archivesClashing;
   tally.entriesFailed = summary.entriesFailed;
-  if (!options.quiet) {
-    std::printf("%" PRIu64 " of %" PRIu64 " entries extracted into %s\n",
-                summary.entriesAttempted - summary.entriesFailed, summary.entriesAttempted,
-                PrintableText(destination).c_str());
-  }
-  return tally.ExitCode();
+  if (!options.quiet) std::printf("%s\n", ExtractSummary(summary, options, destination).c_str());
+  return WithPatternsReported(options, tally.ExitCode());
 }

@@ -1,9 +1,14 @@
 // The three commands of `wza`. Each returns the process exit code:
-// 0 all good, 1 some entries failed or an archive was skipped, 2 nothing could be read.
+// 0 all good, 1 some entries failed, an archive was skipped or a pattern matched nothing,
+// 2 nothing could be read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
+
+#include "cli/entry_pattern.h"
+#include "cli/name_encoding.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitPartial = 1;
@@ -13,8 +18,14 @@ struct CliOptions {
   std::vector<std::string> archives;
   std::string destination = ".";
   bool quiet = false;
+  EntryPatterns patterns;         // -i and -x; notes which patterns matched
+  NameEncoding names;             // --names
+  bool keepExisting = false;      // -n
+  bool toStandardOutput = false;  // -p
+  bool json = false;              // --json
+  size_t workers = 1;  // threads for test and extract
 };
 
-int ListArchives(const CliOptions& options);
-int TestArchives(const CliOptions& options);
-int ExtractArchives(const CliOptions& options);
+int ListArchives(CliOptions& options);
+int TestArchives(CliOptions& options);
+int ExtractArchives(CliOptions& options);

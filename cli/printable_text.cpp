@@ -26,7 +26,20 @@ bool IsInvisibleControl(uint32_t c) {
 // Length of the well-formed, visible UTF-8 character at text[at] (a byte of 0x80 or
 // more), or 0 when its bytes are to be escaped.
 size_t VisibleCharacterAt(const std::string& text, size_t at) {
+  const size_t length = Utf8CharacterLength(text, at);
+  if (length < 2) return 0;
+  uint32_t c = static_cast<unsigned char>(text[at]) & (0x7Fu >> length);
+  for (size_t i = 1; i < length; ++i)
+    c = (c << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3Fu);
+  return IsInvisibleControl(c) ? 0 : length;
+}
+#endif
+
+}  // namespace
+
+size_t Utf8CharacterLength(const std::string& text, size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) return 1;
   size_t length = 0;
   uint32_t c = 0;
   if (lead >= 0xC2 && lead <= 0xDF) {
@@ -49,11 +62,8 @@ size_t VisibleCharacterAt(const std::string& text, size_t at) {
   }
   const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
   if (c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return IsInvisibleControl(c) ? 0 : length;
+  return length;
 }
-#endif
-
-}  // namespace
 
 std::string PrintableText(const std::string& text) {
   std::string out;

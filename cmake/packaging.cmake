@@ -52,8 +52,9 @@ else()
   set(CPACK_PACKAGE_NAME wza)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib, libfuse3) the binary
-  # links to. `wza mount` run by a user other than root needs fusermount3 to mount.
+  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib, libfuse3, libisal2 when
+  # the build found ISA-L) the binary links to. `wza mount` run by a user other than root
+  # needs fusermount3 to mount.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   if(WZA_HAVE_MOUNT)
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fuse3)

@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "archive/catalogue.h"
+#include "extract/fast_inflate.h"
 #include "extract/made_folders.h"
 
 enum class EntryStatus {
@@ -22,7 +24,9 @@ enum class EntryStatus {
   CreateFailed,     // the output file could not be created
   WriteFailed,
   OutOfMemory,
-  Interrupted,  // stopped between two blocks; the partial file is removed
+  Interrupted,       // stopped between two blocks; the partial file is removed
+  Exists,            // a file is there already and is kept (EntryWorkspace::keepExisting)
+  NameNotConverted,  // the name is not valid in the code page it is read in; not written
 };
 
 struct EntryResult {
@@ -45,14 +49,21 @@ constexpr size_t kBlockSize = 1u << 20;
 
 // What the entries of one run share: the stream blocks, allocated once, and the folders
 // this run has already made, so an entry costs no folder calls for folders seen before.
+// Threads extracting side by side each have a workspace of their own, sharing the folders.
 struct EntryWorkspace {
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
-  MadeFolders madeFolders;
+  std::shared_ptr<MadeFolders> madeFolders = std::make_shared<MadeFolders>();
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
   // Asked before each block is written, when set: true stops the entry, and its file
   // is removed rather than left looking whole.
   std::function<bool()> interrupted;
+  // Set: a file that is there already is left as it is (Exists) instead of replaced.
+  bool keepExisting = false;
+  bool fastInflate = true;  // the faster inflate where the build has one; false: zlib alone
+  FastInflatePtr fast;
+  uint64_t fastEntries = 0;  // entries whose bytes the faster inflate gave
+
 };
 
 struct InflateResult {
@@ -81,12 +92,17 @@ void CreatePathFolders(const std::string& path, MadeFolders& madeFolders,
 
 // Called with each block of an entry's extracted bytes; returns false to stop.
 using EntrySink = std::function<bool(const unsigned char* data, size_t length)>;
+// Takes back every byte the sink was given, so the entry can be handed on again from its
+// start; false when it cannot.
+using EntryRestart = std::function<bool()>;
 
 // Reads entry `index` and hands its bytes to `sink`: stored bytes as they are, compressed
 // ones inflated. At most the declared size is handed on. Sets every status but the
-// name and file ones; a sink that fails gives WriteFailed.
+// name and file ones; a sink that fails (or cannot restart) gives WriteFailed. With
+// `restart` and workspace.fastInflate the faster inflate is tried first; whenever its
+// bytes could differ from zlib's they are taken back and zlib inflates the entry anew.
 EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
-                        const EntrySink& sink);
+                        const EntrySink& sink, const EntryRestart& restart = nullptr);
 
 // Writes entry `index` to outputRoot + its name (outputRoot ends with a separator). What
 // could be salvaged is still written (a cut stream's bytes); the result says whether the

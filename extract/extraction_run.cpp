@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "extract/parallel_run.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 
@@ -32,6 +33,112 @@ std::string FolderKey(const std::string& archivePath) {
   return key;
 }
 
+// What an archive that did not load costs the run.
+void CountNotLoaded(LoadOutcome outcome, const ArchiveCatalogue& catalogue, RunSummary& summary) {
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
+  if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
+      outcome == LoadOutcome::Damaged) {
+    ++summary.archivesNotLoaded;
+  }
+  // A damaged archive's entries are all lost: count them (at least one) as failed.
+  if (outcome == LoadOutcome::Damaged) {
+    const uint64_t lost = catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
+    summary.entriesAttempted += lost;
+    summary.entriesFailed += lost;
+  }
+}
+
+// What one run keeps from archive to archive.
+struct Run {
+  const RunCallbacks& callbacks;
+  uint64_t totalBytes = 0;
+  RunSummary summary;
+  Bars bars{callbacks};
+  uint64_t bytesDone = 0;
+  EntryWorkspace workspace;  // for entries extracted on the calling thread
+  EntryPoolPtr pool;         // the threads, when there are workers
+
+  Run(const RunCallbacks& given, uint64_t total) : callbacks(given), totalBytes(total) {}
+
+  bool Interrupted() {
+    summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
+    return summary.interrupted;
+  }
+  // Tested before each entry is begun.
+  bool GoOn() {
+    if (Interrupted()) return false;
+    if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
+      summary.aborted = true;
+      return false;
+    }
+    return true;
+  }
+};
+
+// After each entry, in entry order and on the calling thread whatever the workers.
+void EntryDone(Run& run, const std::string& path, const ArchiveCatalogue& catalogue, size_t j,
+               const EntryResult& result) {
+  RunSummary& summary = run.summary;
+  ++summary.entriesAttempted;
+  if (result.status == EntryStatus::Exists) {
+    ++summary.entriesKept;  // kept as it was: not written, and not failed either
+  } else if (!result.Complete()) {
+    ++summary.entriesFailed;
+  }
+  // Workers may notice an interrupt after the last entry was handed out.
+  if (result.status == EntryStatus::Interrupted) summary.interrupted = true;
+  if (run.callbacks.entryDone) {
+    run.callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
+  }
+  run.bytesDone += result.bytesRead;
+  run.bars.Set(PercentOf(j, catalogue.entries.size()), PercentOf(run.bytesDone, run.totalBytes));
+  if (run.callbacks.pump) run.callbacks.pump();
+}
+
+// Writes the entries of a loaded archive below its folder.
+void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
+                    const std::string& archiveFolder) {
+  const RunCallbacks& callbacks = run.callbacks;
+  const std::vector<bool> notConverted =
+      callbacks.renameEntries ? callbacks.renameEntries(catalogue) : std::vector<bool>();
+  // Chosen here, on this thread, before any worker starts: the choice notes what matched.
+  std::vector<bool> chosen(catalogue.entries.size(), true);
+  for (size_t j = 0; callbacks.chosen && j < chosen.size(); ++j) {
+    chosen[j] = callbacks.chosen(catalogue.alias + '\\' + catalogue.entryNames[j]);
+  }
+  const std::string outputRoot =
+      archiveFolder + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
+  // The alias becomes a folder too: one that would leave the destination writes nothing.
+  const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
+  EntryBatch batch;
+  batch.count = catalogue.entries.size();
+  batch.work = [&](size_t j, EntryWorkspace& own) {
+    EntryResult result;
+    if (!chosen[j]) return result;
+    own.keepExisting = callbacks.keepExisting;
+    if (j < notConverted.size() && notConverted[j]) {
+      result.status = EntryStatus::NameNotConverted;
+    } else if (aliasSafe) {
+      result = ExtractEntry(catalogue, j, outputRoot, own);
+    } else {
+      result.status = EntryStatus::UnsafeName;
+    }
+    return result;
+  };
+  batch.pathOf = [&](size_t j) {
+    return chosen[j] ? outputRoot + ToNativeSeparators(catalogue.entryNames[j]) : std::string();
+  };
+  batch.goOn = [&] { return run.GoOn(); };
+  batch.report = [&](size_t j, const EntryResult& result) {
+    if (chosen[j]) {
+      EntryDone(run, path, catalogue, j, result);
+    } else {
+      ++run.summary.entriesLeftOut;
+    }
+  };
+  RunBatch(run.pool.get(), run.workspace, batch);
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
@@ -56,79 +163,39 @@ int PercentOf(uint64_t part, uint64_t whole) {
 }
 
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
-                       uint64_t totalBytes, const RunCallbacks& callbacks) {
-  RunSummary summary;
-  Bars bars{callbacks};
-  uint64_t bytesDone = 0;
-  EntryWorkspace workspace;
-  workspace.interrupted = callbacks.interrupted;
-  const auto interrupted = [&] {
-    summary.interrupted = summary.interrupted || (callbacks.interrupted && callbacks.interrupted());
-    return summary.interrupted;
-  };
+                       uint64_t totalBytes, const RunCallbacks& callbacks, size_t workers) {
+  Run run{callbacks, totalBytes};
+  run.workspace.interrupted = callbacks.interrupted;
+  run.workspace.keepExisting = callbacks.keepExisting;
+  if (workers > 1) {
+    run.pool = StartEntryPool(workers, run.workspace.madeFolders, callbacks.interrupted);
+  }
   ArchiveCatalogue catalogue;
   std::unordered_map<std::string, std::string> extracted;  // folder key -> archive
-  for (size_t k = 0; k < archivePaths.size() && !interrupted(); ++k) {
+  for (size_t k = 0; k < archivePaths.size() && !run.Interrupted(); ++k) {
     const std::string& path = archivePaths[k];
-    bars.Set(0, bars.total);
+    run.bars.Set(0, run.bars.total);
     if (callbacks.selectArchive) callbacks.selectArchive(k);
 
     std::string detail;
     const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
     if (outcome != LoadOutcome::Loaded) {
-      if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
-      if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
-          outcome == LoadOutcome::Damaged) {
-        ++summary.archivesNotLoaded;
-      }
-      // A damaged archive's entries are all lost: count them (at least one) as failed.
-      if (outcome == LoadOutcome::Damaged) {
-        const uint64_t lost =
-            catalogue.dataHeader.fileCount > 0 ? catalogue.dataHeader.fileCount : 1;
-        summary.entriesAttempted += lost;
-        summary.entriesFailed += lost;
-      }
+      CountNotLoaded(outcome, catalogue, run.summary);
       if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
       continue;
     }
     const auto taken = extracted.emplace(FolderKey(path), path);
     if (!taken.second) {
-      ++summary.archivesClashing;
+      ++run.summary.archivesClashing;
       if (callbacks.reportClash) {
         callbacks.reportClash(path, taken.first->second, ArchiveFolderFor(destination, path));
       }
-      catalogue.file.reset();
-      continue;
-    }
-
-    const std::string outputRoot = ArchiveFolderFor(destination, path) +
-                                   ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
-    // The alias becomes a folder too: one that would leave the destination writes nothing.
-    const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
-    const size_t count = catalogue.entries.size();
-    for (size_t j = 0; j < count && !interrupted(); ++j) {
-      if (summary.aborted || (callbacks.shouldContinue && !callbacks.shouldContinue())) {
-        summary.aborted = true;
-        break;
-      }
-      EntryResult result;
-      if (aliasSafe) {
-        result = ExtractEntry(catalogue, j, outputRoot, workspace);
-      } else {
-        result.status = EntryStatus::UnsafeName;
-      }
-      ++summary.entriesAttempted;
-      if (!result.Complete()) ++summary.entriesFailed;
-      if (callbacks.entryDone) {
-        callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
-      }
-      bytesDone += result.bytesRead;
-      bars.Set(PercentOf(j, count), PercentOf(bytesDone, totalBytes));
-      if (callbacks.pump) callbacks.pump();
+    } else {
+      ExtractEntries(run, path, catalogue, ArchiveFolderFor(destination, path));
     }
     catalogue.file.reset();
   }
-  return summary;
+  return run.summary;
 }
 
 bool FitsInFreeClusters(uint64_t totalBytes, uint32_t sectorsPerCluster, uint32_t bytesPerSector,

@@ -29,17 +29,30 @@ struct RunCallbacks {
   std::function<bool()> shouldContinue;
   // Optional, for Ctrl-C and the like: tested before each entry and between the blocks of
   // one. True ends the run at once: the entry being written is removed (it counts as
-  // failed) and no further archive is opened.
+  // failed) and no further archive is opened. With workers it is asked on their threads
+  // too, so it must be safe to call from any thread.
   std::function<bool()> interrupted;
   // After each entry, with its name below the archive's folder (alias, "\", full name) and
   // what became of it. Optional.
   std::function<void(const std::string& path, const std::string& name, const EntryResult& result)>
       entryDone;
+  // Optional: called once an archive is loaded, before its entries. It may rewrite the
+  // alias and the entry names (into another encoding); it returns, by entry, whether a name
+  // could not be rewritten (empty: all could). Such an entry is chosen by the name it has
+  // and, if chosen, not written: it fails with NameNotConverted.
+  std::function<std::vector<bool>(ArchiveCatalogue& catalogue)> renameEntries;
+  // Optional: whether the entry of this name (alias, "\", full name, as entryDone gets it)
+  // is extracted at all. An entry left out counts neither as extracted nor as failed.
+  std::function<bool(const std::string& name)> chosen;
+  // Not a callback: an existing file is kept (EntryStatus::Exists, counted as kept).
+  bool keepExisting = false;
 };
 
 struct RunSummary {
   uint64_t entriesAttempted = 0;  // entries of loaded archives the run got to, plus damaged ones
   uint64_t entriesFailed = 0;     // of those, the ones not written completely
+  uint64_t entriesKept = 0;       // of those, not written because a file was there (Exists)
+  uint64_t entriesLeftOut = 0;    // entries of loaded archives that were not chosen
   size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
   size_t archivesClashing = 0;    // not extracted: an earlier one had the same file name
@@ -69,8 +82,11 @@ int PercentOf(uint64_t part, uint64_t whole);
 // archives of the same file name (v1/data.big, v2/data.big) only the first loaded one is
 // extracted: the second would write over it in the same folder. The second is reported
 // and skipped, and the run goes on.
+// With `workers` above 1, that many threads extract the entries of each archive side by
+// side; the callbacks are still called on the calling thread only, in entry order, with
+// the same results as one at a time. The archives themselves are taken one after the other.
 RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::string& destination,
-                       uint64_t totalBytes, const RunCallbacks& callbacks);
+                       uint64_t totalBytes, const RunCallbacks& callbacks, size_t workers = 1);
 
 // Whether archives of `totalBytes` fit in the free clusters of a drive, counted in whole
 // clusters by truncating division (total / sectors per cluster / bytes per sector), so a

@@ -1,11 +1,13 @@
 #include "extract/made_folders.h"
 
 bool Remembers(const MadeFolders& made, std::string_view folder) {
+  const std::lock_guard<std::mutex> hold(made.lock);
   return made.known.count(folder) != 0;
 }
 
 void Remember(MadeFolders& made, std::string_view folder) {
-  if (Remembers(made, folder)) return;
+  const std::lock_guard<std::mutex> hold(made.lock);
+  if (made.known.count(folder) != 0) return;
   while (!made.order.empty() && (made.known.size() >= made.maxFolders ||
                                  made.bytes + folder.size() > kMaxRememberedBytes)) {
     made.known.erase(made.order.front());

@@ -50,6 +50,12 @@ FilePtr OpenForRead(const std::string& path, std::string* error = nullptr);
 FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr, File* keep = nullptr,
                        bool* isKept = nullptr);
 
+// Creates a file for writing only where there is none: never opens, truncates or follows
+// what is there (a file, a folder, a link). Null on failure; when something is there,
+// *exists is set and *error is left alone.
+FilePtr CreateNewForWrite(const std::string& path, std::string* error = nullptr,
+                          bool* exists = nullptr);
+
 // Length of an open file in bytes; false if the system cannot tell.
 bool FileLength(File& file, uint64_t& length);
 
@@ -59,6 +65,10 @@ size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count);
 
 // Appends `count` bytes at the file's current end. False on any failure, reason in *error.
 bool WriteAll(File& file, const void* data, size_t count, std::string* error = nullptr);
+
+// Empties a file made by CreateForWrite, so that writing starts at its beginning again.
+// False on failure, reason in *error.
+bool StartOver(File& file, std::string* error = nullptr);
 
 // Creates one folder. True when it was made or already exists as a folder; otherwise
 // the system's reason in *error when given.

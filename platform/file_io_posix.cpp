@@ -23,8 +23,22 @@ void FileCloser::operator()(File* file) const noexcept {
 
 namespace {
 
+// strerror_r comes in two forms, GNU's returning the text and POSIX's filling the buffer;
+// unlike strerror, both may be called by threads failing at the same time.
+[[maybe_unused]] std::string MessageOf(int result, const char* buffer) {
+  return result == 0 ? buffer : "unknown error";
+}
+[[maybe_unused]] std::string MessageOf(const char* text, const char*) {
+  return text;
+}
+
+std::string SystemMessage(int code) {
+  char buffer[256] = "";
+  return MessageOf(::strerror_r(code, buffer, sizeof buffer), buffer);
+}
+
 void SetError(std::string* error) {
-  if (error != nullptr) *error = std::strerror(errno);
+  if (error != nullptr) *error = SystemMessage(errno);
 }
 
 }  // namespace
@@ -38,7 +52,7 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
   // A folder opens fine on POSIX but is no archive: refuse it here as Windows does.
   struct stat info {};
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    if (error != nullptr) *error = std::strerror(EISDIR);
+    if (error != nullptr) *error = SystemMessage(EISDIR);
     ::close(fd);
     return nullptr;
   }
@@ -124,6 +138,17 @@ FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, 
   return file;
 }
 
+FilePtr CreateNewForWrite(const std::string& path, std::string* error, bool* exists) {
+  const int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
+  if (fd >= 0) return FilePtr(new File{fd});
+  if (errno == EEXIST) {
+    if (exists != nullptr) *exists = true;
+  } else {
+    SetError(error);
+  }
+  return nullptr;
+}
+
 bool FileLength(File& file, uint64_t& length) {
   struct stat info {};
   if (::fstat(file.fd, &info) != 0) return false;
@@ -160,12 +185,18 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
   return true;
 }
 
+bool StartOver(File& file, std::string* error) {
+  if (::ftruncate(file.fd, 0) == 0 && ::lseek(file.fd, 0, SEEK_SET) == 0) return true;
+  SetError(error);
+  return false;
+}
+
 bool CreateFolder(const std::string& path, std::string* error) {
   if (::mkdir(path.c_str(), 0777) == 0) return true;
   const int reason = errno;
   if (reason == EEXIST && IsFolder(path)) return true;
   // "Exists" here means a file stands where the folder should be.
-  if (error != nullptr) *error = std::strerror(reason == EEXIST ? ENOTDIR : reason);
+  if (error != nullptr) *error = SystemMessage(reason == EEXIST ? ENOTDIR : reason);
   return false;
 }
 

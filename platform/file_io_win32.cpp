@@ -119,6 +119,21 @@ FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, 
   return FilePtr(new File{handle});
 }
 
+FilePtr CreateNewForWrite(const std::string& path, std::string* error, bool* exists) {
+  const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) return FilePtr(new File{handle});
+  const DWORD reason = ::GetLastError();
+  // A folder of that name refuses the file with "access denied"; it is there all the same.
+  if (reason == ERROR_FILE_EXISTS || reason == ERROR_ALREADY_EXISTS ||
+      (reason == ERROR_ACCESS_DENIED && IsFolder(path))) {
+    if (exists != nullptr) *exists = true;
+  } else {
+    SetError(error, reason);
+  }
+  return nullptr;
+}
+
 bool FileLength(File& file, uint64_t& length) {
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file.handle, &size)) return false;
@@ -156,6 +171,15 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
     count -= put;
   }
   return true;
+}
+
+bool StartOver(File& file, std::string* error) {
+  LARGE_INTEGER start{};
+  if (::SetFilePointerEx(file.handle, start, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.handle)) {
+    return true;
+  }
+  SetError(error, ::GetLastError());
+  return false;
 }
 
 bool CreateFolder(const std::string& path, std::string* error) {

@@ -1,6 +1,7 @@
 // POSIX side of catching interrupts.
 #include <signal.h>
 
+#include <atomic>
 #include <csignal>
 #include <initializer_list>
 
@@ -10,10 +11,12 @@ namespace platform {
 
 namespace {
 
-volatile std::sig_atomic_t caughtSignal = 0;
+// Read by every thread extracting; a lock-free atomic may be set from a signal handler.
+std::atomic<int> caughtSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 void OnSignal(int signal) {
-  caughtSignal = signal;
+  caughtSignal.store(signal, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -31,11 +34,11 @@ void CatchInterrupts() {
 }
 
 bool Interrupted() {
-  return caughtSignal != 0;
+  return caughtSignal.load(std::memory_order_relaxed) != 0;
 }
 
 int InterruptExitCode() {
-  return 128 + caughtSignal;
+  return 128 + caughtSignal.load(std::memory_order_relaxed);
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds every way (Linux, Linux with sanitizers, 32-bit and 64-bit Windows) and runs every
-# test this machine can run. The 32-bit Windows suites need a machine that executes 32-bit
+# test this machine can run; the tests that run threads also under ThreadSanitizer. The 32-bit Windows suites need a machine that executes 32-bit
 # code; the 64-bit ones run under Wine's 64-bit loader everywhere.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -49,7 +49,8 @@ windows_tests() {
 
 stage "Bootstrap" ./scripts/bootstrap.sh
 stage "Linux build and tests" native_tests native
-stage "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer" native_tests sanitize
+stage "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer (zlib alone)" native_tests sanitize
+stage "Linux tests that run threads, under ThreadSanitizer" native_tests tsan
 stage "Fuzzing the loader and extraction" ./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"
 # Both Windows builds must compile and link on every machine, whatever runs here.
 stage "Windows builds (mingw-w64 i686 and x86_64)" eval 'windows_build win32 && windows_build win64'

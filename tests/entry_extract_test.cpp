@@ -74,7 +74,7 @@ TEST(ExtractEntry, SalvagesACutStreamAndSaysItIsIncomplete) {
 }
 
 // The streamed form must write exactly what one inflate call over the whole entry gives,
-// the salvage of damaged streams included.
+// the salvage of damaged streams included, with zlib alone and with the faster inflate.
 TEST(ExtractEntry, StreamedBytesEqualTheOneShotInflate) {
   const std::string data = Noise(50000, 3);
   const std::string good = Deflate(data, 9);
@@ -99,25 +99,93 @@ TEST(ExtractEntry, StreamedBytesEqualTheOneShotInflate) {
       {"declared zero", good, 0},
       {"not zlib", "this is no zlib stream at all", 100},
   };
-  for (const Case& c : cases) {
-    ArchiveSpec spec;
-    spec.folders = {{"", {{"e", data, true, c.size, c.stored}}}};
-    Extraction run(spec);
-    run.workspace.blockSize = 97;  // many blocks, odd boundaries
-    const EntryResult streamed = run.Extract(0);
-    std::vector<unsigned char> output(c.size + 1);
-    const InflateResult oneShot =
-        InflateEntry(reinterpret_cast<const unsigned char*>(c.stored.data()), c.stored.size(),
-                     output.data(), c.size);
-    const std::string expected(reinterpret_cast<const char*>(output.data()), oneShot.produced);
-    EXPECT_EQ(run.Output("e"), expected) << c.what;
-    EXPECT_EQ(streamed.Complete(), oneShot.streamEnded && oneShot.produced == c.size) << c.what;
-    // A whole stream declared too small is told from a damaged one.
-    const bool overlong = c.size < data.size() && c.stored == good;
-    EXPECT_EQ(oneShot.moreData, overlong) << c.what;
-    EXPECT_EQ(streamed.status == EntryStatus::Overlong, overlong) << c.what;
-    // Reading may stop once the declared size is out, never go beyond the stored bytes.
-    EXPECT_LE(streamed.bytesRead, c.stored.size()) << c.what;
+  for (const bool fast : {false, true}) {
+    for (const Case& c : cases) {
+      ArchiveSpec spec;
+      spec.folders = {{"", {{"e", data, true, c.size, c.stored}}}};
+      Extraction run(spec);
+      run.workspace.blockSize = 97;  // many blocks, odd boundaries
+      run.workspace.fastInflate = fast;
+      const EntryResult streamed = run.Extract(0);
+      std::vector<unsigned char> output(c.size + 1);
+      const InflateResult oneShot =
+          InflateEntry(reinterpret_cast<const unsigned char*>(c.stored.data()), c.stored.size(),
+                       output.data(), c.size);
+      const std::string expected(reinterpret_cast<const char*>(output.data()), oneShot.produced);
+      EXPECT_EQ(run.Output("e"), expected) << c.what << ", fast " << fast;
+      EXPECT_EQ(streamed.Complete(), oneShot.streamEnded && oneShot.produced == c.size) << c.what;
+      // A whole stream declared too small is told from a damaged one.
+      const bool overlong = c.size < data.size() && c.stored == good;
+      EXPECT_EQ(oneShot.moreData, overlong) << c.what;
+      EXPECT_EQ(streamed.status == EntryStatus::Overlong, overlong) << c.what << ", fast " << fast;
+      // Reading may stop once the declared size is out, never go beyond the stored bytes.
+      EXPECT_LE(streamed.bytesRead, c.stored.size()) << c.what;
+      // Whole streams of the declared size, and nothing else, are the faster inflate's.
+      const bool whole = c.size == data.size() && c.stored.compare(0, good.size(), good) == 0;
+      EXPECT_EQ(run.workspace.fastEntries, fast && FastInflateAvailable() && whole) << c.what;
+    }
+  }
+}
+
+// Salvage is zlib's whichever inflate runs: cut at many lengths, damaged at many places,
+// declared a byte short or long, or with a header zlib reads its own way, every entry
+// gives zlib's bytes, status and read count. Only whole streams are the faster one's.
+TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
+  // Text of words, rich in matches: the two inflates part ways on it most often.
+  std::mt19937 random(5);
+  std::string data;
+  while (data.size() < 60000) data += std::string("the quick brown fox ").substr(random() % 20, 3);
+  const std::string good = Deflate(data, 5);
+  std::vector<TestEntry> entries = {{"whole", data, true, std::nullopt, good},
+                                    {"short", data, true, 59999, good},
+                                    {"long", data, true, 60001, good},
+                                    {"garbage", data, true, std::nullopt, good + "garbage"}};
+  std::string smallWindow = good;  // a 1 KiB window declared: zlib holds it to that
+  smallWindow[0] = 0x28;
+  smallWindow[1] = static_cast<char>(31 - (0x28 * 256) % 31);
+  entries.push_back({"small window", data, true, std::nullopt, smallWindow});
+  for (size_t cut = 0; cut < good.size(); cut += 1 + cut / 12) {
+    entries.push_back(
+        {"cut " + std::to_string(cut), data, true, std::nullopt, good.substr(0, cut)});
+  }
+  for (size_t at = 0; at < good.size(); at += 1 + at / 3) {
+    std::string damaged = good;
+    damaged[at] = static_cast<char>(damaged[at] ^ (1 << (at % 8)));
+    entries.push_back({"flip " + std::to_string(at), data, true, std::nullopt, damaged});
+  }
+  ArchiveSpec spec;
+  spec.folders = {{"", entries}};
+  Extraction run(spec);
+  for (const size_t blockSize : {size_t{4096}, kBlockSize}) {
+    EntryWorkspace zlibOnly;
+    zlibOnly.fastInflate = false;
+    zlibOnly.blockSize = blockSize;
+    EntryWorkspace fast;
+    fast.blockSize = blockSize;
+    uint64_t whole = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      std::string bytes[2];
+      EntryResult result[2];
+      EntryWorkspace* workspaces[2] = {&zlibOnly, &fast};
+      for (int k = 0; k < 2; ++k) {
+        std::string& out = bytes[k];
+        result[k] = DecodeEntry(
+            run.catalogue, i, *workspaces[k],
+            [&](const unsigned char* p, size_t n) {
+              return out.append(reinterpret_cast<const char*>(p), n), true;
+            },
+            [&] { return out.clear(), true; });
+      }
+      const std::string what = entries[i].name + ", blocks of " + std::to_string(blockSize);
+      EXPECT_TRUE(bytes[1] == bytes[0]) << what;
+      EXPECT_EQ(result[1].status, result[0].status) << what;
+      EXPECT_EQ(result[1].bytesRead, result[0].bytesRead) << what;
+      whole += result[0].Complete() ? 1 : 0;
+    }
+    EXPECT_EQ(zlibOnly.fastEntries, 0u);
+    // Whole streams (and only those) are the faster one's: at least "whole" and "garbage".
+    EXPECT_LE(fast.fastEntries, whole);
+    EXPECT_GE(fast.fastEntries, FastInflateAvailable() ? 2u : 0u);
   }
 }
 

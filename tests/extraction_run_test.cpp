@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/support/archive_writer.h"
 #include "tests/support/test_files.h"
 
@@ -83,30 +85,48 @@ TEST(FitsInFreeClusters, CountsWholeClustersByTruncatingDivision) {
   EXPECT_TRUE(FitsInFreeClusters(123, 0, 0, 0));                      // nothing known: no check
 }
 
+// With workers the callbacks are still called on the calling thread, in entry order.
 TEST(RunArchives, ExtractsEachArchiveIntoItsFolderAndReportsTheOthers) {
-  TempFolder folder;
-  WriteFile(folder.path / "good.big", BuildArchive(Numbered(4, "data")).bytes);
-  WriteFile(folder.path / "junk.wza", "not an archive");
-  const std::vector<std::string> paths = {(folder.path / "missing.big").string(),
-                                          (folder.path / "good.big").string(),
-                                          (folder.path / "junk.wza").string()};
-  Recorder recorder;
-  const RunSummary summary = RunArchives(
-      paths, folder.Root(), fs::file_size(folder.path / "good.big"), recorder.Callbacks());
-  EXPECT_EQ(recorder.reports, (std::vector<std::string>{"Error open file \"" + paths[0] + "\"",
-                                                        "Not supported archive"}));
-  EXPECT_EQ(recorder.selected, (std::vector<size_t>{0, 1, 2}));
-  EXPECT_EQ(summary.entriesAttempted, 4u);
-  EXPECT_EQ(summary.entriesFailed, 0u);
-  EXPECT_EQ(summary.archivesNotLoaded, 2u);
-  EXPECT_EQ(ReadFile(folder.path / "__good.big" / "data" / "f" / "3.txt"), std::string(100, 'd'));
-  // The current bar after each of 4 entries: 0, 25, 50, 75; reset to 0 for the next archive.
-  std::vector<int> current;
-  for (const auto& bar : recorder.bars) {
-    if (bar.first != (current.empty() ? 0 : current.back())) current.push_back(bar.first);
+  for (const size_t workers : {size_t{1}, size_t{4}}) {
+    TempFolder folder;
+    WriteFile(folder.path / "good.big", BuildArchive(Numbered(40, "data")).bytes);
+    WriteFile(folder.path / "junk.wza", "not an archive");
+    const std::vector<std::string> paths = {(folder.path / "missing.big").string(),
+                                            (folder.path / "good.big").string(),
+                                            (folder.path / "junk.wza").string()};
+    Recorder recorder;
+    std::vector<std::string> names;
+    const std::thread::id caller = std::this_thread::get_id();
+    RunCallbacks callbacks = recorder.Callbacks();
+    callbacks.entryDone = [&](const std::string&, const std::string& name, const EntryResult&) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      names.push_back(name);
+    };
+    const RunSummary summary = RunArchives(
+        paths, folder.Root(), fs::file_size(folder.path / "good.big"), callbacks, workers);
+    EXPECT_EQ(recorder.reports, (std::vector<std::string>{"Error open file \"" + paths[0] + "\"",
+                                                          "Not supported archive"}));
+    EXPECT_EQ(recorder.selected, (std::vector<size_t>{0, 1, 2}));
+    EXPECT_EQ(summary.entriesAttempted, 40u);
+    EXPECT_EQ(summary.entriesFailed, 0u);
+    EXPECT_EQ(summary.archivesNotLoaded, 2u);
+    ASSERT_EQ(names.size(), 40u);
+    for (size_t j = 0; j < names.size(); ++j) {
+      EXPECT_EQ(names[j], "data\\f\\" + std::to_string(j) + ".txt") << workers;
+    }
+    EXPECT_EQ(ReadFile(folder.path / "__good.big" / "data" / "f" / "3.txt"), std::string(100, 'd'));
+    // The current bar after each of 40 entries: 0, 2, 5, 7, ..., 97; reset to 0 for the next
+    // archive.
+    std::vector<int> current;
+    for (const auto& bar : recorder.bars) {
+      if (bar.first != (current.empty() ? 0 : current.back())) current.push_back(bar.first);
+    }
+    ASSERT_EQ(current.size(), 40u);
+    EXPECT_EQ(current[0], 2);
+    EXPECT_EQ(current[38], 97);
+    EXPECT_EQ(current.back(), 0);
+    EXPECT_EQ(DoneMessage(summary), "Done");
   }
-  EXPECT_EQ(current, (std::vector<int>{25, 50, 75, 0}));
-  EXPECT_EQ(DoneMessage(summary), "Done");
 }
 
 TEST(RunArchives, StopsWritingEntriesAfterAnAbortButWalksTheRest) {

@@ -1,6 +1,7 @@
 // End-to-end tests of the real `wza` program (wza.exe in the Windows build, under Wine).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 
 #ifndef _WIN32
@@ -34,16 +35,71 @@ Tree SampleTree(const std::string& archive, const std::string& alias) {
 TEST(WzaExtract, WritesTheExactTreeForEveryVersionAndRecordSize) {
   for (uint32_t version : {1u, 2u, 4u, 9u}) {
     for (uint32_t recordSize : {17u, 20u, 22u}) {
-      TempFolder folder;
-      const fs::path archive = folder.path / "Data.big";
-      WriteFile(archive, BuildArchive(SampleSpec(version, recordSize, "data")).bytes);
-      const fs::path out = folder.path / "out";
-      const ProgramResult result = RunWza({"extract", "-q", "-d", out.string(), archive.string()});
-      EXPECT_EQ(result.exitCode, 0) << result.err;
-      EXPECT_EQ(result.out, "");
-      EXPECT_EQ(ReadTree(out), SampleTree("Data.big", "data"))
-          << "version " << version << ", record size " << recordSize;
+      for (const char* threads : {"-j1", "-j4"}) {
+        TempFolder folder;
+        const fs::path archive = folder.path / "Data.big";
+        WriteFile(archive, BuildArchive(SampleSpec(version, recordSize, "data")).bytes);
+        const fs::path out = folder.path / "out";
+        const ProgramResult result =
+            RunWza({"extract", threads, "-q", "-d", out.string(), archive.string()});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(ReadTree(out), SampleTree("Data.big", "data"))
+            << "version " << version << ", record size " << recordSize << ", " << threads;
+      }
     }
+  }
+}
+
+// Whatever the number of threads, the same files, the same lines in the same order and the
+// same exit code: among a few hundred entries are damaged and unsafe ones, a name that
+// repeats right after a large entry of it (the later entry wins), a large file that is also
+// a folder on the next entries' way, and one file spelt with either separator.
+TEST(WzaExtract, AnyNumberOfThreadsGivesTheSameRun) {
+  std::string large;
+  for (uint32_t x = 1; large.size() < (4u << 20); x = x * 1103515245u + 12345u) {
+    large += static_cast<char>('a' + (x >> 16) % 26);
+  }
+  ArchiveSpec spec;
+  spec.folders = {{"", {}}, {"sub", {}}};
+  auto& top = spec.folders[0].entries;
+  for (int i = 0; i < 300; ++i) {
+    const std::string text = "entry " + std::to_string(i) + std::string(i * 37 % 5000, 'x');
+    top.push_back(
+        {"f" + std::to_string(i % 40) + "\\n" + std::to_string(i) + ".txt", text, i % 3 != 0});
+    if (i % 50 == 8) top.push_back({"..\\up" + std::to_string(i), "unsafe"});
+    if (i % 50 == 9)
+      top.push_back(
+          {"cut" + std::to_string(i), text, true, std::nullopt, Deflate(text).substr(0, 9)});
+  }
+  top.push_back({"f1//\\n1.txt", "the last of two spellings"});
+  top.push_back({"twice.bin", large, true});
+  top.push_back({"twice.bin", "the later one", true});
+  top.push_back({"sub", large, true});  // the folder sub/ cannot be made for the entries below
+  spec.folders[1].entries = {{"inside.txt", "x"}, {"sub.txt", "y", true}};
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  ProgramResult first;
+  Tree firstTree;
+  for (const char* threads : {"-j1", "-j2", "-j4", "-j16"}) {
+    fs::remove_all(folder.path / "out");
+    const ProgramResult result =
+        RunWza({"extract", threads, "-d", "out", "a.big"}, folder.path.string());
+    const Tree tree = ReadTree(folder.path / "out");
+    if (first.exitCode < 0) {
+      first = result;
+      firstTree = tree;
+      EXPECT_EQ(result.exitCode, 1);
+      EXPECT_EQ(CountOf(result.err, "\n"), 14u) << result.err;
+      EXPECT_EQ(tree.at("__a.big/data/f1/n1.txt"), "the last of two spellings");
+      EXPECT_EQ(tree.at("__a.big/data/twice.bin"), "the later one");
+      EXPECT_TRUE(tree.at("__a.big/data/sub") == large);
+      continue;
+    }
+    EXPECT_EQ(result.exitCode, first.exitCode) << threads;
+    EXPECT_EQ(result.err, first.err) << threads;
+    EXPECT_EQ(result.out, first.out) << threads;
+    EXPECT_TRUE(tree == firstTree) << threads;
   }
 }
 
@@ -160,7 +216,8 @@ TEST(WzaExtract, EntriesSharingTheirDataKeepTheBarOnATerminalInBounds) {
 }
 
 // Interrupted during a 1 GiB entry, wza removes what it wrote of it instead of leaving a
-// file that looks whole, says so, and ends with the signal's conventional status.
+// file that looks whole, says so, and ends with the signal's conventional status. With
+// threads, an entry after it may have come out whole in the meantime, and is counted.
 TEST(WzaExtract, AnInterruptRemovesTheEntryBeingWrittenAndSaysSo) {
   ArchiveSpec spec;
   spec.folders = {{"", {{"first.txt", "done"}, {"big.bin", "x"}, {"after.txt", "never"}}}};
@@ -168,29 +225,52 @@ TEST(WzaExtract, AnInterruptRemovesTheEntryBeingWrittenAndSaysSo) {
   const uint32_t bigSize = 1u << 30;
   PutU32(built.bytes, built.fileAt + 20 + 12, bigSize);
   PutU32(built.bytes, built.fileAt + 20 + 16, bigSize);
-  for (int signal : {SIGINT, SIGTERM}) {
-    TempFolder folder;
-    WriteFile(folder.path / "big.big", built.bytes);
-    fs::resize_file(folder.path / "big.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
-    const fs::path out = folder.path / "out" / "__big.big" / "data";
-    bool sent = false;
-    const ProgramResult result =
-        RunWza({"extract", "-d", "out", "big.big"}, folder.path.string(), [&](long processId) {
-          std::error_code missing;
-          const uintmax_t written = fs::file_size(out / "big.bin", missing);
-          if (sent || missing || written == 0) return;
-          ::kill(static_cast<pid_t>(processId), signal);
-          sent = true;
-        });
-    ASSERT_TRUE(sent) << result.err;
-    EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
-    EXPECT_EQ(result.err,
-              "wza: big.big: data/big.bin: interrupted, partial file removed\n"
-              "wza: interrupted after extracting 1 entry into out/\n");
-    EXPECT_EQ(result.out, "");
-    EXPECT_FALSE(fs::exists(out / "big.bin"));
-    EXPECT_FALSE(fs::exists(out / "after.txt"));
-    EXPECT_EQ(ReadFile(out / "first.txt"), "done");
+  for (const char* threads : {"-j1", "-j4"}) {
+    for (int signal : {SIGINT, SIGTERM}) {
+      TempFolder folder;
+      WriteFile(folder.path / "big.big", built.bytes);
+      fs::resize_file(folder.path / "big.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
+      const fs::path out = folder.path / "out" / "__big.big" / "data";
+      bool sent = false;
+      const ProgramResult result = RunWza(
+          {"extract", threads, "-d", "out", "big.big"}, folder.path.string(), [&](long processId) {
+            std::error_code missing;
+            const uintmax_t written = fs::file_size(out / "big.bin", missing);
+            if (sent || missing || written == 0) return;
+            ::kill(static_cast<pid_t>(processId), signal);
+            sent = true;
+          });
+      ASSERT_TRUE(sent) << result.err;
+      EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
+      EXPECT_EQ(result.out, "");
+      EXPECT_FALSE(fs::exists(out / "big.bin"));
+      if (std::string(threads) == "-j1") {
+        EXPECT_EQ(result.err,
+                  "wza: big.big: data/big.bin: interrupted, partial file removed\n"
+                  "wza: interrupted after extracting 1 entry into out/\n");
+        EXPECT_FALSE(fs::exists(out / "after.txt"));
+        EXPECT_EQ(ReadFile(out / "first.txt"), "done");
+        continue;
+      }
+      // Other threads stop too: each entry is either whole, or named and gone.
+      size_t whole = 0;
+      for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"first.txt", "done"},
+                                        {"big.bin", ""},
+                                        {"after.txt", "never"}}) {
+        if (Contains(result.err, "data/" + name + ": interrupted, partial file removed\n")) {
+          EXPECT_FALSE(fs::exists(out / name)) << name;
+        } else if (fs::exists(out / name)) {
+          EXPECT_EQ(ReadFile(out / name), bytes) << name;
+          ++whole;
+        }
+      }
+      EXPECT_TRUE(Contains(result.err, "data/big.bin: interrupted, partial file removed\n"));
+      const std::string last = "wza: interrupted after extracting " + std::to_string(whole) +
+                               (whole == 1 ? " entry" : " entries") + " into out/\n";
+      EXPECT_EQ(result.err.substr(result.err.size() - std::min(result.err.size(), last.size())),
+                last)
+          << result.err;
+    }
   }
 }
 #endif
@@ -219,7 +299,7 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   WriteFile(folder.path / "bad.big", BuildArchive(spec).bytes);
   WriteFile(folder.path / "good.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
 
-  const ProgramResult bad = RunWza({"test", "bad.big", "good.big"}, folder.path.string());
+  const ProgramResult bad = RunWza({"test", "-j1", "bad.big", "good.big"}, folder.path.string());
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("bad.big: data/art/ui/x.png: damaged zlib stream"), std::string::npos)
       << bad.err;
@@ -232,6 +312,13 @@ TEST(WzaTest, FlagsDamagedEntriesWithoutWritingAnything) {
   EXPECT_TRUE(Contains(bad.out, "bad.big: 3 of 6 entries damaged, 1 with an unsafe name\n"))
       << bad.out;
   EXPECT_NE(bad.out.find("good.big: 5 entries ok"), std::string::npos);
+  for (const char* threads : {"-j", "-j4"}) {
+    const ProgramResult again =
+        RunWza({"test", threads, "bad.big", "good.big"}, folder.path.string());
+    EXPECT_EQ(again.exitCode, bad.exitCode) << threads;
+    EXPECT_EQ(again.err, bad.err) << threads;
+    EXPECT_EQ(again.out, bad.out) << threads;
+  }
   EXPECT_EQ(ReadTree(folder.path).size(), 2u);  // the two archives, nothing written
 
   EXPECT_EQ(RunWza({"test", "good.big"}, folder.path.string()).exitCode, 0);
@@ -297,7 +384,7 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
   WriteFile(folder.path / "in" / "evil.big", built.bytes);
 
   const ProgramResult result =
-      RunWza({"extract", "-d", "dest", "in/evil.big"}, folder.path.string());
+      RunWza({"extract", "-j1", "-d", "dest", "in/evil.big"}, folder.path.string());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("escape.txt: unsafe name, not extracted"), std::string::npos)
       << result.err;
@@ -312,7 +399,188 @@ TEST(WzaExtract, WritesNothingOutsideTheDestinationForHostileNames) {
                          {"in/", ""},
                          {"in/evil.big", built.bytes}};
   EXPECT_EQ(ReadTree(folder.path), expected);
+  // Refused entries on some threads do not cost the others theirs.
+  fs::remove_all(folder.path / "dest");
+  const ProgramResult threaded =
+      RunWza({"extract", "-j4", "-d", "dest", "in/evil.big"}, folder.path.string());
+  EXPECT_EQ(threaded.exitCode, result.exitCode);
+  EXPECT_EQ(threaded.err, result.err);
+  EXPECT_EQ(threaded.out, result.out);
+  EXPECT_EQ(ReadTree(folder.path), expected);
 }
+
+// -i and -x choose entries by the names list shows, in each command alike: "*" stays within
+// a folder, "**" crosses them (and "**/" may stand for none), "?" is one character, case
+// is ignored, -x wins over -i. A pattern that matched nothing is named and gives exit 1.
+TEST(WzaChoose, PatternsChooseEntriesInListTestAndExtract) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+
+  const ProgramResult extracted = RunWza({"extract", "-d", "out", "-i", "DATA/*.TXT", "-i",
+                                          "data/sound/**", "-x", "**/empty.wav", "a.big"},
+                                         folder.path.string());
+  EXPECT_EQ(extracted.exitCode, 0) << extracted.err;
+  EXPECT_TRUE(Contains(extracted.out, "2 of 2 chosen entries extracted into out")) << extracted.out;
+  EXPECT_TRUE(Contains(extracted.out, ", 3 left out\n")) << extracted.out;
+  const std::string root = "__a.big/data/";
+  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__a.big/", ""},
+                                                 {root, ""},
+                                                 {root + "readme.txt", "read me"},
+                                                 {root + "sound/", ""},
+                                                 {root + "sound/fx/", ""},
+                                                 {root + "sound/fx/boom.wav", "BOOM"}}));
+
+  const ProgramResult listed =
+      RunWza({"list", "-i", "data/*", "-i", "data/**/readme.txt", "a.big"}, folder.path.string());
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_TRUE(Contains(listed.out, " data/readme.txt\n")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, " data/b.bin\n")) << listed.out;
+  EXPECT_FALSE(Contains(listed.out, "x.png")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "2 entries, 3 left out\n")) << listed.out;
+
+  const ProgramResult tested =
+      RunWza({"test", "-i", "data/b.b?n", "-i", "data/nothing*", "a.big"}, folder.path.string());
+  EXPECT_EQ(tested.exitCode, 1);
+  EXPECT_EQ(tested.out, "a.big: 1 entries ok, 4 left out\n");
+  EXPECT_EQ(tested.err, "wza: pattern matched no entry: -i data/nothing*\n");
+}
+
+// -n leaves a file that is there as it is and counts it apart from failures; without it
+// the file is replaced, as the window does.
+TEST(WzaExtract, DashNKeepsFilesThatAreThere) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "out", "a.big"}, folder.path.string()).exitCode, 0);
+  const fs::path root = folder.path / "out" / "__a.big" / "data";
+  WriteFile(root / "readme.txt", "my own edit");
+  fs::remove(root / "sound" / "fx" / "boom.wav");
+
+  const ProgramResult kept = RunWza({"extract", "-n", "-d", "out", "a.big"}, folder.path.string());
+  EXPECT_EQ(kept.exitCode, 0) << kept.err;
+  EXPECT_EQ(kept.err, "");
+  EXPECT_TRUE(Contains(kept.out, "1 of 5 entries extracted into out")) << kept.out;
+  EXPECT_TRUE(Contains(kept.out, ", 4 already there and kept\n")) << kept.out;
+  EXPECT_EQ(ReadFile(root / "readme.txt"), "my own edit");
+  EXPECT_EQ(ReadFile(root / "sound" / "fx" / "boom.wav"), "BOOM");
+
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "out", "a.big"}, folder.path.string()).exitCode, 0);
+  EXPECT_EQ(ReadFile(root / "readme.txt"), "read me");
+}
+
+// -p: the chosen entries' bytes, in archive order, on standard output and nowhere else;
+// byte for byte on Windows too (no CR added before LF, nothing ends at ^Z).
+TEST(WzaExtract, DashPWritesTheChosenEntriesToStandardOutput) {
+  const std::string binary("A\r\nB\n\x1a\0C\xff", 10);
+  const std::string big = std::string(200000, 'z') + "\n\r\n";
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"one.bin", binary}, {"skip.txt", "not this"}}},
+                  {"sub", {{"two.bin", big, true}, {"..\\odd.bin", "no file is made"}}}};
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  const ProgramResult result =
+      RunWza({"extract", "-p", "a.big", "-i", "**.bin"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(result.rawOut == binary + big + "no file is made") << result.rawOut.size();
+  EXPECT_EQ(ReadTree(folder.path).size(), 1u);  // the archive alone
+}
+
+TEST(WzaList, JsonIsOneDocumentARealParserReads) {
+  ArchiveSpec spec = SampleSpec(2, 20, "data");
+  spec.folders[0].entries.push_back({"caf\xe9.txt", "x"});  // not UTF-8 as it stands
+  const BuiltArchive built = BuildArchive(spec);
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", built.bytes);
+  WriteFile(folder.path / "junk.wza", "_ARCHIVE\x03");
+  const ProgramResult result =
+      RunWza({"list", "--json", "-x", "**/b.bin", "a.big", "junk.wza"}, folder.path.string());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err.rfind("wza: junk.wza: Not supported archive", 0), 0u) << result.err;
+#ifdef _WIN32
+  // No parser under Wine: the Linux build reads the same document's form with one.
+  EXPECT_TRUE(Contains(result.out, "\"names\": \"ansi ")) << result.out;
+  EXPECT_TRUE(Contains(result.out, "{\"name\": \"data/readme.txt\", \"size\": 7")) << result.out;
+#else
+  WriteFile(folder.path / "list.json", result.out);
+  const char* script =
+      "import json, sys\n"
+      "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+      "print(d['format'], '|', d['names'])\n"
+      "for a in d['archives']:\n"
+      "  print(a['path'], a['outcome'], a.get('version'), a.get('record_size'), a.get('alias'),\n"
+      "        a.get('left_out'))\n"
+      "  for e in a.get('entries', []):\n"
+      "    name = bytes.fromhex(e['name_hex']) if 'name_hex' in e else e['name'].encode()\n"
+      "    print(' ', name, e['size'], e['stored_size'], e['method'], e['data_offset'],\n"
+      "          e['extracted'])\n";
+  const ProgramResult parsed =
+      RunProgram("/usr/bin/env", {"python3", "-c", script, (folder.path / "list.json").string()});
+  ASSERT_EQ(parsed.exitCode, 0) << parsed.err << result.out;
+  // Each entry: its stored size and data offset, as the archive writer laid them out.
+  const auto stored = [&](size_t i) {
+    const size_t end =
+        i + 1 < built.entryDataAt.size() ? built.entryDataAt[i + 1] : built.bytes.size();
+    return std::to_string(end - built.entryDataAt[i]) + " ";
+  };
+  const auto at = [&](size_t i) { return " " + std::to_string(built.entryDataAt[i]) + " True\n"; };
+  EXPECT_EQ(parsed.out,
+            "wza-list 1 | bytes\n"
+            "a.big loaded 2 20 data 1\n"
+            "  b'data/readme.txt' 7 " +
+                stored(0) + "compressed" + at(0) + "  b'data/caf\\xe9.txt' 1 1 stored" + at(2) +
+                "  b'data/art/ui/x.png' 70003 " + stored(3) + "compressed" + at(3) +
+                "  b'data/sound/fx/boom.wav' 4 4 stored" + at(4) +
+                "  b'data/sound/fx/empty.wav' 0 " + stored(5) + "compressed" + at(5) +
+                "junk.wza not supported None None None None\n");
+#endif
+}
+
+#ifndef _WIN32
+// --names reads names in a code page and writes them as UTF-8: Shift-JIS names whose second
+// byte is "\" keep it as part of the character, not as a folder. A name not valid in the
+// code page is named and not written; the rest are.
+TEST(WzaNames, CodePagesGiveReadableNamesAndBadNamesAreReported) {
+  const std::string software = "\x83\x5c\x83\x74\x83\x67";  // ソフト in CP932
+  ArchiveSpec japanese;
+  japanese.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not CP932"}}},
+                      {software, {{"\x95\x5c.txt", "hyou"}}}};  // 表.txt
+  ArchiveSpec western;
+  western.folders = {{"", {{"caf\xe9.txt", "cafe"}, {"na\xefve.txt", "naive"}}}};
+  TempFolder folder;
+  WriteFile(folder.path / "j.big", BuildArchive(japanese).bytes);
+  WriteFile(folder.path / "w.big", BuildArchive(western).bytes);
+
+  const ProgramResult j =
+      RunWza({"extract", "--names", "cp932", "-d", "out", "j.big"}, folder.path.string());
+  EXPECT_EQ(j.exitCode, 1);
+  EXPECT_EQ(j.err, "wza: j.big: data/caf\\xe9.txt: name not valid cp932, not extracted\n");
+  const ProgramResult w =
+      RunWza({"extract", "--names=cp1252", "-d", "out", "w.big"}, folder.path.string());
+  EXPECT_EQ(w.exitCode, 0) << w.err;
+  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__j.big/", ""},
+                                                 {"__j.big/data/", ""},
+                                                 {"__j.big/data/ok.txt", "ok"},
+                                                 {"__j.big/data/ソフト/", ""},
+                                                 {"__j.big/data/ソフト/表.txt", "hyou"},
+                                                 {"__w.big/", ""},
+                                                 {"__w.big/data/", ""},
+                                                 {"__w.big/data/café.txt", "cafe"},
+                                                 {"__w.big/data/naïve.txt", "naive"}}));
+
+  const ProgramResult listed =
+      RunWza({"list", "--names", "cp932", "-i", "DATA/ソ*/*", "j.big"}, folder.path.string());
+  EXPECT_EQ(listed.exitCode, 0) << listed.err;
+  EXPECT_TRUE(Contains(listed.out, "stored     data/ソフト/表.txt\n")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "1 entries, 2 left out")) << listed.out;
+  const ProgramResult asUtf8 = RunWza({"list", "--names", "utf-8", "w.big"}, folder.path.string());
+  EXPECT_TRUE(Contains(asUtf8.out, "data/caf\\xe9.txt  (name not converted: not extracted)\n"))
+      << asUtf8.out;
+
+  const ProgramResult unknown = RunWza({"list", "--names", "no-such-page", "w.big"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_TRUE(Contains(unknown.err, "wza: --names no-such-page: ")) << unknown.err;
+}
+#endif
 
 TEST(WzaUsage, HelpVersionAndUsageErrors) {
   const ProgramResult help = RunWza({"--help"});
@@ -324,9 +592,12 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   EXPECT_EQ(RunWza({}).exitCode, 2);
   EXPECT_EQ(RunWza({"unpack", "a.big"}).exitCode, 2);
   EXPECT_EQ(RunWza({"extract"}).exitCode, 2);
-  const ProgramResult badOption = RunWza({"list", "-x", "a.big"});
+  const ProgramResult badOption = RunWza({"list", "-z", "a.big"});
   EXPECT_EQ(badOption.exitCode, 2);
-  EXPECT_NE(badOption.err.find("unknown option '-x'"), std::string::npos);
+  EXPECT_NE(badOption.err.find("unknown option '-z'"), std::string::npos);
+  const ProgramResult listOnly = RunWza({"test", "--json", "a.big"});
+  EXPECT_EQ(listOnly.exitCode, 2);
+  EXPECT_TRUE(Contains(listOnly.err, "unknown option '--json' for test")) << listOnly.err;
   EXPECT_NE(help.out.find("wza mount [-f] ARCHIVE MOUNTPOINT"), std::string::npos);
   const ProgramResult mountOne = RunWza({"mount", "a.big"});
   EXPECT_EQ(mountOne.exitCode, 2);
@@ -336,6 +607,18 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   EXPECT_EQ(mount.exitCode, 2);
   EXPECT_NE(mount.err.find("built without mount support"), std::string::npos) << mount.err;
 #endif
+  for (const char* threads : {"-j0", "-j65", "-j1x", "-j-1"}) {
+    const ProgramResult bad = RunWza({"test", threads, "a.big"});
+    EXPECT_EQ(bad.exitCode, 2) << threads;
+    EXPECT_TRUE(Contains(bad.err, "wza: -j takes a number of threads from 1 to 64\n")) << threads;
+  }
+  // -j takes the next argument only when it is a number: otherwise that is an archive.
+  const ProgramResult archiveAfter = RunWza({"test", "-j", "missing.big"});
+  EXPECT_EQ(archiveAfter.exitCode, 2);
+  EXPECT_TRUE(Contains(archiveAfter.err, "Error open file \"missing.big\"")) << archiveAfter.err;
+  const ProgramResult numberAfter = RunWza({"test", "-j", "3", "missing.big"});
+  EXPECT_TRUE(Contains(numberAfter.err, "Error open file \"missing.big\"")) << numberAfter.err;
+  EXPECT_FALSE(Contains(numberAfter.err, "\"3\"")) << numberAfter.err;
 }
 
 }  // namespace

@@ -47,6 +47,11 @@ void SelectArchives() {
     return;
   }
 
+  ShowSelection(buffer);
+}
+
+void ShowSelection(std::vector<char>& buffer) {
+  MainWindowState& s = MainState;
   const Selection selection = ParseSelection(buffer);
   SendMessageA(s.FileList, LB_RESETCONTENT, 0, 0);
   SetWindowTextA(s.PathEdit, selection.folder.c_str());

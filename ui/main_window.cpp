@@ -193,6 +193,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   ShowWindow(s.MainWindow, SW_SHOW);
   SetFocus(s.PathEdit);
   s.Extracting = false;
+  OpenCommandLineFiles();
 
   for (;;) {
     const BOOL got = GetMessageA(&s.Message, nullptr, 0, 0);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 struct MainWindowState {
   WNDCLASSEXA WindowClass;
@@ -55,6 +56,12 @@ void CentreOnScreen(HWND window);
 
 // The three commands.
 void SelectArchives();
+// Writes a selection in the open dialog's result form (see selection_parse.h) into
+// "Path:", "Save to:" and the file list, as choosing those files in the dialog does.
+void ShowSelection(std::vector<char>& buffer);
+// Archives given on the command line (dropped on the exe, "Open with"): shown as if chosen
+// in the open dialog; those that cannot be are named in one error box.
+void OpenCommandLineFiles();
 std::string BrowseForDestination(const std::string& title);
 void RunExtraction();
 

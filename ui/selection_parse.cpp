@@ -1,5 +1,7 @@
 #include "ui/selection_parse.h"
 
+#include <algorithm>
+
 namespace {
 constexpr char kSeparatorMark = 0x01;  // stands for a zero byte between parts; no name holds it
 }
@@ -55,4 +57,20 @@ Selection ParseSelection(std::vector<char>& b) {
     if (i + 1 >= n || (at(s + 1) == 0 && at(s + 2) == 0)) break;
   }
   return selection;
+}
+
+std::vector<char> SelectionResult(const std::string& folder,
+                                  const std::vector<std::string>& names) {
+  std::string result;
+  if (names.size() == 1) {
+    result = folder + (!folder.empty() && folder.back() == '\\' ? "" : "\\") + names[0];
+    result += '\0';
+  } else {
+    result = folder + '\0';
+    for (const std::string& name : names) result += name + '\0';
+  }
+  std::vector<char> buffer(kSelectionBufferSize, 0);
+  // Leave room for the closing zero bytes the parse looks for.
+  std::copy_n(result.begin(), std::min(result.size(), buffer.size() - 2), buffer.begin());
+  return buffer;
 }

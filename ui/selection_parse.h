@@ -17,3 +17,8 @@ struct Selection {
 // zero byte, or the folder, a zero byte, each name followed by a zero byte, and one more
 // zero byte. Never reads or writes outside the buffer, whatever it holds.
 Selection ParseSelection(std::vector<char>& buffer);
+
+// The dialog's result for files of one folder (`folder` without its closing "\", except a
+// drive root such as "D:\"), in the form the dialog uses for that many: one full path, or
+// the folder followed by the names. Zero bytes fill the buffer to kSelectionBufferSize.
+std::vector<char> SelectionResult(const std::string& folder, const std::vector<std::string>& names);

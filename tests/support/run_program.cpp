@@ -121,6 +121,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 #endif
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
+  result.rawOut = result.out;
 #ifdef _WIN32
   // Text-mode output ends its lines with CR LF; the tests compare lines.
   for (std::string* text : {&result.out, &result.err}) {

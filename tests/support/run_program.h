@@ -7,8 +7,9 @@
 
 struct ProgramResult {
   int exitCode = -1;
-  std::string out;
+  std::string out;  // on Windows with CR LF made LF, as text-mode output is compared
   std::string err;
+  std::string rawOut;  // standard output byte for byte
   bool timedOut = false;  // killed after the time limit: a hang
 };
 

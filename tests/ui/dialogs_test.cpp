@@ -142,4 +142,47 @@ TEST_F(DialogTest, FolderBrowserOpensOnSaveToPicksAnotherFolderAndCancelEmptiesI
   EXPECT_EQ(TextOf(controls.saveToEdit), folderText);
 }
 
+// What Explorer does with archives dropped on the exe's icon: the files on the command line
+// fill the window as the open dialog would. Files that are not there, or lie in another
+// folder than the first one found, are named in one error box.
+TEST_F(DialogTest, FilesOnTheCommandLineFillTheWindowAsTheOpenDialogWould) {
+  for (const char* name : {"a.wza", "b.big"}) WriteArchive(folder.path / name);
+  fs::create_directories(folder.path / "other");
+  WriteArchive(folder.path / "other" / "c.big");
+  const std::string folderText = FolderText(folder);
+  StopTool(tool);
+  std::string error;
+  ASSERT_TRUE(StartTool(tool, &error,
+                        {folderText + "b.big", folderText + "missing.big", folderText + "a.wza",
+                         folderText + "other\\c.big"}))
+      << error;
+  controls = FindControls(tool.window);
+  HWND box = WaitForMessageBox(tool, "Error");
+  ASSERT_TRUE(box) << "no error box for the files left out";
+  EXPECT_EQ(MessageBoxText(box), "These files were not opened:\n\n" + folderText +
+                                     "missing.big: not found\n" + folderText +
+                                     "other\\c.big: not in the folder of the first file");
+  ASSERT_TRUE(AnswerMessageBox(box, IDOK));
+  EXPECT_EQ(TextOf(controls.pathEdit), folderText);
+  EXPECT_EQ(TextOf(controls.saveToEdit), folderText);
+  EXPECT_EQ(ListBoxItems(controls.fileList), (std::vector<std::string>{"b.big", "a.wza"}));
+  // Nothing else changes: the window waits for Extract, which then takes both.
+  EXPECT_TRUE(FilesBelow(folder.path / "__a.wza") == 0);
+  Click(controls.extractButton);
+  HWND done = WaitForMessageBox(tool, "Information");
+  ASSERT_TRUE(done) << "no Done box";
+  FinishRun(tool, controls, done);
+  EXPECT_EQ(FilesBelow(folder.path / "__a.wza") + FilesBelow(folder.path / "__b.big"), 2u);
+
+  // One file: the dialog's one-file form, and no box.
+  StopTool(tool);
+  ASSERT_TRUE(StartTool(tool, &error, {folderText + "other\\c.big"})) << error;
+  controls = FindControls(tool.window);
+  ASSERT_TRUE(SyncWith(tool));
+  EXPECT_EQ(TextOf(controls.pathEdit), folderText + "other\\");
+  EXPECT_EQ(TextOf(controls.saveToEdit), folderText + "other\\");
+  EXPECT_EQ(ListBoxItems(controls.fileList), std::vector<std::string>{"c.big"});
+  EXPECT_TRUE(OpenBoxes(tool).empty());
+}
+
 }  // namespace

@@ -74,7 +74,7 @@ std::string ToolPath() {
   return (std::filesystem::path(self).parent_path() / "WzaUnpacker.exe").string();
 }
 
-bool StartTool(Tool& tool, std::string* error) {
+bool StartTool(Tool& tool, std::string* error, const std::vector<std::string>& args) {
   const std::string path = ToolPath();
   if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (error) *error = "not found: " + path;
@@ -83,6 +83,7 @@ bool StartTool(Tool& tool, std::string* error) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   std::string commandLine = "\"" + path + "\"";
+  for (const std::string& arg : args) commandLine += " \"" + arg + "\"";  // no quotes in paths
   if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &tool.process)) {
     if (error) *error = "CreateProcess failed with error " + std::to_string(GetLastError());

@@ -23,9 +23,9 @@ struct Tool {
 // WzaUnpacker.exe beside the running test program.
 std::string ToolPath();
 
-// Starts the tool and waits for its main window. False (with the reason in *error) when
-// the program is missing or no window showed up in time.
-bool StartTool(Tool& tool, std::string* error);
+// Starts the tool, with `args` on its command line, and waits for its main window. False
+// (with the reason in *error) when the program is missing or no window showed up in time.
+bool StartTool(Tool& tool, std::string* error, const std::vector<std::string>& args = {});
 // Ends the tool if it still runs and releases the handles; safe to call twice.
 void StopTool(Tool& tool);
 bool WaitForExit(Tool& tool, DWORD timeoutMs, DWORD& exitCode);

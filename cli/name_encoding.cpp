@@ -1,0 +1,121 @@
+#include "cli/name_encoding.h"
+
+#ifdef _WIN32
+// The one place the command-line tool meets Win32 text: the ANSI code page names are in.
+#include <windows.h>
+#else
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
+#ifdef _WIN32
+struct NameConverter {};
+
+void NameConverterCloser::operator()(NameConverter* converter) const noexcept {
+  delete converter;
+}
+
+bool OpenNameEncoding(const std::string&, NameEncoding&, std::string* error) {
+  if (error != nullptr) *error = "names are read in the system's ANSI code page on Windows";
+  return false;
+}
+
+bool ConvertName(const NameEncoding&, const std::string& bytes, std::string& text) {
+  text = bytes;
+  return true;
+}
+
+std::string NamesReadAs(const NameEncoding&) {
+  return "ansi " + std::to_string(GetACP());
+}
+
+std::string AsUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  const int size = static_cast<int>(text.size());
+  const int count =
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (count <= 0) return text;
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], count);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, &utf8[0], bytes, nullptr, nullptr);
+  return utf8;
+}
+#else
+struct NameConverter {
+  iconv_t handle;
+};
+
+void NameConverterCloser::operator()(NameConverter* converter) const noexcept {
+  if (converter == nullptr) return;
+  iconv_close(converter->handle);
+  delete converter;
+}
+
+bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::string* error) {
+  const iconv_t handle = iconv_open("UTF-8", codePage.c_str());
+  if (handle == reinterpret_cast<iconv_t>(-1)) {
+    if (error != nullptr) {
+      *error = errno == EINVAL ? "not a code page this system converts from" : std::strerror(errno);
+    }
+    return false;
+  }
+  encoding.codePage = codePage;
+  encoding.converter.reset(new NameConverter{handle});
+  return true;
+}
+
+bool ConvertName(const NameEncoding& encoding, const std::string& bytes, std::string& text) {
+  if (!encoding.converter) {
+    text = bytes;
+    return true;
+  }
+  const iconv_t handle = encoding.converter->handle;
+  iconv(handle, nullptr, nullptr, nullptr, nullptr);  // a fresh start for each name
+  std::string input = bytes;
+  std::string output(bytes.size() * 4 + 16, '\0');  // no code page takes more per byte
+  char* in = &input[0];
+  size_t inLeft = input.size();
+  char* out = &output[0];
+  size_t outLeft = output.size();
+  // A byte that cannot be converted fails the name rather than being dropped or replaced:
+  // a mangled name would be written as a different file.
+  if (iconv(handle, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
+      iconv(handle, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1)) {
+    return false;
+  }
+  output.resize(output.size() - outLeft);
+  text = output;
+  return true;
+}
+
+std::string NamesReadAs(const NameEncoding& encoding) {
+  return encoding.converter ? encoding.codePage : "bytes";
+}
+
+std::string AsUtf8(const std::string& text) {
+  return text;
+}
+#endif
+
+std::vector<bool> ConvertCatalogueNames(const NameEncoding& encoding, ArchiveCatalogue& catalogue) {
+  if (!encoding.converter) return {};
+  const size_t count = catalogue.entryNames.size();
+  std::string converted;
+  if (!ConvertName(encoding, catalogue.alias, converted)) return std::vector<bool>(count, true);
+  catalogue.alias = converted;
+  std::vector<bool> failed(count, false);
+  bool anyFailed = false;
+  for (size_t i = 0; i < count; ++i) {
+    if (ConvertName(encoding, catalogue.entryNames[i], converted)) {
+      catalogue.entryNames[i] = converted;
+    } else {
+      failed[i] = anyFailed = true;
+    }
+  }
+  return anyFailed ? failed : std::vector<bool>();
+}
