@@ -29,6 +29,13 @@ int MountCommand(int argc, char** argv) {
       optionsEnded = true;
     } else if (arg == "-f" || arg == "--foreground") {
       options.foreground = true;
+    } else if (arg == "--names" || arg.rfind("--names=", 0) == 0) {
+      if (arg == "--names" && i + 1 >= argc) return UsageError("--names needs a code page");
+      const std::string codePage = arg == "--names" ? argv[++i] : arg.substr(8);
+      std::string reason;
+      if (!OpenNameEncoding(codePage, options.names, &reason)) {
+        return UsageError("--names " + codePage + ": " + reason);
+      }
     } else {
       return UsageError("unknown option '" + arg + "' for mount");
     }

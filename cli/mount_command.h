@@ -1,12 +1,16 @@
-// `wza mount ARCHIVE MOUNTPOINT [-f]`: an archive as a read-only folder (Linux, libfuse3).
+// `wza mount ARCHIVE MOUNTPOINT [-f] [--names CODEPAGE]`: an archive as a read-only folder
+// (Linux, libfuse3).
 #pragma once
 
 #include <string>
+
+#include "cli/name_encoding.h"
 
 struct MountOptions {
   std::string archive;
   std::string mountPoint;
   bool foreground = false;
+  NameEncoding names;  // --names, as for extract
 };
 
 // Takes the arguments after the word "mount"; returns the process exit code.

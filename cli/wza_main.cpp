@@ -18,7 +18,11 @@ constexpr const char* kVersion = "wza " WZA_VERSION;
 
 constexpr const char* kUsage =
     "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"
+#ifndef _WIN32
+    "       wza mount [-f] [--names CODEPAGE] ARCHIVE MOUNTPOINT\n"
+#else
     "       wza mount [-f] ARCHIVE MOUNTPOINT\n"
+#endif
     "\n"
     "Commands:\n"
     "  list      list every entry: size, stored size, method and name\n"

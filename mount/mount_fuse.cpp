@@ -16,6 +16,7 @@
 
 #include "cli/commands.h"
 #include "cli/mount_command.h"
+#include "cli/name_encoding.h"
 #include "cli/printable_text.h"
 #include "mount/entry_reader.h"
 #include "mount/mount_tree.h"
@@ -242,7 +243,7 @@ void PrintFuseMessage(fuse_log_level, const char* format, va_list arguments) {
   PrintError(message);
 }
 
-bool Prepare(MountState& state) {
+bool Prepare(MountState& state, const NameEncoding& names) {
   std::string detail;
   const LoadOutcome outcome = LoadCatalogue(state.archivePath, state.catalogue, &detail);
   if (outcome != LoadOutcome::Loaded && outcome != LoadOutcome::NoEntries) {
@@ -258,7 +259,8 @@ bool Prepare(MountState& state) {
     return false;
   }
   std::vector<std::string> leftOut;
-  state.tree = BuildMountTree(state.catalogue, leftOut);
+  const std::vector<bool> notConverted = ConvertCatalogueNames(names, state.catalogue);
+  state.tree = BuildMountTree(state.catalogue, notConverted, names.codePage, leftOut);
   for (const std::string& line : leftOut) PrintError(state.archivePath + ": " + line);
   StartReader(state.reader, state.catalogue, ReaderLimits());
   state.reader.reportDamage = [&state](size_t entry, const std::string& why) {
@@ -304,6 +306,6 @@ int RunMount(const MountOptions& options) {
   auto state = std::make_unique<MountState>();
   state->archivePath = options.archive;
   state->foreground = options.foreground;
-  if (!Prepare(*state)) return kExitFailed;
+  if (!Prepare(*state, options.names)) return kExitFailed;
   return Serve(*state, options.mountPoint);
 }

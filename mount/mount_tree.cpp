@@ -98,7 +98,8 @@ std::string ShownPath(const ArchiveCatalogue& catalogue, size_t entry) {
   return JoinPath(SplitPath(catalogue.alias + "/" + catalogue.entryNames[entry]));
 }
 
-MountTree BuildMountTree(const ArchiveCatalogue& catalogue, std::vector<std::string>& leftOut) {
+MountTree BuildMountTree(const ArchiveCatalogue& catalogue, const std::vector<bool>& notConverted,
+                         const std::string& codePage, std::vector<std::string>& leftOut) {
   TreeBuilder builder;
   builder.Add(0, "", true, 0);
   // The alias is the first folder of every entry: an unsafe one leaves them all out.
@@ -110,7 +111,9 @@ MountTree BuildMountTree(const ArchiveCatalogue& catalogue, std::vector<std::str
     const std::string& name = catalogue.entryNames[i];
     const std::vector<std::string> components = SplitPath(catalogue.alias + "/" + name);
     std::string why;
-    if (!IsSafeRelativePath(name, true)) {
+    if (i < notConverted.size() && notConverted[i]) {
+      why = "name not valid " + codePage;
+    } else if (!IsSafeRelativePath(name, true)) {
       why = "unsafe name";
     } else if (!EntryDataInsideFile(catalogue, catalogue.entries[i])) {
       why = "data lies outside the archive";

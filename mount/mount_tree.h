@@ -22,10 +22,13 @@ struct MountTree {
   std::vector<MountNode> nodes;
 };
 
-// Builds the tree with extraction's rules: unsafe names, entries whose data lies outside
-// the archive and names no folder can hold are left out, each with one line in `leftOut`
-// ("NAME: why"); of two entries with the same name the later one is shown.
-MountTree BuildMountTree(const ArchiveCatalogue& catalogue, std::vector<std::string>& leftOut);
+// Builds the tree with extraction's rules: names not valid in the code page they are read
+// in (by entry in `notConverted`, empty when all were converted), unsafe names, entries
+// whose data lies outside the archive and names no folder can hold are left out, each with
+// one line in `leftOut` ("NAME: why"); of two entries with the same name the later one is
+// shown.
+MountTree BuildMountTree(const ArchiveCatalogue& catalogue, const std::vector<bool>& notConverted,
+                         const std::string& codePage, std::vector<std::string>& leftOut);
 
 // The child of `folder` called `name`; false when there is none.
 bool FindChild(const MountTree& tree, uint32_t folder, const std::string& name, uint32_t& child);

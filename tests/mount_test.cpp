@@ -202,6 +202,41 @@ TEST(WzaMount, ShowsWhatExtractWritesForEveryArchiveKind) {
   }
 }
 
+// --names as for extract: Shift-JIS names whose second byte is "\" stay whole characters,
+// a name not valid in the code page is left out and named.
+TEST(WzaMount, NamesReadInACodePageShowAsExtractWritesThem) {
+  SKIP_WITHOUT_FUSE();
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not CP932"}}},
+                  {"\x83\x5c\x83\x74\x83\x67", {{"\x95\x5c.txt", "hyou"}}}};  // ソフト/表.txt
+  TempFolder folder;
+  const fs::path archive = folder.path / "j.big";
+  WriteFile(archive, BuildArchive(spec).bytes);
+  const fs::path out = folder.path / "out";
+  ASSERT_EQ(RunWza({"extract", "-q", "--names", "cp932", "-d", out.string(), archive.string()})
+                .exitCode,
+            1);
+  Mount mount;
+  fs::create_directories(folder.path / "mnt");
+  mount.point = folder.path / "mnt";
+  const ProgramResult mounted =
+      RunWza({"mount", "--names=cp932", archive.string(), mount.point.string()});
+  ASSERT_EQ(mounted.exitCode, 0) << mounted.err;
+  EXPECT_EQ(CountOf(mounted.err, "data/caf\\xe9.txt: name not valid cp932, not shown"), 1u)
+      << mounted.err;
+  const ProgramResult copy = RunProgram(
+      "/usr/bin/env", {"cp", "-r", (mount.point / ".").string(), (folder.path / "copy").string()});
+  ASSERT_EQ(copy.exitCode, 0) << copy.err;
+  const auto tree = ReadTree(folder.path / "copy");
+  EXPECT_EQ(tree, ReadTree(out / "__j.big"));
+  EXPECT_EQ(tree.at("data/ソフト/表.txt"), "hyou");
+
+  const ProgramResult unknown =
+      RunWza({"mount", "--names", "no-such-page", archive.string(), mount.point.string()});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_NE(unknown.err.find("--names no-such-page"), std::string::npos) << unknown.err;
+}
+
 TEST(WzaMount, FindAndStatSeeTheTreeAndNoHostileName) {
   SKIP_WITHOUT_FUSE();
   TempFolder folder;
