@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "extract/entry_extract.h"
 #include "mount/mount_tree.h"
 
 namespace {
@@ -95,36 +96,58 @@ std::unique_ptr<EntryDecoder> DecoderFor(ArchiveReader& reader, size_t entry, ui
   return decoder;
 }
 
-void Report(ArchiveReader& reader, size_t entry, const EntryDecoder& decoder) {
-  const uint64_t size = decoder.source.size;
-  std::string why = "damaged zlib stream";
-  if (decoder.state == DecoderState::Ended) why = "fewer bytes than its declared size";
-  if (reader.reportDamage) {
-    reader.reportDamage(entry, why + " (" + std::to_string(decoder.out) + " of " +
+// Records what an entry was found to be, the first time that is known; a damaged one is
+// reported then, once.
+void Settle(ArchiveReader& reader, size_t entry, bool whole, uint64_t salvaged,
+            const std::string& why) {
+  {
+    std::lock_guard<std::mutex> lock(reader.mutex);
+    EntryHealth& health = reader.health[entry];
+    if (health.condition != EntryCondition::Unknown) return;
+    health.condition = whole ? EntryCondition::Whole : EntryCondition::Damaged;
+    health.salvaged = salvaged;
+  }
+  if (!whole && reader.reportDamage) {
+    const uint64_t size = reader.catalogue->entries[entry].size;
+    reader.reportDamage(entry, why + " (" + std::to_string(salvaged) + " of " +
                                    std::to_string(size) + " bytes readable)");
   }
 }
 
 // Records what a decoder found out about its entry, and parks it when it can go on.
 void ReturnDecoder(ArchiveReader& reader, size_t entry, std::unique_ptr<EntryDecoder> decoder) {
-  bool newlyDamaged = false;
-  {
+  if (decoder->state == DecoderState::Running) {
     std::lock_guard<std::mutex> lock(reader.mutex);
-    EntryHealth& health = reader.health[entry];
-    if (decoder->state == DecoderState::Running) {
-      reader.parked.push_front(std::move(decoder));
-      if (reader.parked.size() > reader.limits.maxParkedDecoders) reader.parked.pop_back();
-      return;
-    }
-    const bool whole =
-        decoder->state == DecoderState::Ended && decoder->out == decoder->source.size;
-    if (health.condition == EntryCondition::Unknown) {
-      health.condition = whole ? EntryCondition::Whole : EntryCondition::Damaged;
-      health.salvaged = decoder->out;
-      newlyDamaged = !whole;
-    }
+    reader.parked.push_front(std::move(decoder));
+    if (reader.parked.size() > reader.limits.maxParkedDecoders) reader.parked.pop_back();
+    return;
   }
-  if (newlyDamaged) Report(reader, entry, *decoder);
+  const bool whole = decoder->state == DecoderState::Ended && decoder->out == decoder->source.size;
+  const char* why = decoder->state == DecoderState::Ended ? "fewer bytes than its declared size"
+                                                          : "damaged zlib stream";
+  Settle(reader, entry, whole, decoder->out, why);
+}
+
+// A compressed entry inflated whole by extraction's own code (and its faster inflate where
+// the build has one), so that what it salvages of a damaged stream is extraction's to the
+// byte. False when it is damaged or memory is short.
+bool InflateWhole(ArchiveReader& reader, size_t entry, unsigned char* buffer, size_t size) {
+  thread_local EntryWorkspace workspace;
+  size_t got = 0;
+  const EntrySink sink = [&](const unsigned char* data, size_t length) {
+    length = std::min(length, size - got);
+    std::memcpy(buffer + got, data, length);
+    got += length;
+    return true;
+  };
+  const EntryRestart restart = [&] {
+    got = 0;
+    return true;
+  };
+  const EntryResult result = DecodeEntry(*reader.catalogue, entry, workspace, sink, restart);
+  if (result.status == EntryStatus::OutOfMemory) return false;
+  Settle(reader, entry, result.Complete() && got == size, got, DescribeEntryStatus(result));
+  return result.Complete() && got == size;
 }
 
 std::shared_ptr<const Block> InflateBlock(ArchiveReader& reader, size_t entry, uint64_t number,
@@ -180,8 +203,7 @@ size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset, unsi
 
 }  // namespace
 
-void StartReader(ArchiveReader& reader, const ArchiveCatalogue& catalogue,
-                 const ReaderLimits& limits) {
+void StartReader(ArchiveReader& reader, ArchiveCatalogue& catalogue, const ReaderLimits& limits) {
   reader.catalogue = &catalogue;
   reader.limits = limits;
   reader.blocks.budget = limits.blockCacheBytes;
@@ -227,6 +249,10 @@ EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
 
 bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer) {
   const size_t size = static_cast<size_t>(ShownSize(reader.catalogue->entries[entry]));
+  if (reader.catalogue->entries[entry].flags != 0) {
+    return ConditionOf(reader, entry) != EntryCondition::Damaged &&
+           InflateWhole(reader, entry, buffer, size);
+  }
   size_t done = 0;
   while (done < size) {
     const ReadResult result = ReadEntryAt(reader, entry, done, buffer + done, size - done);

@@ -39,7 +39,7 @@ struct EntryHealth {
 };
 
 struct ArchiveReader {
-  const ArchiveCatalogue* catalogue = nullptr;
+  ArchiveCatalogue* catalogue = nullptr;  // read from many threads at once
   ReaderLimits limits;
   // Told once about each entry found damaged, with the entry's index and what is wrong.
   std::function<void(size_t entry, const std::string& why)> reportDamage;
@@ -51,8 +51,7 @@ struct ArchiveReader {
   std::vector<EntryHealth> health;                  // one per entry
 };
 
-void StartReader(ArchiveReader& reader, const ArchiveCatalogue& catalogue,
-                 const ReaderLimits& limits);
+void StartReader(ArchiveReader& reader, ArchiveCatalogue& catalogue, const ReaderLimits& limits);
 
 struct ReadResult {
   size_t length = 0;
@@ -66,7 +65,6 @@ ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, uns
 
 EntryCondition ConditionOf(ArchiveReader& reader, size_t entry);
 
-// Reads a whole entry into `buffer`, which holds its shown size (compressed ones leave
-// their blocks cached); true when every byte came and the entry is intact. Meant for small
-// entries, whose condition is then known.
+// Reads a whole entry into `buffer`, which holds its shown size; true when every byte came
+// and the entry is intact. Meant for small entries, whose condition is then known.
 bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer);

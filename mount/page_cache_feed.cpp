@@ -25,7 +25,8 @@ void HandOver(PageCacheFeed& feed, uint32_t node) {
   const size_t entry = feed.tree->nodes[node].entry;
   const size_t size = static_cast<size_t>(ShownSize(feed.reader->catalogue->entries[entry]));
   thread_local std::unique_ptr<unsigned char[]> bytes(new unsigned char[kHandOverLimit]);
-  if (size == 0 || !ReadWholeEntry(*feed.reader, entry, bytes.get())) return;
+  // An empty file too is read, so that a damaged stream in it is known when it is opened.
+  if (!ReadWholeEntry(*feed.reader, entry, bytes.get()) || size == 0) return;
   fuse_bufvec data = FUSE_BUFVEC_INIT(size);
   data.buf[0].mem = bytes.get();
   // Refused when the kernel holds no such file (not looked up yet) or is short of memory:

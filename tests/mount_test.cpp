@@ -32,10 +32,10 @@ std::string WhyNoMounts() {
   return "";
 }
 
-#define SKIP_WITHOUT_FUSE()                                                             \
-  do {                                                                                  \
-    const std::string why = WhyNoMounts();                                              \
-    if (!why.empty()) GTEST_SKIP() << "wza mount tests skipped: " << why;               \
+#define SKIP_WITHOUT_FUSE()                                               \
+  do {                                                                    \
+    const std::string why = WhyNoMounts();                                \
+    if (!why.empty()) GTEST_SKIP() << "wza mount tests skipped: " << why; \
   } while (false)
 
 bool IsMounted(const fs::path& point) {
@@ -107,8 +107,8 @@ bool MountInForeground(Mount& mount, const fs::path& archive, const fs::path& po
 // Waits for the foreground mount's process to end; its exit code, or -1.
 int WaitForExit(Mount& mount, int seconds = 20) {
   int status = 0;
-  const bool ended = WaitFor([&] { return waitpid(mount.foreground, &status, WNOHANG) != 0; },
-                             seconds);
+  const bool ended =
+      WaitFor([&] { return waitpid(mount.foreground, &status, WNOHANG) != 0; }, seconds);
   if (!ended) return -1;
   mount.foreground = -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -191,8 +191,9 @@ TEST(WzaMount, ShowsWhatExtractWritesForEveryArchiveKind) {
       const ProgramResult mounted = MountArchive(mount, archive, folder.path / "mnt");
       ASSERT_EQ(mounted.exitCode, 0) << mounted.err;
       ASSERT_TRUE(IsMounted(mount.point));
-      const ProgramResult copy = RunProgram(
-          "/usr/bin/env", {"cp", "-r", (mount.point / ".").string(), (folder.path / "copy").string()});
+      const ProgramResult copy =
+          RunProgram("/usr/bin/env",
+                     {"cp", "-r", (mount.point / ".").string(), (folder.path / "copy").string()});
       ASSERT_EQ(copy.exitCode, 0) << copy.err;
       const auto tree = ReadTree(folder.path / "copy");
       EXPECT_EQ(tree, ReadTree(folder.path / "out" / "__Data.big"));
@@ -213,9 +214,9 @@ TEST(WzaMount, NamesReadInACodePageShowAsExtractWritesThem) {
   const fs::path archive = folder.path / "j.big";
   WriteFile(archive, BuildArchive(spec).bytes);
   const fs::path out = folder.path / "out";
-  ASSERT_EQ(RunWza({"extract", "-q", "--names", "cp932", "-d", out.string(), archive.string()})
-                .exitCode,
-            1);
+  ASSERT_EQ(
+      RunWza({"extract", "-q", "--names", "cp932", "-d", out.string(), archive.string()}).exitCode,
+      1);
   Mount mount;
   fs::create_directories(folder.path / "mnt");
   mount.point = folder.path / "mnt";
@@ -332,7 +333,8 @@ TEST(WzaMount, ReadsFarIntoALargeCompressedEntryWithoutStartingOver) {
     posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // every read reaches the mount
     const auto start = Clock::now();
     ASSERT_EQ(pread(fd, &bytes[0], bytes.size(), static_cast<off_t>(offset)), 4096);
-    (i % 2 == 0 ? near : far).push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    (i % 2 == 0 ? near : far)
+        .push_back(std::chrono::duration<double>(Clock::now() - start).count());
     ASSERT_EQ(bytes, data.substr(offset, 4096)) << "at " << offset;
   }
   close(fd);
@@ -349,11 +351,13 @@ TEST(WzaMount, ConcurrentReadersEachGetTheirBytes) {
   RemoveOnExit large{LargeFolder(folder)};
   fs::create_directories(large.path);
   ArchiveSpec spec;
-  spec.folders = {{"big", {{"one.txt", LargeText(24u << 20, 1), true},
-                           {"two.txt", LargeText(24u << 20, 2), true}}},
-                  {"small", {}}};
+  spec.folders = {
+      {"big",
+       {{"one.txt", LargeText(24u << 20, 1), true}, {"two.txt", LargeText(24u << 20, 2), true}}},
+      {"small", {}}};
   for (uint32_t i = 0; i < 40; ++i) {
-    spec.folders[1].entries.push_back({"s" + std::to_string(i), LargeText(3000 + i * 997, i), i % 2 == 0});
+    spec.folders[1].entries.push_back(
+        {"s" + std::to_string(i), LargeText(3000 + i * 997, i), i % 2 == 0});
   }
   const fs::path archive = large.path / "many.wza";
   WriteFile(archive, BuildArchive(spec).bytes);
@@ -410,18 +414,19 @@ TEST(WzaMount, DamagedEntriesGiveTheSalvagedBytesThenAnErrorLoggedOnce) {
                    {{"cut\xe9.txt", text, true, std::nullopt, stream.substr(0, stream.size() / 2)},
                     {"check.txt", text, true, std::nullopt, badCheck},
                     {"short.txt", text.substr(0, 300000), true, 400000u},
+                    {"none.txt", "", true, std::nullopt, Deflate("").substr(0, 4)},
                     {"good.txt", text, true}}}};
   const fs::path archive = folder.path / "bad.wza";
   WriteFile(archive, BuildArchive(spec).bytes);
-  ASSERT_EQ(RunWza({"extract", "-q", "-d", (folder.path / "out").string(), archive.string()})
-                .exitCode,
-            1);
+  ASSERT_EQ(
+      RunWza({"extract", "-q", "-d", (folder.path / "out").string(), archive.string()}).exitCode,
+      1);
   const fs::path extracted = folder.path / "out/__bad.wza/data";
 
   Mount mount;
   ASSERT_TRUE(MountInForeground(mount, archive, folder.path / "mnt"));
   for (int round = 0; round < 2; ++round) {
-    for (const char* name : {"cut\xe9.txt", "check.txt", "short.txt"}) {
+    for (const char* name : {"cut\xe9.txt", "check.txt", "short.txt", "none.txt"}) {
       SCOPED_TRACE(std::string(name) + ", round " + std::to_string(round));
       std::string bytes;
       EXPECT_EQ(ReadAll(mount.point / "data" / name, bytes), EIO);
@@ -438,7 +443,8 @@ TEST(WzaMount, DamagedEntriesGiveTheSalvagedBytesThenAnErrorLoggedOnce) {
   EXPECT_FALSE(IsMounted(mount.point));
   const std::string log = ReadFile(mount.log);
   // Names are printed escaped: the byte that is no UTF-8 as \xe9.
-  for (const char* name : {"data/cut\\xe9.txt: ", "data/check.txt: ", "data/short.txt: "}) {
+  for (const char* name :
+       {"data/cut\\xe9.txt: ", "data/check.txt: ", "data/short.txt: ", "data/none.txt: "}) {
     EXPECT_EQ(CountOf(log, name), 1u) << log;
   }
   EXPECT_EQ(CountOf(log, "good.txt"), 0u) << log;
