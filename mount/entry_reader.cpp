@@ -132,7 +132,12 @@ void ReturnDecoder(ArchiveReader& reader, size_t entry, std::unique_ptr<EntryDec
 // the build has one), so that what it salvages of a damaged stream is extraction's to the
 // byte. False when it is damaged or memory is short.
 bool InflateWhole(ArchiveReader& reader, size_t entry, unsigned char* buffer, size_t size) {
-  thread_local EntryWorkspace workspace;
+  // One per thread that serves the mount, so small blocks: memory stays low however many.
+  thread_local EntryWorkspace workspace = [] {
+    EntryWorkspace small;
+    small.blockSize = 128u << 10;
+    return small;
+  }();
   size_t got = 0;
   const EntrySink sink = [&](const unsigned char* data, size_t length) {
     length = std::min(length, size - got);
@@ -193,8 +198,11 @@ size_t ReadThroughBlocks(ArchiveReader& reader, size_t entry, uint64_t offset,
 
 size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
                       size_t count, uint64_t shown) {
-  // A reader going on where it stopped: inflate straight into its buffer.
+  // A reader going on where it stopped, or starting at the beginning (most read a file
+  // from there to its end): inflate straight into its buffer, keeping the cache for
+  // reads elsewhere.
   std::unique_ptr<EntryDecoder> decoder = TakeDecoder(reader, entry, offset, true);
+  if (!decoder && offset == 0) decoder = DecoderFor(reader, entry, 0);
   if (!decoder) return ReadThroughBlocks(reader, entry, offset, buffer, count, shown);
   const size_t got = Decode(*decoder, buffer, count, HooksFor(reader, entry));
   ReturnDecoder(reader, entry, std::move(decoder));
