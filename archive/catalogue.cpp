@@ -111,40 +111,6 @@ LoadOutcome Fail(ArchiveCatalogue& catalogue, LoadOutcome outcome, std::string* 
   return outcome;
 }
 
-// Puts each folder's name in front of the names of the entries it covers; for an entry
-// covered by several folders the later folder's name ends up outermost. Built by
-// appending, later folders first, so the work stays linear in the length of the names.
-bool JoinFolderNames(ArchiveCatalogue& catalogue, std::vector<std::string>& ownNames) {
-  const size_t fileCount = catalogue.entries.size();
-  std::vector<int64_t> lengthDelta(fileCount + 1, 0);
-  for (size_t k = 0; k < catalogue.folders.size(); ++k) {
-    const size_t first = catalogue.folders[k].firstFile;
-    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, fileCount);
-    if (first >= end) continue;
-    lengthDelta[first] += static_cast<int64_t>(catalogue.folderNames[k].size());
-    lengthDelta[end] -= static_cast<int64_t>(catalogue.folderNames[k].size());
-  }
-  std::vector<size_t> fullLength(fileCount);
-  uint64_t total = 0;
-  int64_t prefix = 0;
-  for (size_t j = 0; j < fileCount; ++j) {
-    prefix += lengthDelta[j];
-    fullLength[j] = static_cast<size_t>(prefix) + ownNames[j].size();
-    total += fullLength[j];
-  }
-  if (total > kMaxTotalNameBytes) return false;
-
-  catalogue.entryNames.assign(fileCount, std::string());
-  for (size_t j = 0; j < fileCount; ++j) catalogue.entryNames[j].reserve(fullLength[j]);
-  for (size_t k = catalogue.folders.size(); k-- > 0;) {
-    const size_t first = catalogue.folders[k].firstFile;
-    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, fileCount);
-    for (size_t j = first; j < end; ++j) catalogue.entryNames[j] += catalogue.folderNames[k];
-  }
-  for (size_t j = 0; j < fileCount; ++j) catalogue.entryNames[j] += ownNames[j];
-  return true;
-}
-
 }  // namespace
 
 LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
@@ -255,11 +221,46 @@ LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
 
   catalogue.folderNames.assign(names.begin(), names.begin() + folderCount);
   for (std::string& name : catalogue.folderNames) name += '\\';
-  std::vector<std::string> ownNames(names.begin() + folderCount, names.end());
-  if (!JoinFolderNames(catalogue, ownNames)) {
+  catalogue.fileNames.assign(names.begin() + folderCount, names.end());
+  if (!JoinEntryNames(catalogue)) {
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
   }
   return LoadOutcome::Loaded;
+}
+
+// Built by appending, later folders first, so the work stays linear in the length of the
+// names.
+bool JoinEntryNames(ArchiveCatalogue& catalogue) {
+  const std::vector<std::string>& ownNames = catalogue.fileNames;
+  const size_t fileCount = catalogue.entries.size();
+  std::vector<int64_t> lengthDelta(fileCount + 1, 0);
+  for (size_t k = 0; k < catalogue.folders.size(); ++k) {
+    const size_t first = catalogue.folders[k].firstFile;
+    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, fileCount);
+    if (first >= end) continue;
+    lengthDelta[first] += static_cast<int64_t>(catalogue.folderNames[k].size());
+    lengthDelta[end] -= static_cast<int64_t>(catalogue.folderNames[k].size());
+  }
+  std::vector<size_t> fullLength(fileCount);
+  uint64_t total = 0;
+  int64_t prefix = 0;
+  for (size_t j = 0; j < fileCount; ++j) {
+    prefix += lengthDelta[j];
+    fullLength[j] = static_cast<size_t>(prefix) + ownNames[j].size();
+    total += fullLength[j];
+  }
+  if (total > kMaxTotalNameBytes) return false;
+
+  std::vector<std::string> joined(fileCount);
+  for (size_t j = 0; j < fileCount; ++j) joined[j].reserve(fullLength[j]);
+  for (size_t k = catalogue.folders.size(); k-- > 0;) {
+    const size_t first = catalogue.folders[k].firstFile;
+    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, fileCount);
+    for (size_t j = first; j < end; ++j) joined[j] += catalogue.folderNames[k];
+  }
+  for (size_t j = 0; j < fileCount; ++j) joined[j] += ownNames[j];
+  catalogue.entryNames = std::move(joined);
+  return true;
 }
 
 std::string LoadOutcomeMessage(LoadOutcome outcome, const std::string& path) {

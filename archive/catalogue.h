@@ -28,6 +28,7 @@ struct ArchiveCatalogue {
   std::vector<FolderEntry> folders;
   std::vector<std::string> folderNames;  // each followed by "\"
   std::vector<FileEntry> entries;
+  std::vector<std::string> fileNames;   // each entry's own name, without its folders
   std::vector<std::string> entryNames;  // full relative names, folder prefix in front
 };
 
@@ -41,6 +42,12 @@ constexpr size_t kMaxNameLength = 32768;
 // OpenFailed and what lies outside the file for Damaged.
 LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
                           std::string* detail = nullptr);
+
+// Rebuilds every entry name from the folder names and the entries' own names: each
+// folder's name in front of the names of the entries it covers, for an entry covered by
+// several folders the later folder's outermost. False (names unchanged) when the names
+// would add up to more than an archive may hold. For names converted part by part.
+bool JoinEntryNames(ArchiveCatalogue& catalogue);
 
 // The text the tool shows for an outcome, or "" for the outcomes that are skipped
 // silently (NoEntries, UnrecognisedRecordSize) and for Loaded.

@@ -10,7 +10,7 @@
 
 #include "archive/catalogue.h"
 #include "cli/json_listing.h"
-#include "cli/printable_text.h"
+#include "names/printable_text.h"
 #include "cli/progress_line.h"
 #include "extract/destination.h"
 #include "extract/entry_extract.h"

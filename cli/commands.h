@@ -7,12 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/entry_pattern.h"
-#include "cli/name_encoding.h"
-
-constexpr int kExitOk = 0;
-constexpr int kExitPartial = 1;
-constexpr int kExitFailed = 2;  // also a usage error
+#include "extract/exit_codes.h"
+#include "names/entry_pattern.h"
+#include "names/name_encoding.h"
 
 struct CliOptions {
   std::vector<std::string> archives;

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/printable_text.h"
+#include "names/printable_text.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/mount_command.h"
-#include "cli/name_encoding.h"
-#include "cli/printable_text.h"
+#include "extract/exit_codes.h"
+#include "mount/mount_command.h"
+#include "names/name_encoding.h"
+#include "names/printable_text.h"
 #include "mount/entry_reader.h"
 #include "mount/mount_tree.h"
 #include "mount/page_cache_feed.h"

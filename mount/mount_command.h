@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/name_encoding.h"
+#include "names/name_encoding.h"
 
 struct MountOptions {
   std::string archive;

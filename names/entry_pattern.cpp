@@ -1,8 +1,8 @@
-#include "cli/entry_pattern.h"
+#include "names/entry_pattern.h"
 
 #include <cstddef>
 
-#include "cli/printable_text.h"
+#include "names/printable_text.h"
 
 namespace {
 

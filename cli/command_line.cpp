@@ -1,77 +1,16 @@
-// wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include "cli/command_line.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "cli/commands.h"
-#include "cli/mount_command.h"
-#include "cli/printable_text.h"
+#include "extract/exit_codes.h"
 #include "extract/parallel_run.h"
+#include "names/printable_text.h"
 #include "platform/usable_cores.h"
 
 namespace {
-
-// WZA_VERSION is the project version, passed in by the build.
-constexpr const char* kVersion = "wza " WZA_VERSION;
-
-constexpr const char* kUsage =
-    "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"
-#ifndef _WIN32
-    "       wza mount [-f] [--names CODEPAGE] ARCHIVE MOUNTPOINT\n"
-#else
-    "       wza mount [-f] ARCHIVE MOUNTPOINT\n"
-#endif
-    "\n"
-    "Commands:\n"
-    "  list      list every entry: size, stored size, method and name\n"
-    "  test      read and inflate every entry without writing anything\n"
-    "  extract   write every entry below DEST/__ARCHIVE-NAME/ALIAS/\n"
-    "  mount     show what extract would write below __ARCHIVE-NAME/ as a read-only\n"
-    "            folder at MOUNTPOINT (Linux); `fusermount3 -u MOUNTPOINT` unmounts\n"
-    "\n"
-    "Options:\n"
-    "  -i PATTERN     only entries whose name (as list shows it) matches; repeatable.\n"
-    "                 * stays within a folder, ** crosses folders, ? is one character;\n"
-    "                 case is ignored\n"
-    "  -x PATTERN     leave out entries that match; repeatable, wins over -i\n"
-#ifndef _WIN32
-    "  --names CODEPAGE  archive names are in CODEPAGE (cp1252, cp932, cp936, utf-8...):\n"
-    "                 shown, matched and written as UTF-8 (default: names are bytes)\n"
-#endif
-    "  -d DEST        extract into DEST (default: the current folder)\n"
-    "  -n             extract: never replace a file; one that is there is kept\n"
-    "  -p             extract: the chosen entries' bytes to standard output, in archive\n"
-    "                 order; nothing is written to disk, messages go to standard error\n"
-    "  --json         list: one JSON document for the whole run\n"
-    "  -q             quiet: no progress bar, no summary; errors are still shown\n"
-    "  -f             mount: stay in the foreground (Ctrl-C unmounts) instead of\n"
-    "                 detaching once the mount is ready\n"
-    "  -j [N]         test and extract with N threads; -j alone or left out: one per\n"
-    "                 core the process may use; -j 1: one entry at a time\n"
-    "  -h, --help     show this help\n"
-    "  --version      show the version\n"
-    "\n"
-    "Exit codes: 0 all good, 1 some entries failed, an archive was skipped or a pattern\n"
-    "matched no entry, 2 usage error, nothing could be read or the output could not be\n"
-    "written, 130 interrupted (Ctrl-C) while extracting.\n";
-
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
-  return kExitFailed;
-}
-
-// Output lost on a full disk or a closed pipe must not pass for success: the last buffered
-// lines are written only now, so this is where a failed write shows.
-int FinishStandardOutput(int exitCode) {
-  const bool flushed = std::fflush(stdout) == 0;
-  const int reason = errno;
-  if (flushed && !std::ferror(stdout)) return exitCode;
-  std::fprintf(stderr, "wza: cannot write to standard output%s%s\n", flushed ? "" : ": ",
-               flushed ? "" : std::strerror(reason));
-  return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
-}
 
 // N of -j N: a whole number from 1 to kMaxWorkers, or 0 when `text` is none.
 size_t WorkersIn(const std::string& text) {
@@ -126,7 +65,6 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
       return kHelpShown;
     } else if (arg.compare(0, 2, "-j") == 0 && command != "list") {
       // "-j" takes the next argument only when it is a number: "-j a.big" names an archive.
@@ -169,35 +107,25 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
   return "";
 }
 
-int RunCommand(int argc, char** argv) {
-  if (argc < 2) return UsageError("no command given");
-  const std::string command = argv[1];
-  if (command == "-h" || command == "--help" || command == "help") {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (command == "--version") {
-    std::printf("%s\n", kVersion);
-    return kExitOk;
-  }
-  if (command == "mount") return MountCommand(argc - 2, argv + 2);
-  if (command != "list" && command != "test" && command != "extract") {
-    return UsageError("unknown command '" + command + "'");
-  }
+}  // namespace
 
+bool IsCliCommand(const std::string& command) {
+  return command == "list" || command == "test" || command == "extract";
+}
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
+  return kExitFailed;
+}
+
+int RunCliCommand(const std::string& command, int argc, char** argv) {
   CliOptions options;
   options.workers = AllCores();
   const std::string problem = ParseOptions(command, argc, argv, options);
-  if (problem == kHelpShown) return kExitOk;
+  if (problem == kHelpShown) return kHelpAsked;
   if (!problem.empty()) return UsageError(problem);
 
   if (command == "list") return ListArchives(options);
   if (command == "test") return TestArchives(options);
   return ExtractArchives(options);
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  return FinishStandardOutput(RunCommand(argc, argv));
 }

@@ -1,8 +1,8 @@
 // `wza mount` where the tool was built without libfuse3 (Windows, or Linux without it).
 #include <cstdio>
 
-#include "cli/commands.h"
-#include "cli/mount_command.h"
+#include "extract/exit_codes.h"
+#include "mount/mount_command.h"
 
 int RunMount(const MountOptions&) {
   std::fputs("wza: this wza was built without mount support (it needs Linux and libfuse3)\n",

@@ -1,8 +1,7 @@
-#include "cli/name_encoding.h"
+#include "names/name_encoding.h"
 
 #ifdef _WIN32
-// The one place the command-line tool meets Win32 text: the ANSI code page names are in.
-#include <windows.h>
+#include "platform/ansi_text.h"
 #else
 #include <iconv.h>
 
@@ -28,22 +27,12 @@ bool ConvertName(const NameEncoding&, const std::string& bytes, std::string& tex
 }
 
 std::string NamesReadAs(const NameEncoding&) {
-  return "ansi " + std::to_string(GetACP());
+  return "ansi " + std::to_string(platform::AnsiCodePage());
 }
 
 std::string AsUtf8(const std::string& text) {
-  if (text.empty()) return text;
-  const int size = static_cast<int>(text.size());
-  const int count =
-      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-  if (count <= 0) return text;
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], count);
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), count, &utf8[0], bytes, nullptr, nullptr);
-  return utf8;
+  std::string utf8;
+  return platform::AnsiToUtf8(text, utf8) ? utf8 : text;
 }
 #else
 struct NameConverter {

@@ -1,4 +1,4 @@
-#include "cli/printable_text.h"
+#include "names/printable_text.h"
 
 #include <cstddef>
 #include <cstdint>

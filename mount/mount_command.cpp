@@ -1,9 +1,9 @@
-#include "cli/mount_command.h"
+#include "mount/mount_command.h"
 
 #include <cstdio>
 
-#include "cli/commands.h"
-#include "cli/printable_text.h"
+#include "extract/exit_codes.h"
+#include "names/printable_text.h"
 
 namespace {
 

@@ -1,0 +1,6 @@
+// The exit codes every command of wza ends with, whichever front end runs it.
+#pragma once
+
+constexpr int kExitOk = 0;
+constexpr int kExitPartial = 1;  // some entries failed, an archive was skipped, a pattern matched nothing
+constexpr int kExitFailed = 2;   // nothing could be done: a usage error, no archive read, output lost

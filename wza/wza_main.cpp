@@ -1,0 +1,91 @@
+// wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/command_line.h"
+#include "extract/exit_codes.h"
+#include "mount/mount_command.h"
+
+namespace {
+
+// WZA_VERSION is the project version, passed in by the build.
+constexpr const char* kVersion = "wza " WZA_VERSION;
+
+constexpr const char* kUsage =
+    "Usage: wza COMMAND [OPTIONS] ARCHIVE...\n"
+#ifndef _WIN32
+    "       wza mount [-f] [--names CODEPAGE] ARCHIVE MOUNTPOINT\n"
+#else
+    "       wza mount [-f] ARCHIVE MOUNTPOINT\n"
+#endif
+    "\n"
+    "Commands:\n"
+    "  list      list every entry: size, stored size, method and name\n"
+    "  test      read and inflate every entry without writing anything\n"
+    "  extract   write every entry below DEST/__ARCHIVE-NAME/ALIAS/\n"
+    "  mount     show what extract would write below __ARCHIVE-NAME/ as a read-only\n"
+    "            folder at MOUNTPOINT (Linux); `fusermount3 -u MOUNTPOINT` unmounts\n"
+    "\n"
+    "Options:\n"
+    "  -i PATTERN     only entries whose name (as list shows it) matches; repeatable.\n"
+    "                 * stays within a folder, ** crosses folders, ? is one character;\n"
+    "                 case is ignored\n"
+    "  -x PATTERN     leave out entries that match; repeatable, wins over -i\n"
+#ifndef _WIN32
+    "  --names CODEPAGE  archive names are in CODEPAGE (cp1252, cp932, cp936, utf-8...):\n"
+    "                 shown, matched and written as UTF-8 (default: names are bytes)\n"
+#endif
+    "  -d DEST        extract into DEST (default: the current folder)\n"
+    "  -n             extract: never replace a file; one that is there is kept\n"
+    "  -p             extract: the chosen entries' bytes to standard output, in archive\n"
+    "                 order; nothing is written to disk, messages go to standard error\n"
+    "  --json         list: one JSON document for the whole run\n"
+    "  -q             quiet: no progress bar, no summary; errors are still shown\n"
+    "  -f             mount: stay in the foreground (Ctrl-C unmounts) instead of\n"
+    "                 detaching once the mount is ready\n"
+    "  -j [N]         test and extract with N threads; -j alone or left out: one per\n"
+    "                 core the process may use; -j 1: one entry at a time\n"
+    "  -h, --help     show this help\n"
+    "  --version      show the version\n"
+    "\n"
+    "Exit codes: 0 all good, 1 some entries failed, an archive was skipped or a pattern\n"
+    "matched no entry, 2 usage error, nothing could be read or the output could not be\n"
+    "written, 130 interrupted (Ctrl-C) while extracting.\n";
+
+// Output lost on a full disk or a closed pipe must not pass for success: the last buffered
+// lines are written only now, so this is where a failed write shows.
+int FinishStandardOutput(int exitCode) {
+  const bool flushed = std::fflush(stdout) == 0;
+  const int reason = errno;
+  if (flushed && !std::ferror(stdout)) return exitCode;
+  std::fprintf(stderr, "wza: cannot write to standard output%s%s\n", flushed ? "" : ": ",
+               flushed ? "" : std::strerror(reason));
+  return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
+}
+
+int RunCommand(int argc, char** argv) {
+  if (argc < 2) return UsageError("no command given");
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "--version") {
+    std::printf("%s\n", kVersion);
+    return kExitOk;
+  }
+  if (command == "mount") return MountCommand(argc - 2, argv + 2);
+  if (!IsCliCommand(command)) return UsageError("unknown command '" + command + "'");
+  const int exitCode = RunCliCommand(command, argc, argv);
+  if (exitCode != kHelpAsked) return exitCode;
+  std::fputs(kUsage, stdout);
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return FinishStandardOutput(RunCommand(argc, argv));
+}
