@@ -273,14 +273,14 @@ bool Prepare(MountState& state, const NameEncoding& names) {
   return true;
 }
 
-// Takes the mount away while it is still where it was made; false, reported, when it
-// stays. A mount moved along with a renamed folder above it is left alone: whatever is at
-// its old place now is not ours to unmount.
+// Takes the mount away; false, reported, when it stays. libfuse unmounts by the path it
+// was mounted at: should the mount have been moved (a folder above it renamed) and
+// another one been put there since, that one is not ours to take away.
 bool Unmount(MountState& state, fuse_session* session, const std::string& mountPoint, long id) {
   std::string now;
-  if (id >= 0 && WhereMounted(id, now) && now != mountPoint) {
-    Report(state, mountPoint + ": the mount was moved to " + now +
-                      " and is left there: unmount it with fusermount3 -u");
+  if (id >= 0 && WhereMounted(id, now) && now != mountPoint && MountIdAt(mountPoint, "") >= 0) {
+    Report(state, now + ": not unmounted: the mount was moved here from " + mountPoint +
+                      ", where another one is now");
     return false;
   }
   fuse_session_unmount(session);

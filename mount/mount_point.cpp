@@ -81,7 +81,7 @@ long MountIdAt(const std::string& path, const std::string& type) {
   long id = -1;
   // Later lines are mounted on top of earlier ones.
   ForEachMount([&](const MountLine& mount) {
-    if (mount.point == path && mount.type == type) id = mount.id;
+    if (mount.point == path && (type.empty() || mount.type == type)) id = mount.id;
   });
   return id;
 }

@@ -10,7 +10,7 @@
 // answers nothing).
 bool ResolveMountPoint(const std::string& given, std::string& absolute, std::string& why);
 
-// The id of the topmost mount of type `type` ("fuse.wza") at `path`, or -1.
+// The id of the topmost mount of type `type` ("fuse.wza"; "" for any) at `path`, or -1.
 long MountIdAt(const std::string& path, const std::string& type);
 
 // Where mount `id` is now; false when it is not mounted any more.
