@@ -19,7 +19,10 @@ void Refill(EntryDecoder& decoder) {
   // The bytes lie inside the file (checked when the tree was built): a short read is the
   // file changing or failing under us, and decoding stops there like a cut stream.
   decoder.fed += got;
-  if (got < want) decoder.source.storedSize = decoder.fed;
+  if (got < want) {
+    decoder.source.storedSize = decoder.fed;
+    decoder.inputCut = true;
+  }
   decoder.stream.next_in = decoder.input.data();
   decoder.stream.avail_in = static_cast<uInt>(got);
 }

@@ -53,6 +53,7 @@ struct EntryDecoder {
   uint32_t adler = 1;
   uint64_t nextPoint = 1;  // number of the next resume point to offer
   DecoderState state = DecoderState::Running;
+  bool inputCut = false;  // the archive gave fewer stored bytes than it held when mounted
   std::vector<unsigned char> input;
 
   EntryDecoder() = default;

@@ -123,8 +123,9 @@ void ReturnDecoder(ArchiveReader& reader, size_t entry, std::unique_ptr<EntryDec
     return;
   }
   const bool whole = decoder->state == DecoderState::Ended && decoder->out == decoder->source.size;
-  const char* why = decoder->state == DecoderState::Ended ? "fewer bytes than its declared size"
-                                                          : "damaged zlib stream";
+  const char* why = decoder->inputCut                       ? "archive read cut short"
+                    : decoder->state == DecoderState::Ended ? "fewer bytes than its declared size"
+                                                            : "damaged zlib stream";
   Settle(reader, entry, whole, decoder->out, why);
 }
 
@@ -209,6 +210,39 @@ size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset, unsi
   return got;
 }
 
+// The bytes the archive still holds of a stored entry from its start, at most `shown`.
+uint64_t StoredBytesLeft(const ArchiveReader& reader, size_t entry, uint64_t shown) {
+  uint64_t length = 0;
+  const uint64_t start = SourceOf(reader, entry).start;
+  if (!platform::FileLength(*reader.catalogue->file, length) || length <= start) return 0;
+  return std::min(shown, length - start);
+}
+
+// A stored entry is read straight from the archive. Every byte it shows must come: a short
+// read is the archive cut or failing under the mount, and an error rather than a file
+// silently ending early. Past the stored bytes of an entry that declares more than it
+// stores comes an error too, as extraction counts it damaged.
+ReadResult ReadStored(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
+                      size_t count) {
+  ReadResult result;
+  const FileEntry& record = reader.catalogue->entries[entry];
+  const uint64_t end = ShownSize(record);
+  if (offset >= end) {
+    result.failed = record.size > end;
+    if (result.failed) Settle(reader, entry, false, end, "fewer bytes than its declared size");
+    return result;
+  }
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(count, end - offset));
+  const EntrySource source = SourceOf(reader, entry);
+  result.length = platform::ReadAt(*source.file, source.start + offset, buffer, want);
+  if (result.length < want) {
+    Settle(reader, entry, false, StoredBytesLeft(reader, entry, end), "archive read cut short");
+    result.length = 0;
+    result.failed = true;
+  }
+  return result;
+}
+
 }  // namespace
 
 void StartReader(ArchiveReader& reader, ArchiveCatalogue& catalogue, const ReaderLimits& limits) {
@@ -221,17 +255,11 @@ void StartReader(ArchiveReader& reader, ArchiveCatalogue& catalogue, const Reade
 
 ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
                        size_t count) {
-  ReadResult result;
-  const FileEntry& record = reader.catalogue->entries[entry];
-  uint64_t end = ShownSize(record);
-  if (record.flags == 0) {
-    if (offset >= end) return result;
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(count, end - offset));
-    const EntrySource source = SourceOf(reader, entry);
-    result.length = platform::ReadAt(*source.file, source.start + offset, buffer, want);
-    result.failed = result.length == 0 && want > 0;
-    return result;
+  if (reader.catalogue->entries[entry].flags == 0) {
+    return ReadStored(reader, entry, offset, buffer, count);
   }
+  ReadResult result;
+  uint64_t end = ShownSize(reader.catalogue->entries[entry]);
   bool damaged = false;
   {
     std::lock_guard<std::mutex> lock(reader.mutex);
@@ -250,9 +278,12 @@ ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, uns
 }
 
 EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
-  if (reader.catalogue->entries[entry].flags == 0) return EntryCondition::Whole;
+  const FileEntry& record = reader.catalogue->entries[entry];
   std::lock_guard<std::mutex> lock(reader.mutex);
-  return reader.health[entry].condition;
+  const EntryCondition condition = reader.health[entry].condition;
+  // A stored entry is whole by its records until a read finds otherwise.
+  const bool storedWhole = record.flags == 0 && record.size <= record.storedSize;
+  return condition == EntryCondition::Unknown && storedWhole ? EntryCondition::Whole : condition;
 }
 
 bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer) {

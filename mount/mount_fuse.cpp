@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "extract/exit_codes.h"
-#include "mount/mount_command.h"
-#include "names/name_encoding.h"
-#include "names/printable_text.h"
+#include "mount/direct_io_mapping.h"
 #include "mount/entry_reader.h"
+#include "mount/mount_command.h"
+#include "mount/mount_point.h"
 #include "mount/mount_tree.h"
 #include "mount/page_cache_feed.h"
+#include "names/name_encoding.h"
+#include "names/printable_text.h"
 
 namespace {
 
@@ -223,15 +225,17 @@ std::string EscapedOption(const std::string& value) {
   return escaped;
 }
 
-void ReportDamage(MountState& state, size_t entry, const std::string& why) {
-  const std::string message =
-      state.archivePath + ": " + ShownPath(state.catalogue, entry) + ": " + why;
-  // A detached mount has no terminal left: its reports go to the system log.
+// A detached mount has no terminal left: its reports go to the system log.
+void Report(const MountState& state, const std::string& message) {
   if (state.foreground) {
     PrintError(message);
   } else {
     syslog(LOG_WARNING, "%s", PrintableText(message).c_str());
   }
+}
+
+void ReportDamage(MountState& state, size_t entry, const std::string& why) {
+  Report(state, state.archivePath + ": " + ShownPath(state.catalogue, entry) + ": " + why);
 }
 
 // libfuse's own messages name the mount point: they are printed by the same rule.
@@ -269,6 +273,39 @@ bool Prepare(MountState& state, const NameEncoding& names) {
   return true;
 }
 
+// Takes the mount away; false, reported, when it stays. libfuse unmounts by the path it
+// was mounted at: should the mount have been moved (a folder above it renamed) and
+// another one been put there since, that one is not ours to take away.
+bool Unmount(MountState& state, fuse_session* session, const std::string& mountPoint, long id) {
+  std::string now;
+  if (id >= 0 && WhereMounted(id, now) && now != mountPoint && MountIdAt(mountPoint, "") >= 0) {
+    Report(state, now + ": not unmounted: the mount was moved here from " + mountPoint +
+                      ", where another one is now");
+    return false;
+  }
+  fuse_session_unmount(session);
+  if (id >= 0 && WhereMounted(id, now)) {
+    Report(state, now + ": could not be unmounted");
+    return false;
+  }
+  return true;
+}
+
+int ServeMounted(MountState& state, fuse_session* session) {
+  AllowMappingDirectIo(session);
+  // Detaches only now, so that `wza mount` returns once the mount can be used.
+  if (fuse_daemonize(state.foreground ? 1 : 0) != 0) return kExitFailed;
+  if (!state.foreground) openlog("wza", LOG_PID, LOG_USER);
+  fuse_loop_config* config = fuse_loop_cfg_create();
+  StartFeed(state.feed, session, state.tree, state.reader);
+  // A signal (Ctrl-C) ends the loop with its number; only errors are negative.
+  const int code = fuse_session_loop_mt(session, config) < 0 ? kExitFailed : kExitOk;
+  StopFeed(state.feed);
+  fuse_loop_cfg_destroy(config);
+  return code;
+}
+
+// `mountPoint` is absolute: libfuse serves from "/" and unmounts by this path.
 int Serve(MountState& state, const std::string& mountPoint) {
   const fuse_lowlevel_ops operations = Operations();
   const std::string options =
@@ -282,17 +319,9 @@ int Serve(MountState& state, const std::string& mountPoint) {
   int code = kExitFailed;
   if (fuse_set_signal_handlers(session) == 0) {
     if (fuse_session_mount(session, mountPoint.c_str()) == 0) {
-      // Detaches only now, so that `wza mount` returns once the mount can be used.
-      if (fuse_daemonize(state.foreground ? 1 : 0) == 0) {
-        if (!state.foreground) openlog("wza", LOG_PID, LOG_USER);
-        fuse_loop_config* config = fuse_loop_cfg_create();
-        StartFeed(state.feed, session, state.tree, state.reader);
-        // A signal (Ctrl-C) ends the loop with its number; only errors are negative.
-        code = fuse_session_loop_mt(session, config) < 0 ? kExitFailed : kExitOk;
-        StopFeed(state.feed);
-        fuse_loop_cfg_destroy(config);
-      }
-      fuse_session_unmount(session);
+      const long id = MountIdAt(mountPoint, "fuse.wza");
+      code = ServeMounted(state, session);
+      if (!Unmount(state, session, mountPoint, id)) code = kExitFailed;
     }
     fuse_remove_signal_handlers(session);
   }
@@ -303,9 +332,15 @@ int Serve(MountState& state, const std::string& mountPoint) {
 }  // namespace
 
 int RunMount(const MountOptions& options) {
+  std::string mountPoint;
+  std::string why;
+  if (!ResolveMountPoint(options.mountPoint, mountPoint, why)) {
+    PrintError(options.mountPoint + ": " + why);
+    return kExitFailed;
+  }
   auto state = std::make_unique<MountState>();
   state->archivePath = options.archive;
   state->foreground = options.foreground;
   if (!Prepare(*state, options.names)) return kExitFailed;
-  return Serve(*state, options.mountPoint);
+  return Serve(*state, mountPoint);
 }

@@ -3,6 +3,7 @@
 // (/dev/fuse and fusermount3) and are skipped where it is missing.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,20 +89,25 @@ bool WaitFor(const std::function<bool()>& done, int seconds = 20) {
   return true;
 }
 
-// Mounts with -f in a child process whose stderr goes to mount.log.
-bool MountInForeground(Mount& mount, const fs::path& archive, const fs::path& point) {
+// Mounts with -f in a child process whose stderr goes to mount.log; with `relative` the
+// child runs in the mount point's parent folder and names it by its last component only.
+bool MountInForeground(Mount& mount, const fs::path& archive, const fs::path& point,
+                       bool relative = false) {
   fs::create_directories(point);
   mount.point = point;
   mount.log = point.parent_path() / "mount.log";
   const std::string wza = SiblingProgram("wza");
+  const std::string given = relative ? point.filename().string() : point.string();
   mount.foreground = fork();
   if (mount.foreground == 0) {
     const int err = open(mount.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(err, 2);
-    execl(wza.c_str(), wza.c_str(), "mount", "-f", archive.c_str(), point.c_str(), nullptr);
+    if (relative && chdir(point.parent_path().c_str()) != 0) _exit(126);
+    execl(wza.c_str(), wza.c_str(), "mount", "-f", archive.c_str(), given.c_str(), nullptr);
     _exit(127);
   }
-  return WaitFor([&] { return IsMounted(point); });
+  // The mount shows before wza has finished setting it up; once it answers, wza serves it.
+  return WaitFor([&] { return IsMounted(point); }) && fs::is_directory(point);
 }
 
 // Waits for the foreground mount's process to end; its exit code, or -1.
@@ -156,6 +162,22 @@ int ReadAll(const fs::path& path, std::string& bytes, size_t chunk = 65536) {
     if (got < 0) error = errno;
     if (got <= 0) break;
     bytes.append(buffer, 0, static_cast<size_t>(got));
+  }
+  close(fd);
+  return error;
+}
+
+// Maps the first `length` bytes of a file shared and read-only, as programs that map files
+// do, and copies them; errno of a failure or 0.
+int ReadMapped(const fs::path& path, size_t length, std::string& bytes) {
+  bytes.clear();
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return errno;
+  void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+  const int error = map == MAP_FAILED ? errno : 0;
+  if (map != MAP_FAILED) {
+    bytes.assign(static_cast<const char*>(map), length);
+    munmap(map, length);
   }
   close(fd);
   return error;
@@ -258,6 +280,15 @@ TEST(WzaMount, FindAndStatSeeTheTreeAndNoHostileName) {
   EXPECT_EQ(nowhere.exitCode, 2);
   EXPECT_NE(nowhere.err.find("no\\x1b[2J"), std::string::npos) << nowhere.err;
   EXPECT_EQ(nowhere.err.find('\x1b'), std::string::npos) << nowhere.err;
+  // A file is no mount point: it would be hidden behind a mount that answers nothing.
+  Mount overFile;
+  overFile.point = folder.path / "file.txt";
+  WriteFile(overFile.point, "kept");
+  const ProgramResult onFile = RunWza({"mount", archive.string(), overFile.point.string()});
+  EXPECT_EQ(onFile.exitCode, 2);
+  EXPECT_EQ(CountOf(onFile.err, "file.txt: not a folder"), 1u) << onFile.err;
+  EXPECT_FALSE(IsMounted(overFile.point));
+  EXPECT_EQ(ReadFile(overFile.point), "kept");
 
   const ProgramResult find = RunProgram(
       "/usr/bin/env", {"find", ".", "-printf", "%y %s %m %n %p\n"}, mount.point.string());
@@ -415,6 +446,9 @@ TEST(WzaMount, DamagedEntriesGiveTheSalvagedBytesThenAnErrorLoggedOnce) {
                     {"check.txt", text, true, std::nullopt, badCheck},
                     {"short.txt", text.substr(0, 300000), true, 400000u},
                     {"none.txt", "", true, std::nullopt, Deflate("").substr(0, 4)},
+                    {"stored.txt", text.substr(0, 1200000), false, 1300000u},
+                    {"few.txt", "abc", false, 10u},
+                    {"more.txt", "abcdef", false, 3u},
                     {"good.txt", text, true}}}};
   const fs::path archive = folder.path / "bad.wza";
   WriteFile(archive, BuildArchive(spec).bytes);
@@ -424,9 +458,19 @@ TEST(WzaMount, DamagedEntriesGiveTheSalvagedBytesThenAnErrorLoggedOnce) {
   const fs::path extracted = folder.path / "out/__bad.wza/data";
 
   Mount mount;
-  ASSERT_TRUE(MountInForeground(mount, archive, folder.path / "mnt"));
+  // Named relative to where wza starts, the mount point is still found when it ends.
+  ASSERT_TRUE(MountInForeground(mount, archive, folder.path / "mnt", true));
+  // Files not yet known whole can be mapped, the damaged one up to its salvaged bytes.
+  std::string mapped;
+  EXPECT_EQ(ReadMapped(mount.point / "data/good.txt", text.size(), mapped), 0);
+  EXPECT_TRUE(mapped == text);
+  const std::string salvaged = ReadFile(extracted / "cut\xe9.txt");
+  ASSERT_FALSE(salvaged.empty());
+  EXPECT_EQ(ReadMapped(mount.point / "data/cut\xe9.txt", salvaged.size(), mapped), 0);
+  EXPECT_TRUE(mapped == salvaged);
   for (int round = 0; round < 2; ++round) {
-    for (const char* name : {"cut\xe9.txt", "check.txt", "short.txt", "none.txt"}) {
+    for (const char* name :
+         {"cut\xe9.txt", "check.txt", "short.txt", "none.txt", "stored.txt", "few.txt"}) {
       SCOPED_TRACE(std::string(name) + ", round " + std::to_string(round));
       std::string bytes;
       EXPECT_EQ(ReadAll(mount.point / "data" / name, bytes), EIO);
@@ -436,6 +480,9 @@ TEST(WzaMount, DamagedEntriesGiveTheSalvagedBytesThenAnErrorLoggedOnce) {
     std::string good;
     EXPECT_EQ(ReadAll(mount.point / "data/good.txt", good), 0);
     EXPECT_TRUE(good == text);
+    // A stored entry holding more than it declares is cut to its size, as extraction does.
+    EXPECT_EQ(ReadAll(mount.point / "data/more.txt", good), 0);
+    EXPECT_EQ(good, "abc");
   }
   // Ctrl-C ends a foreground mount and takes the mount away.
   kill(mount.foreground, SIGINT);
@@ -443,11 +490,49 @@ TEST(WzaMount, DamagedEntriesGiveTheSalvagedBytesThenAnErrorLoggedOnce) {
   EXPECT_FALSE(IsMounted(mount.point));
   const std::string log = ReadFile(mount.log);
   // Names are printed escaped: the byte that is no UTF-8 as \xe9.
-  for (const char* name :
-       {"data/cut\\xe9.txt: ", "data/check.txt: ", "data/short.txt: ", "data/none.txt: "}) {
+  for (const char* name : {"data/cut\\xe9.txt: ", "data/check.txt: ", "data/short.txt: ",
+                           "data/none.txt: ", "data/stored.txt: ", "data/few.txt: "}) {
     EXPECT_EQ(CountOf(log, name), 1u) << log;
   }
   EXPECT_EQ(CountOf(log, "good.txt"), 0u) << log;
+  EXPECT_EQ(CountOf(log, "more.txt"), 0u) << log;
+  EXPECT_EQ(CountOf(log, "unmount"), 0u) << log;
+}
+
+// An archive cut short under the mount: where its bytes are missing, reads fail, stored
+// entries as compressed ones, instead of ending early as if the files were shorter.
+TEST(WzaMount, AnArchiveCutWhileMountedFailsWhereBytesAreMissing) {
+  SKIP_WITHOUT_FUSE();
+  TempFolder folder;
+  const std::string stored = LargeText(3u << 20, 3);
+  ArchiveSpec spec;
+  spec.folders = {{"",
+                   {{"stored.txt", stored, false},
+                    {"small.txt", "small", false},
+                    {"packed.txt", LargeText(3u << 20, 4), true}}}};
+  const fs::path archive = folder.path / "cut.wza";
+  WriteFile(archive, BuildArchive(spec).bytes);
+  Mount mount;
+  ASSERT_TRUE(MountInForeground(mount, archive, folder.path / "mnt"));
+  fs::resize_file(archive, 1u << 20);
+  for (int round = 0; round < 2; ++round) {
+    for (const char* name : {"stored.txt", "small.txt", "packed.txt"}) {
+      SCOPED_TRACE(std::string(name) + ", round " + std::to_string(round));
+      std::string bytes;
+      EXPECT_EQ(ReadAll(mount.point / "data" / name, bytes), EIO);
+      EXPECT_LT(bytes.size(), 1u << 20);
+    }
+  }
+  std::string bytes;
+  ReadAll(mount.point / "data/stored.txt", bytes);
+  EXPECT_TRUE(stored.compare(0, bytes.size(), bytes) == 0);
+  kill(mount.foreground, SIGTERM);
+  EXPECT_EQ(WaitForExit(mount), 0);
+  const std::string log = ReadFile(mount.log);
+  for (const char* name : {"data/stored.txt: ", "data/small.txt: ", "data/packed.txt: "}) {
+    EXPECT_EQ(CountOf(log, name), 1u) << log;
+  }
+  EXPECT_EQ(CountOf(log, "archive read cut short"), 3u) << log;
 }
 
 TEST(WzaMount, UnmountsWhileAFileIsOpenOnlyWhenAskedToDetach) {
@@ -476,6 +561,18 @@ TEST(WzaMount, UnmountsWhileAFileIsOpenOnlyWhenAskedToDetach) {
   EXPECT_EQ(bytes, LargeText(700000, 7).substr(600000, 1000));
   close(fd);
   EXPECT_EQ(WaitForExit(mount), 0);
+
+  // Moved along with a renamed folder above it, a mount is not where it was made, and
+  // cannot be unmounted there: wza says so and ends with an error.
+  Mount moved;
+  ASSERT_TRUE(MountInForeground(moved, archive, folder.path / "a" / "mnt"));
+  fs::rename(folder.path / "a", folder.path / "b");
+  moved.point = folder.path / "b" / "mnt";
+  ASSERT_TRUE(IsMounted(moved.point));
+  kill(moved.foreground, SIGTERM);
+  EXPECT_EQ(WaitForExit(moved), 2);
+  const std::string log = ReadFile(folder.path / "b" / "mount.log");
+  EXPECT_EQ(CountOf(log, moved.point.string() + ": could not be unmounted"), 1u) << log;
 }
 
 }  // namespace
