@@ -536,42 +536,69 @@ TEST(WzaList, JsonIsOneDocumentARealParserReads) {
 }
 
 #ifndef _WIN32
-// --names reads names in a code page and writes them as UTF-8: Shift-JIS names whose second
-// byte is "\" keep it as part of the character, not as a folder. A name not valid in the
+// --names reads names in a code page and writes them as UTF-8. Only a "\" or "/" that is a
+// character of its own separates folders: Shift-JIS names whose second byte is "\" keep it
+// as part of the character, while a lone one separates as on Windows, and the "\" put
+// between a folder and its files stays one even in pages that read it as "¥". A name may
+// grow many times over (one TSCII byte is twelve bytes of UTF-8). A name not valid in the
 // code page is named and not written; the rest are.
 TEST(WzaNames, CodePagesGiveReadableNamesAndBadNamesAreReported) {
   const std::string software = "\x83\x5c\x83\x74\x83\x67";  // ソフト in CP932
   ArchiveSpec japanese;
   japanese.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not CP932"}}},
-                      {software, {{"\x95\x5c.txt", "hyou"}}}};  // 表.txt
+                      {software, {{"\x95\x5c.txt", "hyou"}}},  // 表.txt
+                      {"art\\ui", {{"x.png", "x"}}},
+                      {"sub/x", {{"c.bin", "c"}}}};
   ArchiveSpec western;
   western.folders = {{"", {{"caf\xe9.txt", "cafe"}, {"na\xefve.txt", "naive"}}}};
+  ArchiveSpec tamil;
+  tamil.folders = {{"", {{"\x82\x82\x82\x82.txt", "shri"}}}};
   TempFolder folder;
   WriteFile(folder.path / "j.big", BuildArchive(japanese).bytes);
   WriteFile(folder.path / "w.big", BuildArchive(western).bytes);
+  WriteFile(folder.path / "t.big", BuildArchive(tamil).bytes);
 
-  const ProgramResult j =
-      RunWza({"extract", "--names", "cp932", "-d", "out", "j.big"}, folder.path.string());
-  EXPECT_EQ(j.exitCode, 1);
-  EXPECT_EQ(j.err, "wza: j.big: data/caf\\xe9.txt: name not valid cp932, not extracted\n");
+  const Tree japaneseTree = {{"__j.big/", ""},
+                             {"__j.big/data/", ""},
+                             {"__j.big/data/ok.txt", "ok"},
+                             {"__j.big/data/ソフト/", ""},
+                             {"__j.big/data/ソフト/表.txt", "hyou"},
+                             {"__j.big/data/art/", ""},
+                             {"__j.big/data/art/ui/", ""},
+                             {"__j.big/data/art/ui/x.png", "x"},
+                             {"__j.big/data/sub/", ""},
+                             {"__j.big/data/sub/x/", ""},
+                             {"__j.big/data/sub/x/c.bin", "c"}};
+  for (const char* page : {"cp932", "SHIFT_JIS"}) {
+    const fs::path out = folder.path / page;
+    const ProgramResult j =
+        RunWza({"extract", "--names", page, "-d", out.string(), "j.big"}, folder.path.string());
+    EXPECT_EQ(j.exitCode, 1) << page;
+    EXPECT_EQ(j.err, "wza: j.big: data/caf\\xe9.txt: name not valid " + std::string(page) +
+                         ", not extracted\n");
+    EXPECT_EQ(ReadTree(out), japaneseTree) << page;
+  }
   const ProgramResult w =
       RunWza({"extract", "--names=cp1252", "-d", "out", "w.big"}, folder.path.string());
   EXPECT_EQ(w.exitCode, 0) << w.err;
-  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__j.big/", ""},
-                                                 {"__j.big/data/", ""},
-                                                 {"__j.big/data/ok.txt", "ok"},
-                                                 {"__j.big/data/ソフト/", ""},
-                                                 {"__j.big/data/ソフト/表.txt", "hyou"},
-                                                 {"__w.big/", ""},
+  const ProgramResult t =
+      RunWza({"extract", "--names", "TSCII", "-d", "out", "t.big"}, folder.path.string());
+  EXPECT_EQ(t.exitCode, 0) << t.err;
+  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__w.big/", ""},
                                                  {"__w.big/data/", ""},
                                                  {"__w.big/data/café.txt", "cafe"},
-                                                 {"__w.big/data/naïve.txt", "naive"}}));
+                                                 {"__w.big/data/naïve.txt", "naive"},
+                                                 {"__t.big/", ""},
+                                                 {"__t.big/data/", ""},
+                                                 {"__t.big/data/ஸ்ரீஸ்ரீஸ்ரீஸ்ரீ.txt", "shri"}}));
 
-  const ProgramResult listed =
-      RunWza({"list", "--names", "cp932", "-i", "DATA/ソ*/*", "j.big"}, folder.path.string());
+  const ProgramResult listed = RunWza(
+      {"list", "--names", "SJIS", "-i", "DATA/ソ*/*", "-i", "data/art/ui/*", "j.big"},
+      folder.path.string());
   EXPECT_EQ(listed.exitCode, 0) << listed.err;
   EXPECT_TRUE(Contains(listed.out, "stored     data/ソフト/表.txt\n")) << listed.out;
-  EXPECT_TRUE(Contains(listed.out, "1 entries, 2 left out")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "stored     data/art/ui/x.png\n")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "2 entries, 3 left out")) << listed.out;
   const ProgramResult asUtf8 = RunWza({"list", "--names", "utf-8", "w.big"}, folder.path.string());
   EXPECT_TRUE(Contains(asUtf8.out, "data/caf\\xe9.txt  (name not converted: not extracted)\n"))
       << asUtf8.out;
