@@ -438,11 +438,16 @@ TEST(WzaChoose, PatternsChooseEntriesInListTestAndExtract) {
   EXPECT_FALSE(Contains(listed.out, "x.png")) << listed.out;
   EXPECT_TRUE(Contains(listed.out, "2 entries, 3 left out\n")) << listed.out;
 
-  const ProgramResult tested =
-      RunWza({"test", "-i", "data/b.b?n", "-i", "data/nothing*", "a.big"}, folder.path.string());
+  // "**/" stands for whole folders or none, never for part of a name.
+  const ProgramResult tested = RunWza({"test", "-i", "data/b.b?n", "-i", "data/nothing*", "-i",
+                                       "data/**/oom.wav", "-i", "**/mpty.wav", "a.big"},
+                                      folder.path.string());
   EXPECT_EQ(tested.exitCode, 1);
   EXPECT_EQ(tested.out, "a.big: 1 entries ok, 4 left out\n");
-  EXPECT_EQ(tested.err, "wza: pattern matched no entry: -i data/nothing*\n");
+  EXPECT_EQ(tested.err,
+            "wza: pattern matched no entry: -i data/nothing*\n"
+            "wza: pattern matched no entry: -i data/**/oom.wav\n"
+            "wza: pattern matched no entry: -i **/mpty.wav\n");
 }
 
 // -n leaves a file that is there as it is and counts it apart from failures; without it
@@ -482,7 +487,26 @@ TEST(WzaExtract, DashPWritesTheChosenEntriesToStandardOutput) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_TRUE(result.rawOut == binary + big + "no file is made") << result.rawOut.size();
+  // -d and -n have no use with -p: a usage error rather than silently ignored.
+  for (const char* option : {"-d", "-n"}) {
+    std::vector<std::string> args = {"extract", "-p", option, "a.big"};
+    if (std::string(option) == "-d") args.insert(args.begin() + 3, "out");
+    const ProgramResult unused = RunWza(args, folder.path.string());
+    EXPECT_EQ(unused.exitCode, 2) << option;
+    EXPECT_EQ(unused.err, "wza: -p writes no files: " + std::string(option) +
+                              " has no use\nTry 'wza --help'.\n");
+    EXPECT_EQ(unused.rawOut, "") << option;
+  }
   EXPECT_EQ(ReadTree(folder.path).size(), 1u);  // the archive alone
+#ifndef _WIN32
+  // A reader that goes away ends wza by SIGPIPE, silently, as it does cat and unzip -p.
+  const ProgramResult closed = RunWzaInShell(
+      "{ WZA extract -p a.big -i data/sub/two.bin 2>err.txt; echo $? >status.txt; } | head -c1",
+      folder.path.string());
+  EXPECT_EQ(closed.out, "z");
+  EXPECT_EQ(ReadFile(folder.path / "status.txt"), std::to_string(128 + SIGPIPE) + "\n");
+  EXPECT_EQ(ReadFile(folder.path / "err.txt"), "");
+#endif
 }
 
 TEST(WzaList, JsonIsOneDocumentARealParserReads) {
