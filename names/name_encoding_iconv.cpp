@@ -22,7 +22,6 @@ namespace {
 
 // No code page has a character (or shift sequence) longer than this.
 constexpr size_t kLongestCharacter = 16;
-constexpr size_t npos = std::string::npos;
 
 enum class Fed { Whole, Cut, Invalid };
 

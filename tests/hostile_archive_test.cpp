@@ -484,12 +484,11 @@ TEST(HostileNames, ANameOf64MiBNeedsMemoryOfItsLengthOnlyAndRunningShortIsReport
   Workbench bench;
   bench.Put("long.big", built.bytes);
   const auto limited = [&](const std::string& kilobytes, const std::string& command) {
+    std::string limit = "ulimit -v " + kilobytes + " && ";
 #ifdef __SANITIZE_ADDRESS__
-    return RunWzaInShell("WZA " + command, bench.folder.path.string());
-#else
-    return RunWzaInShell("ulimit -v " + kilobytes + " && WZA " + command,
-                         bench.folder.path.string());
+    limit.clear();
 #endif
+    return RunWzaInShell(limit + "WZA " + command, bench.folder.path.string());
   };
   const std::string unmatched =
       "wza: pattern matched no entry: -i data/sound/**/*.wav\n"
