@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <new>
 
 namespace {
 
@@ -111,11 +113,7 @@ LoadOutcome Fail(ArchiveCatalogue& catalogue, LoadOutcome outcome, std::string* 
   return outcome;
 }
 
-}  // namespace
-
-LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
-                          std::string* detail) {
-  catalogue = ArchiveCatalogue();  // nothing of a previous archive survives
+LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std::string* detail) {
   std::string openError;
   catalogue.file = platform::OpenForRead(path, &openError);
   if (!catalogue.file) {
@@ -219,13 +217,32 @@ LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the names add up to more than 64 MiB");
   }
 
-  catalogue.folderNames.assign(names.begin(), names.begin() + folderCount);
+  const auto firstFileName = names.begin() + static_cast<std::ptrdiff_t>(folderCount);
+  catalogue.folderNames.assign(std::make_move_iterator(names.begin()),
+                               std::make_move_iterator(firstFileName));
   for (std::string& name : catalogue.folderNames) name += '\\';
-  catalogue.fileNames.assign(names.begin() + folderCount, names.end());
+  catalogue.fileNames.assign(std::make_move_iterator(firstFileName),
+                             std::make_move_iterator(names.end()));
+  names = std::vector<std::string>();
   if (!JoinEntryNames(catalogue)) {
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
   }
   return LoadOutcome::Loaded;
+}
+
+}  // namespace
+
+LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
+                          std::string* detail) {
+  catalogue = ArchiveCatalogue();  // nothing of a previous archive survives
+  try {
+    return LoadTables(path, catalogue, detail);
+  } catch (const std::bad_alloc&) {
+    // Names may add up to 64 MiB, several times over once joined: too much for some systems.
+    catalogue = ArchiveCatalogue();
+    if (detail != nullptr) *detail = "loading its tables and names";
+    return LoadOutcome::OutOfMemory;
+  }
 }
 
 // Built by appending, later folders first, so the work stays linear in the length of the
@@ -271,6 +288,8 @@ std::string LoadOutcomeMessage(LoadOutcome outcome, const std::string& path) {
       return "Not supported archive";
     case LoadOutcome::Damaged:
       return "Damaged archive \"" + path + "\"";
+    case LoadOutcome::OutOfMemory:
+      return "Not enough memory for archive \"" + path + "\"";
     default:
       return std::string();
   }

@@ -15,6 +15,7 @@ enum class LoadOutcome {
   NoEntries,               // the file count is 0
   UnrecognisedRecordSize,  // the derived file-record size is not 17, 20 or 22
   Damaged,                 // a header, table or name lies outside the file
+  OutOfMemory,             // its tables and names, or the work on them, did not fit in memory
 };
 
 struct ArchiveCatalogue {
@@ -39,7 +40,7 @@ constexpr size_t kMaxNameLength = 32768;
 
 // Loads `path` into `catalogue`, replacing everything it held. On any outcome but Loaded
 // the file is closed again. `detail`, when given, receives the system's reason for
-// OpenFailed and what lies outside the file for Damaged.
+// OpenFailed, what lies outside the file for Damaged, and what did not fit for OutOfMemory.
 LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
                           std::string* detail = nullptr);
 

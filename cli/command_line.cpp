@@ -55,6 +55,7 @@ bool TakesValue(const std::string& arg, const std::string& option) {
 std::string ParseOptions(const std::string& command, int argc, char** argv, CliOptions& options) {
   const bool extract = command == "extract";
   bool optionsEnded = false;
+  bool destinationGiven = false;
   std::string value;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -79,6 +80,7 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
       if (!OptionValue(arg, "-d", argc, argv, i, options.destination)) {
         return "-d needs a destination folder";
       }
+      destinationGiven = true;
     } else if (TakesValue(arg, "-i") || TakesValue(arg, "-x")) {
       const bool include = arg[1] == 'i';
       if (!OptionValue(arg, include ? "-i" : "-x", argc, argv, i, value)) {
@@ -104,6 +106,7 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
   if (options.archives.empty()) return "no archive given";
   if (options.destination.empty()) return "the destination is empty";
   if (options.toStandardOutput && options.keepExisting) return "-p writes no files: -n has no use";
+  if (options.toStandardOutput && destinationGiven) return "-p writes no files: -d has no use";
   return "";
 }
 

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <new>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -86,6 +87,28 @@ ShownEntries ShowEntries(CliOptions& options, ArchiveCatalogue& catalogue) {
   return shown;
 }
 
+// Loads an archive and shows its entries (LoadForReading, ShowEntries). Names that do not
+// fit in memory, or the work on them, fail this archive alone: what it held is let go of.
+LoadOutcome LoadShown(CliOptions& options, const std::string& path, ArchiveCatalogue& catalogue,
+                      Tally& tally, std::FILE* notes, ShownEntries& shown,
+                      std::string* detail = nullptr) {
+  shown = ShownEntries();
+  const LoadOutcome outcome = LoadForReading(path, catalogue, tally, notes, detail);
+  if (outcome != LoadOutcome::Loaded) return outcome;
+  try {
+    shown = ShowEntries(options, catalogue);
+    return outcome;
+  } catch (const std::bad_alloc&) {
+    catalogue = ArchiveCatalogue();
+    shown = ShownEntries();
+  }
+  ++tally.notLoaded;
+  const std::string reason = "going through its entries";
+  if (detail != nullptr) *detail = reason;
+  ReportLoadFailure(path, LoadOutcome::OutOfMemory, reason);
+  return LoadOutcome::OutOfMemory;
+}
+
 bool NotConverted(const ShownEntries& shown, size_t index) {
   return index < shown.notConverted.size() && shown.notConverted[index];
 }
@@ -143,6 +166,8 @@ const char* OutcomeText(LoadOutcome outcome) {
       return "unrecognised record size";
     case LoadOutcome::Damaged:
       return "damaged";
+    case LoadOutcome::OutOfMemory:
+      return "not enough memory";
   }
   return "unknown";
 }
@@ -179,19 +204,22 @@ void PrintListing(const std::string& path, const ArchiveCatalogue& catalogue,
               LeftOut(shown.leftOut).c_str());
 }
 
-JsonArchive JsonListed(const std::string& path, LoadOutcome outcome, const std::string& detail,
-                       const ArchiveCatalogue& catalogue, const ShownEntries& shown,
-                       const CliOptions& options) {
+// One archive's object of the JSON listing, its entries written one by one.
+void ListAsJson(JsonListing& listing, const std::string& path, LoadOutcome outcome,
+                const std::string& detail, const ArchiveCatalogue& catalogue,
+                const ShownEntries& shown, const CliOptions& options) {
   JsonArchive archive;
   archive.path = AsUtf8(path);
   archive.outcome = OutcomeText(outcome);
   archive.reason = detail;
-  if (outcome != LoadOutcome::Loaded) return archive;
-  archive.version = catalogue.header.version;
-  archive.recordSize = catalogue.recordSize;
-  archive.alias = AsUtf8(catalogue.alias);
-  archive.leftOut = shown.leftOut;
-  for (size_t i = 0; i < catalogue.entries.size(); ++i) {
+  if (outcome == LoadOutcome::Loaded) {
+    archive.version = catalogue.header.version;
+    archive.recordSize = catalogue.recordSize;
+    archive.alias = AsUtf8(catalogue.alias);
+    archive.leftOut = shown.leftOut;
+  }
+  BeginJsonArchive(listing, archive);
+  for (size_t i = 0; outcome == LoadOutcome::Loaded && i < catalogue.entries.size(); ++i) {
     if (!shown.chosen[i]) continue;
     const FileEntry& entry = catalogue.entries[i];
     JsonEntry listed;
@@ -202,9 +230,9 @@ JsonArchive JsonListed(const std::string& path, LoadOutcome outcome, const std::
     listed.compressed = entry.flags != 0;
     listed.dataOffset = static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
     listed.extracted = !NotConverted(shown, i) && SafeToExtract(catalogue, i);
-    archive.entries.push_back(listed);
+    AddJsonEntry(listing, listed);
   }
-  return archive;
+  EndJsonArchive(listing);
 }
 
 // Writes to standard output as they are: no line-end translation on Windows either.
@@ -273,9 +301,9 @@ int ExtractToStandardOutput(CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
   EntryWorkspace workspace;
+  ShownEntries shown;
   for (const std::string& path : options.archives) {
-    if (LoadForReading(path, catalogue, tally, stderr) != LoadOutcome::Loaded) continue;
-    const ShownEntries shown = ShowEntries(options, catalogue);
+    if (LoadShown(options, path, catalogue, tally, stderr, shown) != LoadOutcome::Loaded) continue;
     for (size_t i = 0; i < catalogue.entries.size(); ++i) {
       if (!shown.chosen[i]) continue;
       // No file is made, so a name that could not be one is no reason to hold the bytes back.
@@ -296,23 +324,21 @@ int ExtractToStandardOutput(CliOptions& options) {
 int ListArchives(CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
-  std::vector<JsonArchive> listed;
+  ShownEntries shown;
+  JsonListing json;
+  if (options.json) BeginJsonListing(json, stdout, NamesReadAs(options.names));
   for (const std::string& path : options.archives) {
     std::string detail;
     const LoadOutcome outcome =
-        LoadForReading(path, catalogue, tally, options.json ? nullptr : stdout, &detail);
-    const ShownEntries shown =
-        outcome == LoadOutcome::Loaded ? ShowEntries(options, catalogue) : ShownEntries();
+        LoadShown(options, path, catalogue, tally, options.json ? nullptr : stdout, shown, &detail);
     if (options.json) {
-      listed.push_back(JsonListed(path, outcome, detail, catalogue, shown, options));
+      ListAsJson(json, path, outcome, detail, catalogue, shown, options);
     } else if (outcome == LoadOutcome::Loaded) {
       PrintListing(path, catalogue, shown);
     }
     catalogue.file.reset();
   }
-  if (options.json) {
-    std::fputs(JsonListing(NamesReadAs(options.names), listed).c_str(), stdout);
-  }
+  if (options.json) EndJsonListing(json);
   return WithPatternsReported(options, tally.ExitCode());
 }
 
@@ -323,9 +349,9 @@ int TestArchives(CliOptions& options) {
   const EntryPoolPtr pool = options.workers > 1
                                 ? StartEntryPool(options.workers, workspace.madeFolders, nullptr)
                                 : nullptr;
+  ShownEntries shown;
   for (const std::string& path : options.archives) {
-    if (LoadForReading(path, catalogue, tally, stdout) != LoadOutcome::Loaded) continue;
-    const ShownEntries shown = ShowEntries(options, catalogue);
+    if (LoadShown(options, path, catalogue, tally, stdout, shown) != LoadOutcome::Loaded) continue;
     uint64_t damaged = 0;
     uint64_t unsafe = 0;
     EntryBatch batch;

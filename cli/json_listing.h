@@ -1,9 +1,11 @@
-// `wza list --json`: one JSON document for the whole run.
+// `wza list --json`: one JSON document for the whole run, written as it is made: each
+// entry's object goes out as soon as it is complete, so memory grows neither with the
+// entries nor with the archives.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
-#include <vector>
 
 // JSON strings must be UTF-8, archive names need not be: a text that is not valid UTF-8 is
 // written with U+FFFD for each byte that is not, and its exact bytes follow in a member of
@@ -19,6 +21,7 @@ struct JsonEntry {
   bool extracted = true;    // false: its name is unsafe and extract leaves it out
 };
 
+// An archive's members but its entries.
 struct JsonArchive {
   std::string path;
   std::string outcome;  // "loaded", or why it was not
@@ -26,10 +29,22 @@ struct JsonArchive {
   uint32_t version = 0;
   uint32_t recordSize = 0;
   std::string alias;
-  std::vector<JsonEntry> entries;
   uint64_t leftOut = 0;  // entries not chosen by -i and -x
 };
 
-// The document: the name encoding in force ("bytes" or the --names code page) and the
-// archives in the order given.
-std::string JsonListing(const std::string& nameEncoding, const std::vector<JsonArchive>& archives);
+// The document being written.
+struct JsonListing {
+  std::FILE* out = nullptr;
+  std::string pending;  // written out in pieces of some KiB
+  size_t archives = 0;
+  size_t entries = 0;  // of the archive being written
+  bool loaded = false;  // the archive being written has entries to follow
+};
+
+// Starts the document: the name encoding in force ("bytes" or the --names code page).
+void BeginJsonListing(JsonListing& listing, std::FILE* out, const std::string& nameEncoding);
+// Starts an archive's object; a loaded one (outcome "loaded") then takes its entries.
+void BeginJsonArchive(JsonListing& listing, const JsonArchive& archive);
+void AddJsonEntry(JsonListing& listing, const JsonEntry& entry);
+void EndJsonArchive(JsonListing& listing);
+void EndJsonListing(JsonListing& listing);

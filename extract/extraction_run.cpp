@@ -1,5 +1,6 @@
 #include "extract/extraction_run.h"
 
+#include <new>
 #include <unordered_map>
 
 #include "extract/parallel_run.h"
@@ -37,7 +38,7 @@ std::string FolderKey(const std::string& archivePath) {
 void CountNotLoaded(LoadOutcome outcome, const ArchiveCatalogue& catalogue, RunSummary& summary) {
   if (outcome == LoadOutcome::UnrecognisedRecordSize) ++summary.archivesSkipped;
   if (outcome == LoadOutcome::OpenFailed || outcome == LoadOutcome::NotSupported ||
-      outcome == LoadOutcome::Damaged) {
+      outcome == LoadOutcome::Damaged || outcome == LoadOutcome::OutOfMemory) {
     ++summary.archivesNotLoaded;
   }
   // A damaged archive's entries are all lost: count them (at least one) as failed.
@@ -139,6 +140,22 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
   RunBatch(run.pool.get(), run.workspace, batch);
 }
 
+// An archive whose names, or the work on them, do not fit in memory fails alone: what it
+// held is let go of and the run goes on with the next one.
+void ExtractLoaded(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
+                   const std::string& archiveFolder) {
+  try {
+    ExtractEntries(run, path, catalogue, archiveFolder);
+  } catch (const std::bad_alloc&) {
+    catalogue = ArchiveCatalogue();
+    ++run.summary.archivesNotLoaded;
+    if (run.callbacks.reportArchive) {
+      run.callbacks.reportArchive(path, LoadOutcome::OutOfMemory,
+                                  "going through its entries");
+    }
+  }
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(const std::string& path) {
@@ -191,7 +208,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
         callbacks.reportClash(path, taken.first->second, ArchiveFolderFor(destination, path));
       }
     } else {
-      ExtractEntries(run, path, catalogue, ArchiveFolderFor(destination, path));
+      ExtractLoaded(run, path, catalogue, ArchiveFolderFor(destination, path));
     }
     catalogue.file.reset();
   }

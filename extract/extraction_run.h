@@ -17,7 +17,8 @@ struct RunCallbacks {
   std::function<void(int current, int total)> setBars;
   // After each entry, so the caller can keep its window alive.
   std::function<void()> pump;
-  // An archive that could not be loaded (every outcome but Loaded).
+  // An archive that could not be loaded (every outcome but Loaded), or that ran out of
+  // memory while its entries were gone through (OutOfMemory).
   std::function<void(const std::string& path, LoadOutcome outcome, const std::string& detail)>
       reportArchive;
   // A loaded archive that is not extracted because an earlier one of the same file name
@@ -53,7 +54,8 @@ struct RunSummary {
   uint64_t entriesFailed = 0;     // of those, the ones not written completely
   uint64_t entriesKept = 0;       // of those, not written because a file was there (Exists)
   uint64_t entriesLeftOut = 0;    // entries of loaded archives that were not chosen
-  size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives
+  size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives, and
+                                  // those that did not fit in memory
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
   size_t archivesClashing = 0;    // not extracted: an earlier one had the same file name
   bool aborted = false;

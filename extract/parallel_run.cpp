@@ -45,6 +45,7 @@ struct EntryPool {
   std::condition_variable firstDone;  // the first entry handed out is done
   std::condition_variable jobDone;    // some entry is done, for workers waiting on an earlier one
   size_t waitingWorkers = 0;
+  bool draining = false;  // the caller waits for the entries under way to end (Drain)
   std::deque<Job> jobs;  // handed out and not yet reported, in index order
   size_t taken = 0;      // the first `taken` of them are with a worker or done
   const EntryBatch* batch = nullptr;
@@ -88,7 +89,7 @@ void Work(EntryPool& pool, EntryWorkspace& workspace) {
     job.done = true;
     // Only the first entry's end lets the reporter on; others matter to waiting workers.
     if (&job == &pool.jobs.front()) pool.firstDone.notify_one();
-    if (pool.waitingWorkers > 0) pool.jobDone.notify_all();
+    if (pool.waitingWorkers > 0 || pool.draining) pool.jobDone.notify_all();
   }
 }
 
@@ -103,9 +104,7 @@ void ReportFirst(EntryPool& pool, std::unique_lock<std::mutex>& hold, const Entr
   hold.lock();
 }
 
-void RunInPool(EntryPool& pool, const EntryBatch& batch) {
-  std::unique_lock<std::mutex> hold(pool.lock);
-  pool.batch = &batch;
+void HandOut(EntryPool& pool, std::unique_lock<std::mutex>& hold, const EntryBatch& batch) {
   for (size_t index = 0; index < batch.count; ++index) {
     while (pool.jobs.size() >= kEntriesAhead) ReportFirst(pool, hold, batch);
     hold.unlock();
@@ -120,6 +119,33 @@ void RunInPool(EntryPool& pool, const EntryBatch& batch) {
     while (!pool.jobs.empty() && pool.jobs.front().done) ReportFirst(pool, hold, batch);
   }
   while (!pool.jobs.empty()) ReportFirst(pool, hold, batch);
+}
+
+// After a failure on the calling thread (memory running out, say): the entries no worker
+// has taken are dropped, and those under way waited for, as they work on the batch and the
+// archive the caller is about to let go of.
+void Drain(EntryPool& pool, std::unique_lock<std::mutex>& hold) {
+  if (!hold.owns_lock()) hold.lock();
+  pool.jobs.resize(pool.taken);
+  pool.draining = true;
+  pool.jobDone.wait(hold, [&] {
+    return std::all_of(pool.jobs.begin(), pool.jobs.end(), [](const Job& job) { return job.done; });
+  });
+  pool.draining = false;
+  pool.jobs.clear();
+  pool.taken = 0;
+  pool.batch = nullptr;
+}
+
+void RunInPool(EntryPool& pool, const EntryBatch& batch) {
+  std::unique_lock<std::mutex> hold(pool.lock);
+  pool.batch = &batch;
+  try {
+    HandOut(pool, hold, batch);
+  } catch (...) {
+    Drain(pool, hold);
+    throw;
+  }
   pool.batch = nullptr;
 }
 

@@ -44,7 +44,8 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::shared_ptr<MadeFolders>& 
                             const std::function<bool()>& interrupted);
 
 // Runs a batch and returns once every entry handed out has been reported. Without a pool
-// the entries are run one after the other on the calling thread, in `workspace`.
+// the entries are run one after the other on the calling thread, in `workspace`. What a
+// callback throws on the calling thread is thrown on once no worker is left on the batch.
 void RunBatch(EntryPool* pool, EntryWorkspace& workspace, const EntryBatch& batch);
 
 // The path as the file system tells paths apart: separators alike, doubled ones as one,

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -201,17 +202,28 @@ void Start(void*, fuse_conn_info* connection) {
   connection->max_readahead = kLargestRequest;
 }
 
+// A request that runs out of memory fails alone, with ENOMEM: nothing may be thrown
+// through libfuse, which would end the mount. Each handler replies only as its last step.
+template <auto Handler, typename... Arguments>
+void Guarded(fuse_req_t request, Arguments... arguments) {
+  try {
+    Handler(request, arguments...);
+  } catch (const std::bad_alloc&) {
+    fuse_reply_err(request, ENOMEM);
+  }
+}
+
 fuse_lowlevel_ops Operations() {
   fuse_lowlevel_ops operations{};
   operations.init = Start;
-  operations.lookup = Lookup;
-  operations.getattr = GetAttributes;
-  operations.opendir = OpenFolder;
-  operations.readdir = ReadFolder;
-  operations.readdirplus = ReadFolderPlus;
-  operations.open = Open;
-  operations.read = Read;
-  operations.statfs = FileSystemFigures;
+  operations.lookup = Guarded<Lookup>;
+  operations.getattr = Guarded<GetAttributes>;
+  operations.opendir = Guarded<OpenFolder>;
+  operations.readdir = Guarded<ReadFolder>;
+  operations.readdirplus = Guarded<ReadFolderPlus>;
+  operations.open = Guarded<Open>;
+  operations.read = Guarded<Read>;
+  operations.statfs = Guarded<FileSystemFigures>;
   return operations;
 }
 

@@ -10,7 +10,8 @@
 std::string ShownName(const std::string& name);
 
 // Whether `name` (a shown name) matches `pattern`: "*" is any run of characters but "/",
-// "**" any run including "/" ("a/**/b" also matches "a/b"), "?" one character but "/" (a
+// "**" any run including "/", "**/" at the start of a folder whole folders or none ("a/**/b"
+// matches "a/b" and "a/x/y/b", not "a/xb"), "?" one character but "/" (a
 // UTF-8 character counts as one); letters match regardless of case, as on Windows (ASCII
 // letters only: names are 8-bit text of unknown code page). "\" in a pattern stands for "/".
 bool MatchesPattern(const std::string& pattern, const std::string& name);

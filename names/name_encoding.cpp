@@ -1,110 +1,81 @@
 #include "names/name_encoding.h"
 
-#ifdef _WIN32
-#include "platform/ansi_text.h"
-#else
-#include <iconv.h>
+#include <algorithm>
 
-#include <cerrno>
-#include <cstring>
-#endif
+namespace {
 
-#ifdef _WIN32
-struct NameConverter {};
-
-void NameConverterCloser::operator()(NameConverter* converter) const noexcept {
-  delete converter;
+// Marks the entries each folder of `failedFolders` covers, in time linear in the counts
+// however the ranges overlap.
+void MarkFolderEntries(const ArchiveCatalogue& catalogue, const std::vector<bool>& failedFolders,
+                       std::vector<bool>& failed) {
+  const size_t count = failed.size();
+  std::vector<int64_t> delta(count + 1, 0);
+  for (size_t k = 0; k < failedFolders.size(); ++k) {
+    const size_t first = catalogue.folders[k].firstFile;
+    const size_t end = std::min<size_t>(catalogue.folders[k].endFile, count);
+    if (!failedFolders[k] || first >= end) continue;
+    ++delta[first];
+    --delta[end];
+  }
+  int64_t covering = 0;
+  for (size_t j = 0; j < count; ++j) {
+    covering += delta[j];
+    if (covering > 0) failed[j] = true;
+  }
 }
 
-bool OpenNameEncoding(const std::string&, NameEncoding&, std::string* error) {
-  if (error != nullptr) *error = "names are read in the system's ANSI code page on Windows";
-  return false;
-}
-
-bool ConvertName(const NameEncoding&, const std::string& bytes, std::string& text) {
-  text = bytes;
-  return true;
-}
-
-std::string NamesReadAs(const NameEncoding&) {
-  return "ansi " + std::to_string(platform::AnsiCodePage());
-}
-
-std::string AsUtf8(const std::string& text) {
-  std::string utf8;
-  return platform::AnsiToUtf8(text, utf8) ? utf8 : text;
-}
-#else
-struct NameConverter {
-  iconv_t handle;
-};
-
-void NameConverterCloser::operator()(NameConverter* converter) const noexcept {
-  if (converter == nullptr) return;
-  iconv_close(converter->handle);
-  delete converter;
-}
-
-bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::string* error) {
-  const iconv_t handle = iconv_open("UTF-8", codePage.c_str());
-  if (handle == reinterpret_cast<iconv_t>(-1)) {
-    if (error != nullptr) {
-      *error = errno == EINVAL ? "not a code page this system converts from" : std::strerror(errno);
+// Each of `names` converted into `converted`, or as it was when it does not convert
+// (marked in `failed`). `joined` is taken off the end of each name first and put back after.
+void ConvertEach(const NameEncoding& encoding, const std::vector<std::string>& names,
+                 std::vector<std::string>& converted, std::vector<bool>& failed,
+                 const std::string& joined = "") {
+  converted.assign(names.size(), std::string());
+  failed.assign(names.size(), false);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    const size_t own = name.size() - std::min(name.size(), joined.size());
+    if (ConvertName(encoding, name.substr(0, own), converted[i])) {
+      converted[i] += joined;
+    } else {
+      converted[i] = name;
+      failed[i] = true;
     }
-    return false;
   }
-  encoding.codePage = codePage;
-  encoding.converter.reset(new NameConverter{handle});
-  return true;
 }
 
-bool ConvertName(const NameEncoding& encoding, const std::string& bytes, std::string& text) {
-  if (!encoding.converter) {
-    text = bytes;
-    return true;
-  }
-  const iconv_t handle = encoding.converter->handle;
-  iconv(handle, nullptr, nullptr, nullptr, nullptr);  // a fresh start for each name
-  std::string input = bytes;
-  std::string output(bytes.size() * 4 + 16, '\0');  // no code page takes more per byte
-  char* in = &input[0];
-  size_t inLeft = input.size();
-  char* out = &output[0];
-  size_t outLeft = output.size();
-  // A byte that cannot be converted fails the name rather than being dropped or replaced:
-  // a mangled name would be written as a different file.
-  if (iconv(handle, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
-      iconv(handle, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1)) {
-    return false;
-  }
-  output.resize(output.size() - outLeft);
-  text = output;
-  return true;
-}
+}  // namespace
 
-std::string NamesReadAs(const NameEncoding& encoding) {
-  return encoding.converter ? encoding.codePage : "bytes";
-}
-
-std::string AsUtf8(const std::string& text) {
-  return text;
-}
-#endif
-
+// The folders' and the entries' own names are converted apart and then joined, so the "\"
+// between them is never read in the code page. An entry any part of whose name does not
+// convert keeps its whole name as it was.
 std::vector<bool> ConvertCatalogueNames(const NameEncoding& encoding, ArchiveCatalogue& catalogue) {
   if (!encoding.converter) return {};
   const size_t count = catalogue.entryNames.size();
-  std::string converted;
-  if (!ConvertName(encoding, catalogue.alias, converted)) return std::vector<bool>(count, true);
-  catalogue.alias = converted;
-  std::vector<bool> failed(count, false);
-  bool anyFailed = false;
-  for (size_t i = 0; i < count; ++i) {
-    if (ConvertName(encoding, catalogue.entryNames[i], converted)) {
-      catalogue.entryNames[i] = converted;
-    } else {
-      failed[i] = anyFailed = true;
-    }
+  std::string alias;
+  if (!ConvertName(encoding, catalogue.alias, alias)) return std::vector<bool>(count, true);
+
+  std::vector<std::string> folderNames;
+  std::vector<std::string> fileNames;
+  std::vector<bool> failedFolders;
+  std::vector<bool> failed;
+  ConvertEach(encoding, catalogue.folderNames, folderNames, failedFolders, "\\");
+  ConvertEach(encoding, catalogue.fileNames, fileNames, failed);
+  MarkFolderEntries(catalogue, failedFolders, failed);
+
+  catalogue.folderNames.swap(folderNames);
+  catalogue.fileNames.swap(fileNames);
+  std::vector<std::string> entryNames = std::move(catalogue.entryNames);
+  if (!JoinEntryNames(catalogue)) {
+    // Converted, the names would add up to more than an archive may hold: none is taken.
+    catalogue.folderNames.swap(folderNames);
+    catalogue.fileNames.swap(fileNames);
+    catalogue.entryNames = std::move(entryNames);
+    return std::vector<bool>(count, true);
   }
+  catalogue.alias = alias;
+  for (size_t j = 0; j < count; ++j) {
+    if (failed[j]) catalogue.entryNames[j] = std::move(entryNames[j]);
+  }
+  const bool anyFailed = std::find(failed.begin(), failed.end(), true) != failed.end();
   return anyFailed ? failed : std::vector<bool>();
 }

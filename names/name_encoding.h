@@ -23,8 +23,10 @@ struct NameEncoding {
 // False, with the reason in *error, for a code page the system does not know.
 bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::string* error);
 
-// `bytes` converted; false when they are not valid in the code page (`text` is then
-// unchanged). Without a code page the bytes are taken as they are.
+// The name or path `bytes` converted; false when it is not valid in the code page (`text` is
+// then unchanged). A "\" or "/" that the code page reads as a character of its own
+// separates folders and is kept as it is; one that is part of a character is converted with
+// it. Without a code page the bytes are taken as they are.
 bool ConvertName(const NameEncoding& encoding, const std::string& bytes, std::string& text);
 
 // What names are read as, for the JSON listing: the code page of --names, "bytes" on
@@ -36,7 +38,7 @@ std::string NamesReadAs(const NameEncoding& encoding);
 // converted names.
 std::string AsUtf8(const std::string& text);
 
-// Converts the alias and every entry name of a loaded catalogue in place. Returns, by
-// entry, whether its name (or the alias) could not be converted and was left as it was;
-// empty when all were converted.
+// Converts the alias, the folder names and the entries' own names of a loaded catalogue in
+// place and joins them again. Returns, by entry, whether its name (or the alias) could not
+// be converted and was left whole as it was; empty when all were converted.
 std::vector<bool> ConvertCatalogueNames(const NameEncoding& encoding, ArchiveCatalogue& catalogue);

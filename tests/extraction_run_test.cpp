@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <thread>
 
 #include "tests/support/archive_writer.h"
@@ -147,6 +148,34 @@ TEST(RunArchives, StopsWritingEntriesAfterAnAbortButWalksTheRest) {
   EXPECT_TRUE(tree.count("__one.big/data/f/1.txt"));
   EXPECT_FALSE(tree.count("__one.big/data/f/2.txt"));
   EXPECT_FALSE(tree.count("__two.big/"));
+}
+
+// Memory running out on the calling thread while workers extract fails that archive
+// alone: the workers are let finish what they hold before its entries are let go of, and
+// the next archive is extracted whole.
+TEST(RunArchives, AnArchiveThatRunsOutOfMemoryFailsAloneWhileWorkersGoOn) {
+  for (const size_t workers : {size_t{1}, size_t{4}}) {
+    TempFolder folder;
+    WriteFile(folder.path / "one.big", BuildArchive(Numbered(300, "data")).bytes);
+    WriteFile(folder.path / "two.big", BuildArchive(Numbered(20, "data")).bytes);
+    Recorder recorder;
+    RunCallbacks callbacks = recorder.Callbacks();
+    callbacks.entryDone = [&](const std::string& path, const std::string&, const EntryResult&) {
+      if (path.find("one.big") != std::string::npos && ++recorder.entries == 5) {
+        throw std::bad_alloc();
+      }
+    };
+    const RunSummary summary = RunArchives(
+        {(folder.path / "one.big").string(), (folder.path / "two.big").string()}, folder.Root(),
+        1000, callbacks, workers);
+    EXPECT_EQ(recorder.reports, std::vector<std::string>{"Not enough memory for archive \"" +
+                                                         (folder.path / "one.big").string() +
+                                                         "\""})
+        << workers;
+    EXPECT_EQ(summary.archivesNotLoaded, 1u);
+    const auto tree = ReadTree(folder.path / "__two.big" / "data" / "f");
+    EXPECT_EQ(tree.size(), 20u) << workers;
+  }
 }
 
 TEST(RunArchives, CountsWhatCouldNotBeExtracted) {

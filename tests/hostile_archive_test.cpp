@@ -462,6 +462,61 @@ TEST(HostileFolders, NameRangesOverlappingEachOtherCannotExhaustMemory) {
   EXPECT_EQ(bench.Dest(), Tree());
 }
 
+#ifndef _WIN32
+// One entry below 2,047 folders whose names are the same 32 KiB of bytes (folders taking
+// turns with empty ones): a name of 64 MiB, all the loader lets names add up to, from an
+// archive of some 86 KB. Matching a pattern against it took (pattern + 1) x (name + 1)
+// bytes, 1.6 GB; --json held every archive's document to the end (four such took 1.3 GB). Under a limit of 1 GB
+// (none under AddressSanitizer, which reserves far more), each command needs memory of
+// the order of the name's length only, whatever the pattern or the number of archives;
+// under a limit too small even for that, the archive fails with a message, never an abort.
+TEST(HostileNames, ANameOf64MiBNeedsMemoryOfItsLengthOnlyAndRunningShortIsReported) {
+  ArchiveSpec spec;
+  for (int f = 0; f < 4094; ++f) spec.folders.push_back({"", {}});
+  spec.folders[0].name = std::string(32768, 'n');
+  spec.folders.back().entries = {{"e.wav", "x"}};
+  BuiltArchive built = BuildArchive(spec);
+  for (size_t f = 0; f < 4094; ++f) {
+    PutU32(built.bytes, built.folderAt + f * 12, f % 2 == 0 ? 0 : 32769);
+    PutU16(built.bytes, built.folderAt + f * 12 + 8, 0);  // every folder covers the entry
+    PutU16(built.bytes, built.folderAt + f * 12 + 10, 1);
+  }
+  Workbench bench;
+  bench.Put("long.big", built.bytes);
+  const auto limited = [&](const std::string& kilobytes, const std::string& command) {
+    std::string limit = "ulimit -v " + kilobytes + " && ";
+#ifdef __SANITIZE_ADDRESS__
+    limit.clear();
+#endif
+    return RunWzaInShell(limit + "WZA " + command, bench.folder.path.string());
+  };
+  const std::string unmatched =
+      "wza: pattern matched no entry: -i data/sound/**/*.wav\n"
+      "wza: pattern matched no entry: -i **/x*\n";
+  for (const char* command : {"list", "extract -d dest"}) {
+    const ProgramResult chosen = limited(
+        "1000000", std::string(command) + " -i 'data/sound/**/*.wav' -i '**/x*' in/long.big");
+    EXPECT_EQ(chosen.exitCode, 1) << command;
+    EXPECT_EQ(chosen.err, unmatched) << command;
+  }
+  EXPECT_EQ(bench.Dest(), Tree());
+#ifndef __SANITIZE_ADDRESS__
+  const std::string two = " in/long.big in/long.big";
+  const ProgramResult json = limited("1000000", "list --json" + two + two + " > /dev/null");
+  EXPECT_EQ(json.exitCode, 0);
+  EXPECT_EQ(json.err, "");
+  for (const char* command : {"list", "test", "extract -d dest", "extract -p", "list --json"}) {
+    const ProgramResult shortOfMemory = limited("150000", command + two);
+    EXPECT_EQ(shortOfMemory.exitCode, 2) << command;
+    EXPECT_EQ(CountOf(shortOfMemory.err, "wza: Not enough memory for archive \"in/long.big\": "),
+              2u)
+        << command << "\n" << shortOfMemory.err;
+  }
+#endif
+  bench.ExpectNothingOutsideDest();
+}
+#endif
+
 // --- zlib bombs ---
 
 TEST(HostileData, AZlibBombWritesNoMoreThanItDeclaresAndNeedsNoBufferOfItsSize) {

@@ -226,33 +226,37 @@ TEST(WzaMount, ShowsWhatExtractWritesForEveryArchiveKind) {
 }
 
 // --names as for extract: Shift-JIS names whose second byte is "\" stay whole characters,
-// a name not valid in the code page is left out and named.
+// a lone "\" and the one between a folder and its files separate although the page reads
+// them as "¥", a name not valid in the code page is left out and named.
 TEST(WzaMount, NamesReadInACodePageShowAsExtractWritesThem) {
   SKIP_WITHOUT_FUSE();
   ArchiveSpec spec;
-  spec.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not CP932"}}},
-                  {"\x83\x5c\x83\x74\x83\x67", {{"\x95\x5c.txt", "hyou"}}}};  // ソフト/表.txt
+  spec.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not Shift-JIS"}}},
+                  {"\x83\x5c\x83\x74\x83\x67", {{"\x95\x5c.txt", "hyou"}}},  // ソフト/表.txt
+                  {"art\\ui", {{"x.png", "x"}}}};
   TempFolder folder;
   const fs::path archive = folder.path / "j.big";
   WriteFile(archive, BuildArchive(spec).bytes);
   const fs::path out = folder.path / "out";
-  ASSERT_EQ(
-      RunWza({"extract", "-q", "--names", "cp932", "-d", out.string(), archive.string()}).exitCode,
-      1);
+  ASSERT_EQ(RunWza({"extract", "-q", "--names", "SHIFT_JIS", "-d", out.string(), archive.string()})
+                .exitCode,
+            1);
   Mount mount;
   fs::create_directories(folder.path / "mnt");
   mount.point = folder.path / "mnt";
   const ProgramResult mounted =
-      RunWza({"mount", "--names=cp932", archive.string(), mount.point.string()});
+      RunWza({"mount", "--names=SHIFT_JIS", archive.string(), mount.point.string()});
   ASSERT_EQ(mounted.exitCode, 0) << mounted.err;
-  EXPECT_EQ(CountOf(mounted.err, "data/caf\\xe9.txt: name not valid cp932, not shown"), 1u)
+  EXPECT_EQ(CountOf(mounted.err, "data/caf\\xe9.txt: name not valid SHIFT_JIS, not shown"), 1u)
       << mounted.err;
   const ProgramResult copy = RunProgram(
       "/usr/bin/env", {"cp", "-r", (mount.point / ".").string(), (folder.path / "copy").string()});
   ASSERT_EQ(copy.exitCode, 0) << copy.err;
   const auto tree = ReadTree(folder.path / "copy");
   EXPECT_EQ(tree, ReadTree(out / "__j.big"));
+  EXPECT_EQ(tree.at("data/ok.txt"), "ok");
   EXPECT_EQ(tree.at("data/ソフト/表.txt"), "hyou");
+  EXPECT_EQ(tree.at("data/art/ui/x.png"), "x");
 
   const ProgramResult unknown =
       RunWza({"mount", "--names", "no-such-page", archive.string(), mount.point.string()});

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the release packages scripts/package.sh put in dist/: the Debian package's fields,
 # dependencies and files; that it installs into a throw-away root, runs there and is removed
-# without a trace; and that each Windows zip holds both exes, built for its width and carrying
-# their version resource, with the papers beside them.
+# without a trace; and that each Windows zip holds both exes, built for its width, carrying
+# their version resource and fit for the oldest Windows they claim, with the papers beside
+# them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 cd "$ROOT"
@@ -100,6 +101,10 @@ check_zip() {
   done
   [[ $(file -b "$work/$bits/$top/WzaUnpacker.exe") == *"(GUI)"* ]] ||
     fail "$bits WzaUnpacker.exe is not a GUI program"
+  # Both exes start on the oldest Windows the README names, and import nothing newer.
+  "$ROOT/tests/windows_imports_test.sh" "$toolchain-objdump" "$toolchain-gcc-posix" \
+    "$work/$bits/$top/WzaUnpacker.exe" "$work/$bits/$top/wza.exe" >/dev/null ||
+    fail "$bits exes: not fit for the oldest Windows they claim (see above)"
   # The version resource sits beside the window's icon and badge, not in their place.
   resources=$("$toolchain-windres" -i "$work/$bits/$top/WzaUnpacker.exe" -O rc 2>&1) || true
   for value in '"APPICON"' '"PWRBADGE"'; do

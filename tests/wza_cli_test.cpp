@@ -438,11 +438,16 @@ TEST(WzaChoose, PatternsChooseEntriesInListTestAndExtract) {
   EXPECT_FALSE(Contains(listed.out, "x.png")) << listed.out;
   EXPECT_TRUE(Contains(listed.out, "2 entries, 3 left out\n")) << listed.out;
 
-  const ProgramResult tested =
-      RunWza({"test", "-i", "data/b.b?n", "-i", "data/nothing*", "a.big"}, folder.path.string());
+  // "**/" stands for whole folders or none, never for part of a name.
+  const ProgramResult tested = RunWza({"test", "-i", "data/b.b?n", "-i", "data/nothing*", "-i",
+                                       "data/**/oom.wav", "-i", "**/mpty.wav", "a.big"},
+                                      folder.path.string());
   EXPECT_EQ(tested.exitCode, 1);
   EXPECT_EQ(tested.out, "a.big: 1 entries ok, 4 left out\n");
-  EXPECT_EQ(tested.err, "wza: pattern matched no entry: -i data/nothing*\n");
+  EXPECT_EQ(tested.err,
+            "wza: pattern matched no entry: -i data/nothing*\n"
+            "wza: pattern matched no entry: -i data/**/oom.wav\n"
+            "wza: pattern matched no entry: -i **/mpty.wav\n");
 }
 
 // -n leaves a file that is there as it is and counts it apart from failures; without it
@@ -482,7 +487,26 @@ TEST(WzaExtract, DashPWritesTheChosenEntriesToStandardOutput) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.err, "");
   EXPECT_TRUE(result.rawOut == binary + big + "no file is made") << result.rawOut.size();
+  // -d and -n have no use with -p: a usage error rather than silently ignored.
+  for (const char* option : {"-d", "-n"}) {
+    std::vector<std::string> args = {"extract", "-p", option, "a.big"};
+    if (std::string(option) == "-d") args.insert(args.begin() + 3, "out");
+    const ProgramResult unused = RunWza(args, folder.path.string());
+    EXPECT_EQ(unused.exitCode, 2) << option;
+    EXPECT_EQ(unused.err, "wza: -p writes no files: " + std::string(option) +
+                              " has no use\nTry 'wza --help'.\n");
+    EXPECT_EQ(unused.rawOut, "") << option;
+  }
   EXPECT_EQ(ReadTree(folder.path).size(), 1u);  // the archive alone
+#ifndef _WIN32
+  // A reader that goes away ends wza by SIGPIPE, silently, as it does cat and unzip -p.
+  const ProgramResult closed = RunWzaInShell(
+      "{ WZA extract -p a.big -i data/sub/two.bin 2>err.txt; echo $? >status.txt; } | head -c1",
+      folder.path.string());
+  EXPECT_EQ(closed.out, "z");
+  EXPECT_EQ(ReadFile(folder.path / "status.txt"), std::to_string(128 + SIGPIPE) + "\n");
+  EXPECT_EQ(ReadFile(folder.path / "err.txt"), "");
+#endif
 }
 
 TEST(WzaList, JsonIsOneDocumentARealParserReads) {
@@ -536,42 +560,69 @@ TEST(WzaList, JsonIsOneDocumentARealParserReads) {
 }
 
 #ifndef _WIN32
-// --names reads names in a code page and writes them as UTF-8: Shift-JIS names whose second
-// byte is "\" keep it as part of the character, not as a folder. A name not valid in the
+// --names reads names in a code page and writes them as UTF-8. Only a "\" or "/" that is a
+// character of its own separates folders: Shift-JIS names whose second byte is "\" keep it
+// as part of the character, while a lone one separates as on Windows, and the "\" put
+// between a folder and its files stays one even in pages that read it as "¥". A name may
+// grow many times over (one TSCII byte is twelve bytes of UTF-8). A name not valid in the
 // code page is named and not written; the rest are.
 TEST(WzaNames, CodePagesGiveReadableNamesAndBadNamesAreReported) {
   const std::string software = "\x83\x5c\x83\x74\x83\x67";  // ソフト in CP932
   ArchiveSpec japanese;
   japanese.folders = {{"", {{"ok.txt", "ok"}, {"caf\xe9.txt", "not CP932"}}},
-                      {software, {{"\x95\x5c.txt", "hyou"}}}};  // 表.txt
+                      {software, {{"\x95\x5c.txt", "hyou"}}},  // 表.txt
+                      {"art\\ui", {{"x.png", "x"}}},
+                      {"sub/x", {{"c.bin", "c"}}}};
   ArchiveSpec western;
   western.folders = {{"", {{"caf\xe9.txt", "cafe"}, {"na\xefve.txt", "naive"}}}};
+  ArchiveSpec tamil;
+  tamil.folders = {{"", {{"\x82\x82\x82\x82.txt", "shri"}}}};
   TempFolder folder;
   WriteFile(folder.path / "j.big", BuildArchive(japanese).bytes);
   WriteFile(folder.path / "w.big", BuildArchive(western).bytes);
+  WriteFile(folder.path / "t.big", BuildArchive(tamil).bytes);
 
-  const ProgramResult j =
-      RunWza({"extract", "--names", "cp932", "-d", "out", "j.big"}, folder.path.string());
-  EXPECT_EQ(j.exitCode, 1);
-  EXPECT_EQ(j.err, "wza: j.big: data/caf\\xe9.txt: name not valid cp932, not extracted\n");
+  const Tree japaneseTree = {{"__j.big/", ""},
+                             {"__j.big/data/", ""},
+                             {"__j.big/data/ok.txt", "ok"},
+                             {"__j.big/data/ソフト/", ""},
+                             {"__j.big/data/ソフト/表.txt", "hyou"},
+                             {"__j.big/data/art/", ""},
+                             {"__j.big/data/art/ui/", ""},
+                             {"__j.big/data/art/ui/x.png", "x"},
+                             {"__j.big/data/sub/", ""},
+                             {"__j.big/data/sub/x/", ""},
+                             {"__j.big/data/sub/x/c.bin", "c"}};
+  for (const char* page : {"cp932", "SHIFT_JIS"}) {
+    const fs::path out = folder.path / page;
+    const ProgramResult j =
+        RunWza({"extract", "--names", page, "-d", out.string(), "j.big"}, folder.path.string());
+    EXPECT_EQ(j.exitCode, 1) << page;
+    EXPECT_EQ(j.err, "wza: j.big: data/caf\\xe9.txt: name not valid " + std::string(page) +
+                         ", not extracted\n");
+    EXPECT_EQ(ReadTree(out), japaneseTree) << page;
+  }
   const ProgramResult w =
       RunWza({"extract", "--names=cp1252", "-d", "out", "w.big"}, folder.path.string());
   EXPECT_EQ(w.exitCode, 0) << w.err;
-  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__j.big/", ""},
-                                                 {"__j.big/data/", ""},
-                                                 {"__j.big/data/ok.txt", "ok"},
-                                                 {"__j.big/data/ソフト/", ""},
-                                                 {"__j.big/data/ソフト/表.txt", "hyou"},
-                                                 {"__w.big/", ""},
+  const ProgramResult t =
+      RunWza({"extract", "--names", "TSCII", "-d", "out", "t.big"}, folder.path.string());
+  EXPECT_EQ(t.exitCode, 0) << t.err;
+  EXPECT_EQ(ReadTree(folder.path / "out"), (Tree{{"__w.big/", ""},
                                                  {"__w.big/data/", ""},
                                                  {"__w.big/data/café.txt", "cafe"},
-                                                 {"__w.big/data/naïve.txt", "naive"}}));
+                                                 {"__w.big/data/naïve.txt", "naive"},
+                                                 {"__t.big/", ""},
+                                                 {"__t.big/data/", ""},
+                                                 {"__t.big/data/ஸ்ரீஸ்ரீஸ்ரீஸ்ரீ.txt", "shri"}}));
 
-  const ProgramResult listed =
-      RunWza({"list", "--names", "cp932", "-i", "DATA/ソ*/*", "j.big"}, folder.path.string());
+  const ProgramResult listed = RunWza(
+      {"list", "--names", "SJIS", "-i", "DATA/ソ*/*", "-i", "data/art/ui/*", "j.big"},
+      folder.path.string());
   EXPECT_EQ(listed.exitCode, 0) << listed.err;
   EXPECT_TRUE(Contains(listed.out, "stored     data/ソフト/表.txt\n")) << listed.out;
-  EXPECT_TRUE(Contains(listed.out, "1 entries, 2 left out")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "stored     data/art/ui/x.png\n")) << listed.out;
+  EXPECT_TRUE(Contains(listed.out, "2 entries, 3 left out")) << listed.out;
   const ProgramResult asUtf8 = RunWza({"list", "--names", "utf-8", "w.big"}, folder.path.string());
   EXPECT_TRUE(Contains(asUtf8.out, "data/caf\\xe9.txt  (name not converted: not extracted)\n"))
       << asUtf8.out;

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "cli/command_line.h"
@@ -87,5 +88,13 @@ int RunCommand(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  return FinishStandardOutput(RunCommand(argc, argv));
+  int exitCode = kExitFailed;
+  try {
+    exitCode = RunCommand(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Each command lets an archive that does not fit fail alone; what is left is a run
+    // that cannot go on at all, which is said, not left to an abort.
+    std::fputs("wza: not enough memory to go on\n", stderr);
+  }
+  return FinishStandardOutput(exitCode);
 }
