@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks Windows exes against the oldest Windows the tool runs on, Windows Vista (6.0):
+# Checks Windows exes against the oldest Windows the tool runs on, Windows XP (5.1; the
+# 64-bit exes XP x64, 5.2):
 # their PE headers must name that version, so an older Windows refuses them plainly, and
 # every function they import must be one that version has. Each import is named in a C file
 # compiled with the mingw-w64 headers set to that version, which leave out what came later.
@@ -17,7 +18,6 @@ fi
 objdump=$1 cc=$2
 shift 2
 
-readonly oldest="6.0" winnt=0x0600  # Windows Vista
 
 # Imports no public header declares, and why each is there on every Windows the tool runs
 # on. They are msvcrt.dll's start-up functions, called by mingw-w64's own start-up code,
@@ -49,6 +49,8 @@ header_field() {  # headers field
 check_exe() {
   local exe=$1 headers name
   headers=$("$objdump" -p "$exe") || { fail "$exe: objdump cannot read it"; return; }
+  local oldest=5.1 winnt=0x0501  # Windows XP
+  if grep -q "file format pei-x86-64" <<<"$headers"; then oldest=5.2 winnt=0x0502; fi
   local os subsystem
   os="$(header_field "$headers" MajorOSystemVersion).$(header_field "$headers" MinorOSystemVersion)"
   subsystem="$(header_field "$headers" MajorSubsystemVersion).$(header_field "$headers" MinorSubsystemVersion)"
