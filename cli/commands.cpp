@@ -320,9 +320,8 @@ int TestArchives(CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
   EntryWorkspace workspace;
-  const EntryPoolPtr pool = options.workers > 1
-                                ? StartEntryPool(options.workers, workspace.madeFolders, nullptr)
-                                : nullptr;
+  const EntryPoolPtr pool =
+      options.workers > 1 ? StartEntryPool(options.workers, nullptr) : nullptr;
   for (const std::string& path : options.archives) {
     if (LoadForReading(path, catalogue, tally, stdout) != LoadOutcome::Loaded) continue;
     const ShownEntries shown = ShowEntries(options, catalogue);
