@@ -193,11 +193,12 @@ TEST(HostileDestination, LinksBelowTheArchivesFolderAreNotFollowed) {
   const fs::path real = folder.path / "real";
   const fs::path data = real / "__five.big" / "data";
   fs::create_directories(data);
-  if (!MakeFolderLink(real, folder.path / "dest")) GTEST_SKIP() << "no symbolic links here";
+  TestLinks links;
+  if (!links.ToFolder(real, folder.path / "dest")) GTEST_SKIP() << "no symbolic links here";
   const std::string sep(1, platform::kPathSeparator);
 
   // Wine shows no link to a file as one: this part runs on Linux and on Windows.
-  if (MakeFileLink(outside / "outside.txt", data / "a.txt")) {
+  if (links.ToFile(outside / "outside.txt", data / "a.txt")) {
     const ProgramResult kept =
         RunWza({"extract", "-n", "-d", "dest", "five.big"}, folder.path.string());
     EXPECT_EQ(kept.exitCode, 0) << kept.err;
@@ -215,9 +216,9 @@ TEST(HostileDestination, LinksBelowTheArchivesFolderAreNotFollowed) {
   for (const fs::path& at : {data, data.parent_path()}) {
     fs::remove_all(real / "__five.big");
     fs::create_directories(at.parent_path());
-    ASSERT_TRUE(MakeFolderLink(outside, at));
+    ASSERT_TRUE(links.ToFolder(outside, at));
     const ProgramResult result = RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
-    RemoveLink(at);
+    links.Remove(at);
     EXPECT_EQ(result.exitCode, 1);
     const std::string link = "dest" + sep + at.lexically_relative(real).string();
     EXPECT_EQ(CountOf(result.err, ": cannot create file: \"" + link + "\" is a symbolic link"), 3u)
@@ -228,7 +229,6 @@ TEST(HostileDestination, LinksBelowTheArchivesFolderAreNotFollowed) {
     EXPECT_EQ(ReadFile(outside / "outside.txt"), "mine");
     EXPECT_EQ(ReadTree(outside).size(), 1u) << "entries were written outside the destination";
   }
-  RemoveLink(folder.path / "dest");
 }
 
 #ifndef _WIN32

@@ -68,8 +68,8 @@ bool IsLinkAt(const fs::path& link) {
 // The host's path of a path under Wine; empty elsewhere.
 std::string HostPath(const fs::path& path) {
   using ToHost = char*(CDECL*)(const WCHAR*);
-  const auto toHost = reinterpret_cast<ToHost>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  const auto toHost = reinterpret_cast<ToHost>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (toHost == nullptr) return std::string();
   char* host = toHost(path.wstring().c_str());
   const std::string text = host != nullptr ? host : "";
@@ -77,67 +77,82 @@ std::string HostPath(const fs::path& path) {
   return text;
 }
 
-// Runs a host program under Wine, which starts one given by its path like any program.
-void RunOnHost(const std::string& program, const std::vector<std::string>& args) {
+// Runs a host program under Wine, which starts one given by its path like any program, and
+// waits until `done` holds: the handle Wine gives for it tells nothing of its end.
+bool RunOnHost(const std::string& program, const std::vector<std::string>& args,
+               bool (*done)(const fs::path&), const fs::path& path) {
   std::string commandLine = program;
   for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
+  std::string exe = "Z:" + program;
+  for (char& c : exe) c = c == '/' ? '\\' : c;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  std::string exe = "Z:" + program;
-  for (char& c : exe) c = c == '/' ? '\\' : c;
-  if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return;
+  if (CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
   }
-  WaitForSingleObject(process.hProcess, 10000);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  for (int wait = 0; wait < 1000 && !done(path); ++wait) Sleep(10);
+  return done(path);
+}
+
+bool IsGone(const fs::path& path) {
+  return GetFileAttributesW(path.wstring().c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
 
-bool MakeFolderLink(const fs::path& target, const fs::path& link) {
+bool TestLinks::ToFolder(const fs::path& target, const fs::path& link) {
   const DWORD flags = SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
-  if (CreateSymbolicLinkW(link.wstring().c_str(), target.wstring().c_str(), flags) &&
-      IsLinkAt(link)) {
-    return true;
-  }
+  bool made = CreateSymbolicLinkW(link.wstring().c_str(), target.wstring().c_str(), flags) &&
+              IsLinkAt(link);
   const std::string from = HostPath(target);
   const std::string to = HostPath(link);
-  if (!from.empty() && !to.empty()) RunOnHost("/bin/ln", {"-s", from, to});
-  return IsLinkAt(link);
+  if (!made && !from.empty() && !to.empty()) {
+    made = RunOnHost("/bin/ln", {"-s", from, to}, IsLinkAt, link);
+  }
+  if (made) this->made.push_back(link);
+  return made;
 }
 
-bool MakeFileLink(const fs::path& target, const fs::path& link) {
+bool TestLinks::ToFile(const fs::path& target, const fs::path& link) {
   const DWORD flags = SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
-  return CreateSymbolicLinkW(link.wstring().c_str(), target.wstring().c_str(), flags) &&
-         IsLinkAt(link);
+  const bool made = CreateSymbolicLinkW(link.wstring().c_str(), target.wstring().c_str(), flags) &&
+                    IsLinkAt(link);
+  if (made) this->made.push_back(link);
+  return made;
 }
 
-void RemoveLink(const fs::path& link) {
+void TestLinks::Remove(const fs::path& link) {
   const std::string host = HostPath(link);
   if (!host.empty()) {
-    RunOnHost("/bin/rm", {"-f", host});
+    if (!IsGone(link)) RunOnHost("/bin/rm", {"-f", host}, IsGone, link);
   } else if (!RemoveDirectoryW(link.wstring().c_str())) {
     DeleteFileW(link.wstring().c_str());
   }
 }
 #else
-bool MakeFolderLink(const fs::path& target, const fs::path& link) {
+bool TestLinks::ToFolder(const fs::path& target, const fs::path& link) {
   std::error_code failed;
   fs::create_directory_symlink(target, link, failed);
+  if (!failed) made.push_back(link);
   return !failed;
 }
 
-bool MakeFileLink(const fs::path& target, const fs::path& link) {
+bool TestLinks::ToFile(const fs::path& target, const fs::path& link) {
   std::error_code failed;
   fs::create_symlink(target, link, failed);
+  if (!failed) made.push_back(link);
   return !failed;
 }
 
-void RemoveLink(const fs::path& link) {
+void TestLinks::Remove(const fs::path& link) {
   std::error_code ignored;
-  fs::remove(link, ignored);
+  if (fs::is_symlink(fs::symlink_status(link, ignored))) fs::remove(link, ignored);
 }
 #endif
+
+TestLinks::~TestLinks() {
+  for (auto link = made.rbegin(); link != made.rend(); ++link) Remove(*link);
+}
