@@ -203,17 +203,6 @@ FastOutcome DecodeFast(ArchiveCatalogue& catalogue, uint64_t start, const FileEn
   }
 }
 
-// An entry stopped half way: a file that looks like any other must not stay behind.
-EntryResult RemovePartialFile(platform::FilePtr file, platform::Folder& folder,
-                              const std::string& fileName, uint64_t bytesRead) {
-  file.reset();
-  EntryResult result;
-  result.bytesRead = bytesRead;
-  result.status = EntryStatus::Interrupted;
-  platform::RemoveFileIn(folder, fileName, &result.systemError);
-  return result;
-}
-
 // Why no file was made, as the entry's status.
 EntryStatus StatusOf(platform::Creation creation) {
   switch (creation) {
@@ -227,6 +216,50 @@ EntryStatus StatusOf(platform::Creation creation) {
       break;
   }
   return EntryStatus::CreateFailed;
+}
+
+// An entry's file, open for writing, and the folder it is in.
+struct OutputFile {
+  platform::Folder* folder = nullptr;
+  std::string name;
+  platform::FilePtr file;
+};
+
+// Opens the file of the entry at `below` (relative to the destination). Without a file,
+// `result` says why.
+OutputFile CreateOutput(ArchiveCatalogue& catalogue, const std::string& destination,
+                        const std::string& below, EntryWorkspace& workspace, EntryResult& result) {
+  OutputFile out;
+  const size_t nameAt = FileNameAt(below);
+  out.folder =
+      ReachFolder(workspace.outputFolders, destination, below, nameAt, &result.systemError);
+  if (out.folder == nullptr) {
+    result.status = EntryStatus::CreateFailed;
+    return out;
+  }
+  // An archive can hold an entry of its own name and lie just where that entry goes:
+  // writing the file would cut the archive short under the reading of it.
+  platform::CreateRules rules;
+  rules.keepExisting = workspace.keepExisting;
+  rules.keep = catalogue.file.get();
+  platform::Creation creation = platform::Creation::Failed;
+  out.name = below.substr(nameAt);
+  out.file = platform::CreateFileIn(*out.folder, out.name, rules, creation, &result.systemError);
+  if (!out.file) {
+    result.status = StatusOf(creation);
+    if (result.status != EntryStatus::CreateFailed) result.systemError.clear();
+  }
+  return out;
+}
+
+// An entry stopped half way: a file that looks like any other must not stay behind.
+EntryResult RemovePartialFile(OutputFile out, uint64_t bytesRead) {
+  out.file.reset();
+  EntryResult result;
+  result.bytesRead = bytesRead;
+  result.status = EntryStatus::Interrupted;
+  platform::RemoveFileIn(*out.folder, out.name, &result.systemError);
+  return result;
 }
 
 }  // namespace
@@ -335,39 +368,20 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     result.status = EntryStatus::DataOutsideFile;
     return result;
   }
-  const std::string below = outputFolder + ToNativeSeparators(name);
-  const size_t nameAt = FileNameAt(below);
-  platform::Folder* folder =
-      ReachFolder(workspace.outputFolders, destination, below, nameAt, &result.systemError);
-  if (folder == nullptr) {
-    result.status = EntryStatus::CreateFailed;
-    return result;
-  }
-  // An archive can hold an entry of its own name and lie just where that entry goes:
-  // writing the file would cut the archive short under the reading of it.
-  platform::CreateRules rules;
-  rules.keepExisting = workspace.keepExisting;
-  rules.keep = catalogue.file.get();
-  platform::Creation creation = platform::Creation::Failed;
-  const std::string fileName = below.substr(nameAt);
-  platform::FilePtr out =
-      platform::CreateFileIn(*folder, fileName, rules, creation, &result.systemError);
-  if (!out) {
-    result.status = StatusOf(creation);
-    if (result.status != EntryStatus::CreateFailed) result.systemError.clear();
-    return result;
-  }
+  OutputFile out = CreateOutput(catalogue, destination, outputFolder + ToNativeSeparators(name),
+                                workspace, result);
+  if (!out.file) return result;
   std::string writeError;
   bool stopped = false;
   const auto write = [&](const unsigned char* data, size_t length) {
     stopped = workspace.interrupted && workspace.interrupted();
-    return !stopped && platform::WriteAll(*out, data, length, &writeError);
+    return !stopped && platform::WriteAll(*out.file, data, length, &writeError);
   };
-  const auto restart = [&] { return platform::StartOver(*out, &writeError); };
+  const auto restart = [&] { return platform::StartOver(*out.file, &writeError); };
   result = DecodeEntry(catalogue, index, workspace, write, restart);
   // A read or write the interrupt cut short is the interrupt's doing, not the entry's.
   stopped = stopped || (!result.Complete() && workspace.interrupted && workspace.interrupted());
-  if (stopped) return RemovePartialFile(std::move(out), *folder, fileName, result.bytesRead);
+  if (stopped) return RemovePartialFile(std::move(out), result.bytesRead);
   if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
   return result;
 }
