@@ -63,7 +63,6 @@ struct EntryWorkspace {
   bool fastInflate = true;  // the faster inflate where the build has one; false: zlib alone
   FastInflatePtr fast;
   uint64_t fastEntries = 0;  // entries whose bytes the faster inflate gave
-
 };
 
 struct InflateResult {

@@ -107,8 +107,8 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
     chosen[j] = callbacks.chosen(catalogue.alias + '\\' + catalogue.entryNames[j]);
   }
   // Below the destination: the archive's folder and the alias, where no link is followed.
-  const std::string outputFolder = ArchiveFolderFor("", path) +
-                                   ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
+  const std::string outputFolder =
+      ArchiveFolderFor("", path) + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
   const std::string outputRoot = destination + outputFolder;
   // The alias becomes a folder too: one that would leave the destination writes nothing.
   const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);

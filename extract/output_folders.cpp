@@ -24,6 +24,21 @@ platform::FolderPtr OpenBase(const std::string& base, std::string* error) {
   return folder;
 }
 
+// Folders held open along one way; deeper ones are open only while innermost.
+constexpr size_t kMaxHeldFolders = 32;
+
+// The folder names of a path's folder part, doubled separators skipped.
+std::vector<std::string_view> FoldersOf(std::string_view path) {
+  std::vector<std::string_view> names;
+  for (size_t start = 0; start < path.size();) {
+    size_t end = start;
+    while (end < path.size() && !platform::IsPathSeparator(path[end])) ++end;
+    if (end > start) names.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
 platform::Folder& Innermost(OutputFolders& folders) {
   return folders.open.empty() ? *folders.baseFolder : *folders.open.back();
 }
@@ -66,25 +81,22 @@ platform::Folder* ReachFolder(OutputFolders& folders, const std::string& base,
     folders.base = base;
   }
   folders.whole = false;
-  size_t depth = 0;  // folders of `below` met so far, each open
-  bool fresh = false;
-  for (size_t start = 0; start < nameAt;) {
-    size_t end = start;
-    while (end < nameAt && !platform::IsPathSeparator(below[end])) ++end;
-    const std::string_view name = wanted.substr(start, end - start);
-    start = end + 1;
-    if (name.empty()) continue;  // a doubled separator
-    if (depth < folders.names.size() && folders.names[depth] == name) {
-      ++depth;
-      continue;
-    }
-    folders.names.resize(depth);  // the rest of the way differs from the last entry's
-    folders.open.resize(depth);
-    if (!Descend(folders, std::string(name), fresh, error)) return nullptr;
+  const std::vector<std::string_view> way = FoldersOf(wanted);
+  // Go on from the deepest folder still open that the last entry's way shares.
+  size_t depth = 0;
+  while (depth < way.size() && depth < folders.names.size() && folders.names[depth] == way[depth]) {
     ++depth;
   }
+  while (depth > 0 && !folders.open[depth - 1]) --depth;
   folders.names.resize(depth);
   folders.open.resize(depth);
+  bool fresh = false;
+  for (; depth < way.size(); ++depth) {
+    if (!Descend(folders, std::string(way[depth]), fresh, error)) return nullptr;
+    // Far down a deep way only the innermost folder stays open, so that a hostile depth
+    // cannot use up the process's handles; a later entry there walks again from above.
+    if (depth > kMaxHeldFolders) folders.open[depth - 1].reset();
+  }
   folders.reached.assign(wanted);
   folders.whole = true;
   return &Innermost(folders);

@@ -8,13 +8,14 @@
 #include "platform/file_io.h"
 
 // One per thread (in its workspace): the destination and the folders below it on the way
-// to the last entry's file, each open. An entry in the same folder as the last costs no
-// call at all; one in another folder costs calls only for the folders that differ.
+// to the last entry's file, open (of a very deep way the first few and the innermost). An
+// entry in the same folder as the last costs no call at all; one in another folder costs
+// calls only for the folders that differ.
 struct OutputFolders {
   std::string base;  // the destination, as given
   platform::FolderPtr baseFolder;
   std::vector<std::string> names;         // the folders open below it, outermost first
-  std::vector<platform::FolderPtr> open;  // one per name
+  std::vector<platform::FolderPtr> open;  // one per name; null: let go, walked again if needed
   std::string reached;                    // the folder part of the last path reached whole
   bool whole = false;                     // `reached` is all open
 };

@@ -171,8 +171,7 @@ FolderPtr OpenFolder(const std::string& path, std::string* error, bool* missing)
   return FolderPtr(new Folder{fd, path.empty() || ends ? path : path + '/'});
 }
 
-FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error,
-                       bool* missing) {
+FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error, bool* missing) {
   if (!FitsLimit(parent, name, error)) return nullptr;
   const int fd = ::openat(parent.fd, name.c_str(), kFolderHandleFlags | O_NOFOLLOW);
   if (fd >= 0) return FolderPtr(new Folder{fd, parent.prefix + name + '/'});

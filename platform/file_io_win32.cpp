@@ -238,8 +238,7 @@ HANDLE HoldFolder(const std::wstring& path, bool follow) {
 bool IsHeldFolder(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   return ::GetFileInformationByHandle(handle, &info) &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         !IsLink(info.dwFileAttributes);
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(info.dwFileAttributes);
 }
 
 HANDLE CreateNewFile(const std::wstring& path) {
@@ -314,8 +313,7 @@ FolderPtr OpenFolder(const std::string& path, std::string* error, bool* missing)
   return FolderPtr(new Folder{handle, ends ? named : named + kPathSeparator});
 }
 
-FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error,
-                       bool* missing) {
+FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error, bool* missing) {
   const std::string path = parent.prefix + name;
   const std::wstring system = SystemPath(path);
   const HANDLE handle = HoldFolder(system, false);

@@ -255,6 +255,18 @@ TEST(ReachFolder, MakesTheFoldersOnTheWayAndHoldsThemOpen) {
   for (int level = 0; level < 10; ++level) longPath += std::string(150, 'a' + level) + sep;
   ASSERT_NE(ReachFolder(held, root, longPath + "x", longPath.size(), &error), nullptr) << error;
   EXPECT_TRUE(platform::IsFolder(root + longPath));
+
+  // A way hundreds of folders deep keeps few of them open, and still reaches its siblings.
+  std::string deep;
+  for (int level = 0; level < 300; ++level) deep += "d" + sep;
+  for (const char* last : {"x", "y"}) {
+    const std::string way = deep + last + sep;
+    ASSERT_NE(ReachFolder(held, root, way + "f", way.size(), &error), nullptr) << error;
+    EXPECT_TRUE(platform::IsFolder(root + way));
+  }
+  EXPECT_LT(
+      std::count_if(held.open.begin(), held.open.end(), [](const auto& f) { return f != nullptr; }),
+      40);
 }
 
 }  // namespace

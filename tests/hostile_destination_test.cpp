@@ -204,7 +204,8 @@ TEST(HostileDestination, LinksBelowTheArchivesFolderAreNotFollowed) {
     EXPECT_EQ(kept.exitCode, 0) << kept.err;
     EXPECT_TRUE(Contains(kept.out, ", 1 already there and kept")) << kept.out;
     EXPECT_TRUE(fs::is_symlink(data / "a.txt"));
-    const ProgramResult replaced = RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
+    const ProgramResult replaced =
+        RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
     EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
     EXPECT_FALSE(fs::is_symlink(data / "a.txt"));
     EXPECT_EQ(ReadFile(data / "a.txt"), "alpha");
@@ -217,7 +218,8 @@ TEST(HostileDestination, LinksBelowTheArchivesFolderAreNotFollowed) {
     fs::remove_all(real / "__five.big");
     fs::create_directories(at.parent_path());
     ASSERT_TRUE(links.ToFolder(outside, at));
-    const ProgramResult result = RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
+    const ProgramResult result =
+        RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
     links.Remove(at);
     EXPECT_EQ(result.exitCode, 1);
     const std::string link = "dest" + sep + at.lexically_relative(real).string();
@@ -269,15 +271,17 @@ TEST(HostileDestination, AFolderOrANamedPipeWhereAFileGoesFailsThatEntry) {
     if (keep) args.insert(args.begin() + 1, "-n");
     const ProgramResult result = run(args, folder.path.string());
     EXPECT_EQ(result.exitCode, 1) << result.err;
-    EXPECT_TRUE(Contains(result.err, "wza: five.big: data/b.bin: cannot create file: a folder of "
-                                     "that name is in the way\n"))
+    EXPECT_TRUE(Contains(result.err,
+                         "wza: five.big: data/b.bin: cannot create file: a folder of "
+                         "that name is in the way\n"))
         << result.err;
     EXPECT_EQ(ReadFile(data / "b.bin" / "mine.txt"), "mine");
     EXPECT_EQ(ReadFile(data / "sub" / "c.txt"), "charlie");
 #ifndef _WIN32
     EXPECT_EQ(CountOf(result.err, "\n"), keep ? 1u : 2u) << result.err;
-    EXPECT_EQ(Contains(result.err, "wza: five.big: data/a.txt: cannot create file: a named pipe "
-                                   "(FIFO) of that name is in the way\n"),
+    EXPECT_EQ(Contains(result.err,
+                       "wza: five.big: data/a.txt: cannot create file: a named pipe "
+                       "(FIFO) of that name is in the way\n"),
               !keep)
         << result.err;
     EXPECT_TRUE(fs::is_fifo(data / "a.txt"));
