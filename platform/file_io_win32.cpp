@@ -222,8 +222,26 @@ bool IsMissing(DWORD reason) {
   return reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND;
 }
 
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+// What stands at a path, as the folder listing tells it: a link's own attributes, never
+// its target's. INVALID_FILE_ATTRIBUTES when nothing is there.
+struct Found {
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  bool link = false;  // a symbolic link or junction: a reparse point standing for another name
+};
+
+Found FoundAt(const std::wstring& path) {
+  Found found;
+  WIN32_FIND_DATAW data;
+  const HANDLE search = ::FindFirstFileW(path.c_str(), &data);
+  if (search == INVALID_HANDLE_VALUE) return found;
+  ::FindClose(search);
+  found.attributes = data.dwFileAttributes;
+  // Cloud placeholders and deduplicated files are reparse points too, but stand for
+  // themselves. Wine gives its links no tag at all.
+  const DWORD tag = data.dwReserved0;
+  found.link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+               (tag == 0 || IsReparseTagNameSurrogate(tag));
+  return found;
 }
 
 // A folder held open. Below the destination it is held without delete sharing, so that no
@@ -238,7 +256,7 @@ HANDLE HoldFolder(const std::wstring& path, bool follow) {
 bool IsHeldFolder(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   return ::GetFileInformationByHandle(handle, &info) &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(info.dwFileAttributes);
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 HANDLE CreateNewFile(const std::wstring& path) {
@@ -257,11 +275,12 @@ FilePtr Failed(Creation& creation, std::string* error, DWORD reason) {
   return nullptr;
 }
 
-// A link or junction where the file goes: the link goes (never what it leads to), and a new
+// A link or junction where the file goes (or another reparse point, such as a cloud
+// placeholder, that opening might pass through): it goes, never what it leads to, and a new
 // file takes its place.
-FilePtr ReplaceLink(const std::wstring& path, DWORD attributes, Creation& creation,
+FilePtr ReplaceLink(const std::wstring& path, const Found& found, Creation& creation,
                     std::string* error) {
-  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+  const bool removed = (found.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                            ? ::RemoveDirectoryW(path.c_str()) != 0
                            : ::DeleteFileW(path.c_str()) != 0;
   if (!removed) return Failed(creation, error, ::GetLastError());
@@ -302,9 +321,7 @@ FolderPtr OpenFolder(const std::string& path, std::string* error, bool* missing)
     SetError(error, reason);
     return nullptr;
   }
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+  if (!IsHeldFolder(handle)) {
     ::CloseHandle(handle);
     SetError(error, ERROR_DIRECTORY);
     return nullptr;
@@ -324,8 +341,8 @@ FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* err
     return nullptr;
   }
   // Held, so the name stays where it is while it is looked at. Wine shows a link only in
-  // the attributes found by name, Windows in both.
-  if (IsLink(::GetFileAttributesW(system.c_str()))) {
+  // what is found by name, not in what the handle tells.
+  if (FoundAt(system).link) {
     ::CloseHandle(handle);
     if (error != nullptr) *error = "\"" + path + "\" is a symbolic link or junction, not followed";
     return nullptr;
@@ -354,15 +371,16 @@ FilePtr CreateFileIn(Folder& folder, const std::string& name, const CreateRules&
   const HANDLE handle = CreateNewFile(system);
   if (handle != INVALID_HANDLE_VALUE) return Made(creation, handle);
   const DWORD reason = ::GetLastError();
-  // The attributes of what is there, a link's own and not its target's.
-  const DWORD attributes = ::GetFileAttributesW(system.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(creation, error, reason);
-  if (IsLink(attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+  const Found found = FoundAt(system);
+  if (found.attributes == INVALID_FILE_ATTRIBUTES) return Failed(creation, error, reason);
+  if (found.link || (found.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     if (rules.keepExisting) {
       creation = Creation::Kept;
       return nullptr;
     }
-    if (IsLink(attributes)) return ReplaceLink(system, attributes, creation, error);
+    if ((found.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return ReplaceLink(system, found, creation, error);
+    }
     return EmptyExistingFile(path, system, rules, creation, error);
   }
   creation = Creation::Failed;
