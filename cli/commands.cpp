@@ -346,9 +346,8 @@ int TestArchives(CliOptions& options) {
   Tally tally;
   ArchiveCatalogue catalogue;
   EntryWorkspace workspace;
-  const EntryPoolPtr pool = options.workers > 1
-                                ? StartEntryPool(options.workers, workspace.madeFolders, nullptr)
-                                : nullptr;
+  const EntryPoolPtr pool =
+      options.workers > 1 ? StartEntryPool(options.workers, nullptr) : nullptr;
   ShownEntries shown;
   for (const std::string& path : options.archives) {
     if (LoadShown(options, path, catalogue, tally, stdout, shown) != LoadOutcome::Loaded) continue;

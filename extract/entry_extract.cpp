@@ -203,16 +203,62 @@ FastOutcome DecodeFast(ArchiveCatalogue& catalogue, uint64_t start, const FileEn
   }
 }
 
-// Folder creations that may fail in a row before the rest of a path is given up.
-constexpr int kMaxFailedFoldersInARow = 8;
+// Why no file was made, as the entry's status.
+EntryStatus StatusOf(platform::Creation creation) {
+  switch (creation) {
+    case platform::Creation::Made:
+      return EntryStatus::Complete;
+    case platform::Creation::Kept:
+      return EntryStatus::Exists;
+    case platform::Creation::IsKeepFile:
+      return EntryStatus::IsTheArchive;
+    case platform::Creation::Failed:
+      break;
+  }
+  return EntryStatus::CreateFailed;
+}
+
+// An entry's file, open for writing, and the folder it is in.
+struct OutputFile {
+  platform::Folder* folder = nullptr;
+  std::string name;
+  platform::FilePtr file;
+};
+
+// Opens the file of the entry at `below` (relative to the destination). Without a file,
+// `result` says why.
+OutputFile CreateOutput(ArchiveCatalogue& catalogue, const std::string& destination,
+                        const std::string& below, EntryWorkspace& workspace, EntryResult& result) {
+  OutputFile out;
+  const size_t nameAt = FileNameAt(below);
+  out.folder =
+      ReachFolder(workspace.outputFolders, destination, below, nameAt, &result.systemError);
+  if (out.folder == nullptr) {
+    result.status = EntryStatus::CreateFailed;
+    return out;
+  }
+  // An archive can hold an entry of its own name and lie just where that entry goes:
+  // writing the file would cut the archive short under the reading of it.
+  platform::CreateRules rules;
+  rules.keepExisting = workspace.keepExisting;
+  rules.keep = catalogue.file.get();
+  platform::Creation creation = platform::Creation::Failed;
+  out.name = below.substr(nameAt);
+  out.file = platform::CreateFileIn(*out.folder, out.name, rules, creation, &result.systemError);
+  if (!out.file) {
+    result.status = StatusOf(creation);
+    if (result.status != EntryStatus::CreateFailed) result.systemError.clear();
+  }
+  return out;
+}
 
 // An entry stopped half way: a file that looks like any other must not stay behind.
-EntryResult RemovePartialFile(platform::FilePtr file, const std::string& path, uint64_t bytesRead) {
-  file.reset();
+EntryResult RemovePartialFile(OutputFile out, uint64_t bytesRead) {
+  out.file.reset();
   EntryResult result;
   result.bytesRead = bytesRead;
   result.status = EntryStatus::Interrupted;
-  platform::RemoveFile(path, &result.systemError);
+  platform::RemoveFileIn(*out.folder, out.name, &result.systemError);
   return result;
 }
 
@@ -282,45 +328,6 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   return result;
 }
 
-void CreatePathFolders(const std::string& path, MadeFolders& madeFolders, std::string* reason) {
-  const std::string_view text(path);
-  size_t last = path.size();
-  while (last > 0 && !platform::IsPathSeparator(path[last - 1])) --last;
-  if (last == 0) return;
-  // The entry's own folder made before means every folder above it was too.
-  if (Remembers(madeFolders, text.substr(0, last))) return;
-  // A prefix longer than the system takes cannot be made, nor anything below it.
-  const size_t reach = std::min(last, platform::kMaxPathLength);
-  std::vector<size_t> ends;  // one past each separator on the way
-  for (size_t p = 0; p < reach; ++p) {
-    if (platform::IsPathSeparator(path[p])) ends.push_back(p + 1);
-  }
-  // Start below the deepest folder this run has made already: only new folders cost calls.
-  size_t first = ends.size();
-  while (first > 0 && !Remembers(madeFolders, text.substr(0, ends[first - 1]))) --first;
-
-  std::string failure;  // of the first folder after the last one that is there
-  bool made = false;
-  int failedInARow = 0;
-  for (size_t i = first; i < ends.size(); ++i) {
-    const std::string prefix = path.substr(0, ends[i]);
-    std::string error;
-    ++madeFolders.calls;
-    made = platform::CreateFolder(prefix, &error);
-    if (made) {
-      failure.clear();
-      failedInARow = 0;
-      Remember(madeFolders, prefix);
-      continue;
-    }
-    if (failure.empty()) failure = error;
-    // The first few may fail harmlessly (a drive root, the server part of a UNC path);
-    // a run of failures means nothing below can be made, however deep the name goes.
-    if (++failedInARow == kMaxFailedFoldersInARow) break;
-  }
-  if ((!made || reach < last) && reason != nullptr) *reason = failure;
-}
-
 EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart) {
   EntryResult result;
@@ -349,8 +356,8 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
   return DecodeStreamed(catalogue, start, entry, workspace, sink);
 }
 
-EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& outputRoot,
-                         EntryWorkspace& workspace) {
+EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& destination,
+                         const std::string& outputFolder, EntryWorkspace& workspace) {
   EntryResult result;
   const std::string& name = catalogue.entryNames[index];
   if (!IsSafeRelativePath(name, true)) {
@@ -361,44 +368,20 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     result.status = EntryStatus::DataOutsideFile;
     return result;
   }
-  const std::string path = outputRoot + ToNativeSeparators(name);
-  std::string folderFailure;
-  CreatePathFolders(path, *workspace.madeFolders, &folderFailure);
-  // An archive can hold an entry of its own name and lie just where that entry goes:
-  // creating the file would cut the archive short under the reading of it.
-  bool isArchive = false;
-  bool exists = false;
-  // A file made only where none is never opens the archive itself: nothing to compare.
-  platform::FilePtr out =
-      workspace.keepExisting
-          ? platform::CreateNewForWrite(path, &result.systemError, &exists)
-          : platform::CreateForWrite(path, &result.systemError, catalogue.file.get(), &isArchive);
-  if (exists) {
-    result.systemError.clear();
-    result.status = EntryStatus::Exists;
-    return result;
-  }
-  if (isArchive) {
-    result.systemError.clear();
-    result.status = EntryStatus::IsTheArchive;
-    return result;
-  }
-  if (!out) {
-    // A folder that could not be made (read-only or full disk, a file in the way) says
-    // more than the file's own "not found".
-    if (!folderFailure.empty()) result.systemError = folderFailure;
-    result.status = EntryStatus::CreateFailed;
-    return result;
-  }
+  OutputFile out = CreateOutput(catalogue, destination, outputFolder + ToNativeSeparators(name),
+                                workspace, result);
+  if (!out.file) return result;
   std::string writeError;
   bool stopped = false;
   const auto write = [&](const unsigned char* data, size_t length) {
     stopped = workspace.interrupted && workspace.interrupted();
-    return !stopped && platform::WriteAll(*out, data, length, &writeError);
+    return !stopped && platform::WriteAll(*out.file, data, length, &writeError);
   };
-  const auto restart = [&] { return platform::StartOver(*out, &writeError); };
+  const auto restart = [&] { return platform::StartOver(*out.file, &writeError); };
   result = DecodeEntry(catalogue, index, workspace, write, restart);
-  if (stopped) return RemovePartialFile(std::move(out), path, result.bytesRead);
+  // A read or write the interrupt cut short is the interrupt's doing, not the entry's.
+  stopped = stopped || (!result.Complete() && workspace.interrupted && workspace.interrupted());
+  if (stopped) return RemovePartialFile(std::move(out), result.bytesRead);
   if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
   return result;
 }

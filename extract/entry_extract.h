@@ -10,7 +10,7 @@
 
 #include "archive/catalogue.h"
 #include "extract/fast_inflate.h"
-#include "extract/made_folders.h"
+#include "extract/output_folders.h"
 
 enum class EntryStatus {
   Complete,
@@ -25,7 +25,7 @@ enum class EntryStatus {
   WriteFailed,
   OutOfMemory,
   Interrupted,       // stopped between two blocks; the partial file is removed
-  Exists,            // a file is there already and is kept (EntryWorkspace::keepExisting)
+  Exists,            // something (not a folder) is there already and is kept (keepExisting)
   NameNotConverted,  // the name is not valid in the code page it is read in; not written
 };
 
@@ -47,23 +47,22 @@ bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& ent
 // Blocks an entry is streamed through: memory stays bounded whatever the entry's size.
 constexpr size_t kBlockSize = 1u << 20;
 
-// What the entries of one run share: the stream blocks, allocated once, and the folders
-// this run has already made, so an entry costs no folder calls for folders seen before.
-// Threads extracting side by side each have a workspace of their own, sharing the folders.
+// What the entries of one run share: the stream blocks, allocated once, and the folders the
+// last entry was written in, still open. Threads extracting side by side each have a
+// workspace of their own.
 struct EntryWorkspace {
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
-  std::shared_ptr<MadeFolders> madeFolders = std::make_shared<MadeFolders>();
+  OutputFolders outputFolders;
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
   // Asked before each block is written, when set: true stops the entry, and its file
   // is removed rather than left looking whole.
   std::function<bool()> interrupted;
-  // Set: a file that is there already is left as it is (Exists) instead of replaced.
+  // Set: what is there already (but a folder) is left as it is (Exists), not replaced.
   bool keepExisting = false;
   bool fastInflate = true;  // the faster inflate where the build has one; false: zlib alone
   FastInflatePtr fast;
   uint64_t fastEntries = 0;  // entries whose bytes the faster inflate gave
-
 };
 
 struct InflateResult {
@@ -79,17 +78,6 @@ struct InflateResult {
 InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsigned char* output,
                            size_t size);
 
-// Creates every folder named by a prefix of `path` that ends in a separator ("/", and "\"
-// on Windows); the last component is the file and is not created. Folders this run made
-// before (in `madeFolders`) cost no call: the path is checked from its deepest folder
-// upward, and only the folders below the deepest one made are created. Failures are
-// ignored: the file's creation tells whether the folders are there. When the file's
-// folder could not be made, *reason (if given) receives the system's reason for the first
-// folder on the way that failed; folders that could not be made are tried again for the
-// next entry.
-void CreatePathFolders(const std::string& path, MadeFolders& madeFolders,
-                       std::string* reason = nullptr);
-
 // Called with each block of an entry's extracted bytes; returns false to stop.
 using EntrySink = std::function<bool(const unsigned char* data, size_t length)>;
 // Takes back every byte the sink was given, so the entry can be handed on again from its
@@ -104,8 +92,11 @@ using EntryRestart = std::function<bool()>;
 EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart = nullptr);
 
-// Writes entry `index` to outputRoot + its name (outputRoot ends with a separator). What
-// could be salvaged is still written (a cut stream's bytes); the result says whether the
-// entry came out whole. An entry stopped by workspace.interrupted leaves no file.
-EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& outputRoot,
-                         EntryWorkspace& workspace);
+// Writes entry `index` to destination + outputFolder + its name. `destination` (ending
+// with a separator) is the user's, links in it followed; below it, in `outputFolder` (the
+// archive's folder and alias, relative, ending with a separator) and the entry's folders,
+// no link is followed. What could be salvaged is still written (a cut stream's bytes); the
+// result says whether the entry came out whole. An entry stopped by an interrupt leaves no
+// file.
+EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& destination,
+                         const std::string& outputFolder, EntryWorkspace& workspace);

@@ -98,7 +98,7 @@ void EntryDone(Run& run, const std::string& path, const ArchiveCatalogue& catalo
 
 // Writes the entries of a loaded archive below its folder.
 void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
-                    const std::string& archiveFolder) {
+                    const std::string& destination) {
   const RunCallbacks& callbacks = run.callbacks;
   const std::vector<bool> notConverted =
       callbacks.renameEntries ? callbacks.renameEntries(catalogue) : std::vector<bool>();
@@ -107,8 +107,10 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
   for (size_t j = 0; callbacks.chosen && j < chosen.size(); ++j) {
     chosen[j] = callbacks.chosen(catalogue.alias + '\\' + catalogue.entryNames[j]);
   }
-  const std::string outputRoot =
-      archiveFolder + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
+  // Below the destination: the archive's folder and the alias, where no link is followed.
+  const std::string outputFolder =
+      ArchiveFolderFor("", path) + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
+  const std::string outputRoot = destination + outputFolder;
   // The alias becomes a folder too: one that would leave the destination writes nothing.
   const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
   EntryBatch batch;
@@ -120,7 +122,7 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
     if (j < notConverted.size() && notConverted[j]) {
       result.status = EntryStatus::NameNotConverted;
     } else if (aliasSafe) {
-      result = ExtractEntry(catalogue, j, outputRoot, own);
+      result = ExtractEntry(catalogue, j, destination, outputFolder, own);
     } else {
       result.status = EntryStatus::UnsafeName;
     }
@@ -143,9 +145,9 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
 // An archive whose names, or the work on them, do not fit in memory fails alone: what it
 // held is let go of and the run goes on with the next one.
 void ExtractLoaded(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
-                   const std::string& archiveFolder) {
+                   const std::string& destination) {
   try {
-    ExtractEntries(run, path, catalogue, archiveFolder);
+    ExtractEntries(run, path, catalogue, destination);
   } catch (const std::bad_alloc&) {
     catalogue = ArchiveCatalogue();
     ++run.summary.archivesNotLoaded;
@@ -185,7 +187,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
   run.workspace.interrupted = callbacks.interrupted;
   run.workspace.keepExisting = callbacks.keepExisting;
   if (workers > 1) {
-    run.pool = StartEntryPool(workers, run.workspace.madeFolders, callbacks.interrupted);
+    run.pool = StartEntryPool(workers, callbacks.interrupted);
   }
   ArchiveCatalogue catalogue;
   std::unordered_map<std::string, std::string> extracted;  // folder key -> archive
@@ -208,7 +210,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
         callbacks.reportClash(path, taken.first->second, ArchiveFolderFor(destination, path));
       }
     } else {
-      ExtractLoaded(run, path, catalogue, ArchiveFolderFor(destination, path));
+      ExtractLoaded(run, path, catalogue, destination);
     }
     catalogue.file.reset();
   }

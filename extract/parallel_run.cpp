@@ -161,8 +161,7 @@ void EntryPoolStop::operator()(EntryPool* pool) const noexcept {
   delete pool;
 }
 
-EntryPoolPtr StartEntryPool(size_t workers, const std::shared_ptr<MadeFolders>& folders,
-                            const std::function<bool()>& interrupted) {
+EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interrupted) {
   workers = std::clamp<size_t>(workers, 1, kMaxWorkers);
   EntryPoolPtr pool(new EntryPool);
   pool->interrupted = interrupted;
@@ -170,7 +169,6 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::shared_ptr<MadeFolders>& 
       std::clamp(kBlockBudget / (2 * workers) & ~size_t{4095}, kSmallestBlock, kBlockSize);
   for (size_t i = 0; i < workers; ++i) {
     auto workspace = std::make_unique<EntryWorkspace>();
-    workspace->madeFolders = folders;
     workspace->blockSize = blockSize;
     workspace->interrupted = interrupted;
     pool->workspaces.push_back(std::move(workspace));

@@ -37,11 +37,10 @@ struct EntryPoolStop {
 using EntryPoolPtr = std::unique_ptr<EntryPool, EntryPoolStop>;
 
 // Starts `workers` threads, each with its own blocks (smaller ones the more threads there
-// are, so memory stays bounded), all sharing `folders`. `interrupted` (optional) must be
+// are, so memory stays bounded) and its own open output folders. `interrupted` (optional) must be
 // safe to call from any thread: once true, no further entry is started and the one being
 // written is removed.
-EntryPoolPtr StartEntryPool(size_t workers, const std::shared_ptr<MadeFolders>& folders,
-                            const std::function<bool()>& interrupted);
+EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interrupted);
 
 // Runs a batch and returns once every entry handed out has been reported. Without a pool
 // the entries are run one after the other on the calling thread, in `workspace`. What a

@@ -40,21 +40,9 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<File, FileCloser>;
 
 // Opens an existing file for reading, shared for reading by others. Null on failure,
-// with the system's reason in *error when given.
+// with the system's reason in *error when given. Only a regular file (or on POSIX a block
+// device) is opened: a named pipe or a device that would block or never end is refused.
 FilePtr OpenForRead(const std::string& path, std::string* error = nullptr);
-
-// Creates or truncates a file for writing. Null on failure, reason in *error.
-// Never the file `keep` (when given), by whatever name `path` reaches it: another
-// spelling, a hard or symbolic link (the same device and inode; on Windows the same volume
-// and file index). That one is left as it is, and *isKept is set.
-FilePtr CreateForWrite(const std::string& path, std::string* error = nullptr, File* keep = nullptr,
-                       bool* isKept = nullptr);
-
-// Creates a file for writing only where there is none: never opens, truncates or follows
-// what is there (a file, a folder, a link). Null on failure; when something is there,
-// *exists is set and *error is left alone.
-FilePtr CreateNewForWrite(const std::string& path, std::string* error = nullptr,
-                          bool* exists = nullptr);
 
 // Length of an open file in bytes; false if the system cannot tell.
 bool FileLength(File& file, uint64_t& length);
@@ -66,12 +54,13 @@ size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count);
 // Appends `count` bytes at the file's current end. False on any failure, reason in *error.
 bool WriteAll(File& file, const void* data, size_t count, std::string* error = nullptr);
 
-// Empties a file made by CreateForWrite, so that writing starts at its beginning again.
+// Empties a file made by CreateFileIn, so that writing starts at its beginning again.
 // False on failure, reason in *error.
 bool StartOver(File& file, std::string* error = nullptr);
 
-// Creates one folder. True when it was made or already exists as a folder; otherwise
-// the system's reason in *error when given.
+// Creates one folder, symbolic links in `path` followed: for the folders the user names.
+// True when it was made or already exists as a folder; otherwise the system's reason in
+// *error when given.
 bool CreateFolder(const std::string& path, std::string* error = nullptr);
 
 // Size of the file at `path`, without opening it for reading; false if it is not a file.
@@ -79,8 +68,52 @@ bool FileSizeAt(const std::string& path, uint64_t& size);
 
 bool IsFolder(const std::string& path);
 
-// Deletes a file. False on failure, reason in *error.
-bool RemoveFile(const std::string& path, std::string* error = nullptr);
+// Output goes into folders reached one at a time from the one the user chose. What the
+// user named is theirs, links and all; below it nothing is ever followed, so no link or
+// junction planted there sends a file elsewhere.
+struct Folder;  // an open folder; defined by each implementation
+struct FolderCloser {
+  void operator()(Folder* folder) const noexcept;
+};
+using FolderPtr = std::unique_ptr<Folder, FolderCloser>;
+
+// Opens the folder at `path`, links in it followed. Null on failure, reason in *error;
+// *missing is set when nothing is there.
+FolderPtr OpenFolder(const std::string& path, std::string* error = nullptr,
+                     bool* missing = nullptr);
+
+// Opens the folder `name` (one component) inside `parent`, never through a link. Null on
+// failure, reason in *error (a link there is named as one); *missing is set when nothing
+// is there.
+FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error = nullptr,
+                       bool* missing = nullptr);
+
+// Makes the folder `name` inside `parent`. True when made or when something of that name
+// is there already (opening it tells what); otherwise the reason in *error.
+bool MakeFolderIn(Folder& parent, const std::string& name, std::string* error = nullptr);
+
+// Whether CreateFileIn made a file, and if not, why.
+enum class Creation {
+  Made,        // a new file, or a file that was there emptied or a link there replaced
+  Kept,        // keepExisting, and something other than a folder is there: left alone
+  IsKeepFile,  // what is there is the file `keep`, by whatever name: left alone
+  Failed,      // reason in *error
+};
+
+struct CreateRules {
+  bool keepExisting = false;  // never replace what is there
+  File* keep = nullptr;       // never write this file (the archive being read)
+};
+
+// Creates the file `name` in `folder` for writing. Nothing there: one call makes it. A
+// symbolic link there is replaced by the file (never written through); a file is emptied;
+// a folder, a named pipe, a socket or a device is never opened and fails with a reason.
+// Never opens anything that could block. Null unless *creation is Made.
+FilePtr CreateFileIn(Folder& folder, const std::string& name, const CreateRules& rules,
+                     Creation& creation, std::string* error = nullptr);
+
+// Deletes the file `name` in `folder`. False on failure, reason in *error.
+bool RemoveFileIn(Folder& folder, const std::string& name, std::string* error = nullptr);
 
 enum class PathKind {
   Missing,     // nothing there (or a file stands where a folder on the way should be)

@@ -7,11 +7,15 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/interrupt.h"
 
 namespace platform {
 
 struct File {
   int fd;
+  // What OpenForRead found the file to be: enough to know it by any other name.
+  dev_t device = 0;
+  ino_t inode = 0;
 };
 
 void FileCloser::operator()(File* file) const noexcept {
@@ -44,109 +48,186 @@ void SetError(std::string* error) {
 }  // namespace
 
 FilePtr OpenForRead(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a named pipe given as an archive would wait for a writer forever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     SetError(error);
     return nullptr;
   }
-  // A folder opens fine on POSIX but is no archive: refuse it here as Windows does.
+  // A folder opens fine on POSIX but is no archive: refuse it here as Windows does. A pipe,
+  // socket or character device has no fixed bytes to read at a position.
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    if (error != nullptr) *error = SystemMessage(EISDIR);
-    ::close(fd);
-    return nullptr;
+  std::string refused;
+  if (::fstat(fd, &info) != 0) {
+    refused = SystemMessage(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    refused = SystemMessage(EISDIR);
+  } else if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+    refused = "not a regular file";
+  } else if (::fcntl(fd, F_SETFL, 0) != 0) {  // reads wait for the disk as usual again
+    refused = SystemMessage(errno);
   }
-  return FilePtr(new File{fd});
+  if (refused.empty()) return FilePtr(new File{fd, info.st_dev, info.st_ino});
+  if (error != nullptr) *error = refused;
+  ::close(fd);
+  return nullptr;
+}
+
+struct Folder {
+  int fd;
+  std::string prefix;  // its path as the user would write it, ending with "/"
+};
+
+void FolderCloser::operator()(Folder* folder) const noexcept {
+  if (folder != nullptr) {
+    ::close(folder->fd);
+    delete folder;
+  }
 }
 
 namespace {
-
-bool SameFile(const struct stat& one, const struct stat& other) {
-  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
-bool IsFileAt(File& file, const std::string& path) {
-  struct stat open {};
-  struct stat named {};
-  return ::fstat(file.fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && SameFile(open, named);
-}
 
 #ifdef O_PATH
 constexpr int kFolderHandleFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
 #else
 constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 #endif
+// O_NONBLOCK: a named pipe put where a file goes would otherwise hold the open forever.
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
-// The folder the last file was created in, held open. Entries come folder by folder, and
-// opening by a deep path makes the kernel walk every level again for each file; opening
-// relative to the held folder walks none. One per thread, so workers never share it.
-struct HeldFolder {
-  std::string path;
-  int fd = -1;
-  ~HeldFolder() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+bool SameFile(const struct stat& one, const struct stat& other) {
+  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
 
-int OpenForWriting(const std::string& path, int flags) {
-  thread_local HeldFolder held;
-  const size_t cut = path.rfind('/');
-  // A path the system would refuse whole is refused the same way, not made relative.
-  if (cut == std::string::npos || cut == 0 || path.size() > kMaxPathLength) {
-    return ::open(path.c_str(), flags, 0666);
+// Paths are walked folder by folder, so the kernel never sees the whole path: one it would
+// refuse whole is refused here the same way.
+bool FitsLimit(const Folder& folder, const std::string& name, std::string* error) {
+  if (folder.prefix.size() + name.size() <= kMaxPathLength) return true;
+  if (error != nullptr) *error = SystemMessage(ENAMETOOLONG);
+  return false;
+}
+
+std::string NotFollowed(const Folder& parent, const std::string& name) {
+  return "\"" + parent.prefix + name + "\" is a symbolic link, not followed";
+}
+
+// Why something that is no regular file cannot take an entry's bytes.
+std::string InTheWay(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder of that name is in the way";
+  if (S_ISFIFO(mode)) return "a named pipe (FIFO) of that name is in the way";
+  if (S_ISSOCK(mode)) return "a socket of that name is in the way";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device of that name is in the way";
+  return "something of that name that is not a file is in the way";
+}
+
+FilePtr Failed(Creation& creation, std::string* error, const std::string& reason) {
+  creation = Creation::Failed;
+  if (error != nullptr) *error = reason;
+  return nullptr;
+}
+
+FilePtr FailedWithErrno(Creation& creation, std::string* error) {
+  return Failed(creation, error, SystemMessage(errno));
+}
+
+// A regular file stands where the entry goes: it is opened as it is (never followed, never
+// waited on), checked to be the file looked at, and only then emptied.
+FilePtr EmptyExistingFile(Folder& folder, const std::string& name, const struct stat& there,
+                          Creation& creation, std::string* error) {
+  const int fd = ::openat(folder.fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FailedWithErrno(creation, error);
+  FilePtr file(new File{fd});
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) return FailedWithErrno(creation, error);
+  if (!S_ISREG(opened.st_mode) || !SameFile(opened, there)) {
+    return Failed(creation, error, "it was replaced while being opened");
   }
-  if (held.fd < 0 || held.path.size() != cut || path.compare(0, cut, held.path) != 0) {
-    const int fd = ::open(path.substr(0, cut).c_str(), kFolderHandleFlags);
-    // Opening by the whole path then gives the caller the system's own reason.
-    if (fd < 0) return ::open(path.c_str(), flags, 0666);
-    if (held.fd >= 0) ::close(held.fd);
-    held.fd = fd;
-    held.path.assign(path, 0, cut);
-  }
-  return ::openat(held.fd, path.c_str() + cut + 1, flags, 0666);
+  if (opened.st_size != 0 && ::ftruncate(fd, 0) != 0) return FailedWithErrno(creation, error);
+  creation = Creation::Made;
+  return file;
+}
+
+// A link where the file goes: the link goes (never what it leads to), and a new file takes
+// its place.
+FilePtr ReplaceLink(Folder& folder, const std::string& name, Creation& creation,
+                    std::string* error) {
+  if (::unlinkat(folder.fd, name.c_str(), 0) != 0) return FailedWithErrno(creation, error);
+  const int fd = ::openat(folder.fd, name.c_str(), kCreateFlags, 0666);
+  if (fd < 0) return FailedWithErrno(creation, error);
+  creation = Creation::Made;
+  return FilePtr(new File{fd});
 }
 
 }  // namespace
 
-FilePtr CreateForWrite(const std::string& path, std::string* error, File* keep, bool* isKept) {
-  // With a file to keep, the file is opened as it is, compared, and only then cut to
-  // nothing: one walk along the path, and no moment between the check and the open.
-  const int truncate = keep == nullptr ? O_TRUNC : 0;
-  const int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_CLOEXEC | truncate);
+FolderPtr OpenFolder(const std::string& path, std::string* error, bool* missing) {
+  const int fd = ::open(path.empty() ? "." : path.c_str(), kFolderHandleFlags);
   if (fd < 0) {
-    SetError(error);
-    // A write-protected file refuses the open itself; the reason is still that it is kept.
-    if (keep != nullptr && isKept != nullptr) *isKept = IsFileAt(*keep, path);
-    return nullptr;
-  }
-  FilePtr file(new File{fd});
-  if (keep == nullptr) return file;
-  struct stat made {};
-  struct stat kept {};
-  if (::fstat(fd, &made) != 0 || ::fstat(keep->fd, &kept) != 0) {
+    if (missing != nullptr) *missing = errno == ENOENT;
     SetError(error);
     return nullptr;
   }
-  if (SameFile(made, kept)) {
-    if (isKept != nullptr) *isKept = true;
-    return nullptr;
-  }
-  if (made.st_size != 0 && ::ftruncate(fd, 0) != 0) {
-    SetError(error);
-    return nullptr;
-  }
-  return file;
+  const bool ends = !path.empty() && path.back() == '/';
+  return FolderPtr(new Folder{fd, path.empty() || ends ? path : path + '/'});
 }
 
-FilePtr CreateNewForWrite(const std::string& path, std::string* error, bool* exists) {
-  const int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
-  if (fd >= 0) return FilePtr(new File{fd});
-  if (errno == EEXIST) {
-    if (exists != nullptr) *exists = true;
-  } else {
-    SetError(error);
-  }
+FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error, bool* missing) {
+  if (!FitsLimit(parent, name, error)) return nullptr;
+  const int fd = ::openat(parent.fd, name.c_str(), kFolderHandleFlags | O_NOFOLLOW);
+  if (fd >= 0) return FolderPtr(new Folder{fd, parent.prefix + name + '/'});
+  const int reason = errno;
+  if (missing != nullptr) *missing = reason == ENOENT;
+  struct stat there {};
+  const bool link = (reason == ENOTDIR || reason == ELOOP) &&
+                    ::fstatat(parent.fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISLNK(there.st_mode);
+  if (error != nullptr) *error = link ? NotFollowed(parent, name) : SystemMessage(reason);
   return nullptr;
+}
+
+bool MakeFolderIn(Folder& parent, const std::string& name, std::string* error) {
+  if (!FitsLimit(parent, name, error)) return false;
+  if (::mkdirat(parent.fd, name.c_str(), 0777) == 0 || errno == EEXIST) return true;
+  SetError(error);
+  return false;
+}
+
+FilePtr CreateFileIn(Folder& folder, const std::string& name, const CreateRules& rules,
+                     Creation& creation, std::string* error) {
+  if (!FitsLimit(folder, name, error)) {
+    creation = Creation::Failed;
+    return nullptr;
+  }
+  // The common case, nothing there: this one call and no other.
+  const int fd = ::openat(folder.fd, name.c_str(), kCreateFlags, 0666);
+  if (fd >= 0) {
+    creation = Creation::Made;
+    return FilePtr(new File{fd});
+  }
+  if (errno != EEXIST) return FailedWithErrno(creation, error);
+  struct stat there {};
+  if (::fstatat(folder.fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) {
+    return FailedWithErrno(creation, error);
+  }
+  if (S_ISDIR(there.st_mode)) return Failed(creation, error, InTheWay(there.st_mode));
+  if (rules.keepExisting) {
+    creation = Creation::Kept;
+    return nullptr;
+  }
+  if (S_ISLNK(there.st_mode)) return ReplaceLink(folder, name, creation, error);
+  if (!S_ISREG(there.st_mode)) return Failed(creation, error, InTheWay(there.st_mode));
+  if (rules.keep != nullptr && there.st_dev == rules.keep->device &&
+      there.st_ino == rules.keep->inode) {
+    creation = Creation::IsKeepFile;
+    return nullptr;
+  }
+  return EmptyExistingFile(folder, name, there, creation, error);
+}
+
+bool RemoveFileIn(Folder& folder, const std::string& name, std::string* error) {
+  if (::unlinkat(folder.fd, name.c_str(), 0) == 0) return true;
+  SetError(error);
+  return false;
 }
 
 bool FileLength(File& file, uint64_t& length) {
@@ -162,7 +243,8 @@ size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count) {
   while (done < count) {
     const ssize_t got =
         ::pread(file.fd, bytes + done, count - done, static_cast<off_t>(position + done));
-    if (got < 0 && errno == EINTR) continue;
+    // An interrupt ends the read (the run stops); any other signal does not.
+    if (got < 0 && errno == EINTR && !Interrupted()) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);
   }
@@ -173,7 +255,7 @@ bool WriteAll(File& file, const void* data, size_t count, std::string* error) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (count > 0) {
     const ssize_t put = ::write(file.fd, bytes, count);
-    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno == EINTR && !Interrupted()) continue;
     if (put <= 0) {
       if (put == 0) errno = EIO;
       SetError(error);
@@ -210,12 +292,6 @@ bool FileSizeAt(const std::string& path, uint64_t& size) {
 bool IsFolder(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool RemoveFile(const std::string& path, std::string* error) {
-  if (::unlink(path.c_str()) == 0) return true;
-  SetError(error);
-  return false;
 }
 
 PathKind KindAt(const std::string& path) {

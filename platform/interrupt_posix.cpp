@@ -15,8 +15,15 @@ namespace {
 std::atomic<int> caughtSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
+// The first signal asks the run to stop and lets it tidy up. A second one means the user
+// will not wait for that: the process ends at once, whatever call it is stuck in.
 void OnSignal(int signal) {
-  caughtSignal.store(signal, std::memory_order_relaxed);
+  if (caughtSignal.exchange(signal, std::memory_order_relaxed) == 0) return;
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  ::raise(signal);  // delivered, and fatal, as soon as this handler returns
 }
 
 }  // namespace
@@ -28,7 +35,9 @@ void CatchInterrupts() {
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;  // a write in progress goes on; the flag is seen after it
+    // No SA_RESTART: a call waiting on something (a slow disk, a full pipe) returns with
+    // EINTR, so the run sees the flag instead of waiting on.
+    action.sa_flags = 0;
     ::sigaction(signal, &action, nullptr);
   }
 }

@@ -33,7 +33,7 @@ struct Extraction {
     EXPECT_EQ(LoadCatalogue((folder.path / "a.big").string(), catalogue), LoadOutcome::Loaded);
     root = (folder.path / "out").string() + static_cast<char>(fs::path::preferred_separator);
   }
-  EntryResult Extract(size_t index) { return ExtractEntry(catalogue, index, root, workspace); }
+  EntryResult Extract(size_t index) { return ExtractEntry(catalogue, index, root, "", workspace); }
   std::string Output(const std::string& relative) {
     return ReadFile(folder.path / "out" / relative);
   }
@@ -228,44 +228,45 @@ TEST(ExtractEntry, ReplacesExistingFilesAndReportsWhatCannotBeCreated) {
   EXPECT_NE(DescribeEntryStatus(blocked).find("cannot create file: "), std::string::npos);
 }
 
-TEST(CreatePathFolders, MakesEachPrefixEndingInASeparatorOnce) {
-  TempFolder folder;
-  MadeFolders made;
-  const std::string root = folder.Root();
-  CreatePathFolders(root + ToNativeSeparators("a\\b/c\\\\file.bin"), made);
-  EXPECT_TRUE(fs::is_directory(folder.path / "a" / "b" / "c"));
-  EXPECT_FALSE(fs::exists(folder.path / "a" / "b" / "c" / "file.bin"));
-  EXPECT_TRUE(Remembers(made, root + ToNativeSeparators("a/b/c//")));
-  // Once the entry's own folder is known, nothing more is looked at.
-  const uint64_t calls = made.calls;
-  CreatePathFolders(root + ToNativeSeparators("a/b/c//other.bin"), made);
-  EXPECT_EQ(made.calls, calls);
-}
-
-// Folder calls, not time: a folder whose path was just made costs nothing for the entries
-// after it, once the remembered folders are at their bound and for paths of any length.
-TEST(CreatePathFolders, NewFoldersAloneCostCallsOnceTheMemoryIsFullAndForLongPaths) {
+// The folders on the way are made, doubled separators and all, and stay open: an entry in
+// the folder of the last one reaches it without a walk, one in a sibling folder walks only
+// the part that differs, and a path of over 1,024 characters below the root is made too.
+TEST(ReachFolder, MakesTheFoldersOnTheWayAndHoldsThemOpen) {
   TempFolder folder;
   const std::string root = folder.Root();
   const std::string sep(1, platform::kPathSeparator);
-  const uint64_t rootLevels = static_cast<uint64_t>(std::count(root.begin(), root.end(), sep[0]));
-  MadeFolders made;
-  made.maxFolders = 64;
-  for (int i = 0; i < 100; ++i) CreatePathFolders(root + "s" + std::to_string(i) + sep + "x", made);
-  std::string deep;
-  for (int level = 0; level < 250; ++level) deep += "d" + sep;
-  uint64_t before = made.calls;
-  for (int i = 0; i < 1000; ++i) CreatePathFolders(root + deep + std::to_string(i), made);
-  EXPECT_LE(made.calls - before, rootLevels + 250);
-  EXPECT_LE(made.known.size(), 64u);
+  OutputFolders held;
+  std::string error;
+  const std::string first = ToNativeSeparators("a\\b//c\\\\file.bin");
+  platform::Folder* c = ReachFolder(held, root, first, FileNameAt(first), &error);
+  ASSERT_NE(c, nullptr) << error;
+  EXPECT_TRUE(fs::is_directory(folder.path / "a" / "b" / "c"));
+  EXPECT_FALSE(fs::exists(folder.path / "a" / "b" / "c" / "file.bin"));
+  EXPECT_EQ(held.names, (std::vector<std::string>{"a", "b", "c"}));
+  platform::Folder* const b = held.open[1].get();
+  EXPECT_EQ(ReachFolder(held, root, first, FileNameAt(first), &error), c);
 
-  MadeFolders fresh;
-  std::string longPath;  // over 1,024 characters below the root
+  const std::string sibling = "a" + sep + "b" + sep + "d" + sep + "other.bin";
+  ASSERT_NE(ReachFolder(held, root, sibling, FileNameAt(sibling), &error), nullptr) << error;
+  EXPECT_EQ(held.open[1].get(), b);
+  EXPECT_TRUE(fs::is_directory(folder.path / "a" / "b" / "d"));
+
+  std::string longPath;
   for (int level = 0; level < 10; ++level) longPath += std::string(150, 'a' + level) + sep;
-  before = fresh.calls;
-  for (int i = 0; i < 1000; ++i) CreatePathFolders(root + longPath + std::to_string(i), fresh);
-  EXPECT_LE(fresh.calls - before, rootLevels + 10);
+  ASSERT_NE(ReachFolder(held, root, longPath + "x", longPath.size(), &error), nullptr) << error;
   EXPECT_TRUE(platform::IsFolder(root + longPath));
+
+  // A way hundreds of folders deep keeps few of them open, and still reaches its siblings.
+  std::string deep;
+  for (int level = 0; level < 300; ++level) deep += "d" + sep;
+  for (const char* last : {"x", "y"}) {
+    const std::string way = deep + last + sep;
+    ASSERT_NE(ReachFolder(held, root, way + "f", way.size(), &error), nullptr) << error;
+    EXPECT_TRUE(platform::IsFolder(root + way));
+  }
+  EXPECT_LT(
+      std::count_if(held.open.begin(), held.open.end(), [](const auto& f) { return f != nullptr; }),
+      40);
 }
 
 }  // namespace

@@ -12,10 +12,15 @@
 #include "tests/support/test_files.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
 #endif
 
 namespace {
@@ -174,6 +179,173 @@ TEST(HostileDestination, TheArchiveBeingReadIsNeverWrittenOver) {
   EXPECT_EQ(ReadFile(self / "a.big"), bytes);
 #endif
 }
+
+// Links planted below the archive's folder never send an entry outside the destination: a
+// link where a file goes is replaced by the file (with -n kept, as anything there is), a
+// link where a folder goes fails every entry below it, by name. The destination itself is
+// the user's choice, and a link there is followed.
+TEST(HostileDestination, LinksBelowTheArchivesFolderAreNotFollowed) {
+  TempFolder folder;
+  WriteFile(folder.path / "five.big", BuildArchive(ThreeEntries()).bytes);
+  const fs::path outside = folder.path / "outside";
+  fs::create_directories(outside);
+  WriteFile(outside / "outside.txt", "mine");
+  const fs::path real = folder.path / "real";
+  const fs::path data = real / "__five.big" / "data";
+  fs::create_directories(data);
+  TestLinks links;
+  if (!links.ToFolder(real, folder.path / "dest")) GTEST_SKIP() << "no symbolic links here";
+  const std::string sep(1, platform::kPathSeparator);
+
+  // Wine shows no link to a file as one: this part runs on Linux and on Windows.
+  if (links.ToFile(outside / "outside.txt", data / "a.txt")) {
+    const ProgramResult kept =
+        RunWza({"extract", "-n", "-d", "dest", "five.big"}, folder.path.string());
+    EXPECT_EQ(kept.exitCode, 0) << kept.err;
+    EXPECT_TRUE(Contains(kept.out, ", 1 already there and kept")) << kept.out;
+    EXPECT_TRUE(fs::is_symlink(data / "a.txt"));
+    const ProgramResult replaced =
+        RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
+    EXPECT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_FALSE(fs::is_symlink(data / "a.txt"));
+    EXPECT_EQ(ReadFile(data / "a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(data / "sub" / "c.txt"), "charlie");
+    EXPECT_EQ(ReadFile(outside / "outside.txt"), "mine");
+  }
+
+  // The alias folder a link, then the archive's own folder.
+  for (const fs::path& at : {data, data.parent_path()}) {
+    fs::remove_all(real / "__five.big");
+    fs::create_directories(at.parent_path());
+    ASSERT_TRUE(links.ToFolder(outside, at));
+    const ProgramResult result =
+        RunWza({"extract", "-d", "dest", "five.big"}, folder.path.string());
+    links.Remove(at);
+    EXPECT_EQ(result.exitCode, 1);
+    const std::string link = "dest" + sep + at.lexically_relative(real).string();
+    EXPECT_EQ(CountOf(result.err, ": cannot create file: \"" + link + "\" is a symbolic link"), 3u)
+        << result.err;
+    EXPECT_TRUE(Contains(result.err, "wza: five.big: data/sub/c.txt: cannot create file: "))
+        << result.err;
+    EXPECT_EQ(CountOf(result.err, "\n"), 3u) << result.err;
+    EXPECT_EQ(ReadFile(outside / "outside.txt"), "mine");
+    EXPECT_EQ(ReadTree(outside).size(), 1u) << "entries were written outside the destination";
+  }
+}
+
+#ifndef _WIN32
+// Runs wza and kills it should it still run after 20 seconds: a hang fails in good time.
+ProgramResult RunWzaOrKill(const std::vector<std::string>& args, const std::string& folder) {
+  const auto start = std::chrono::steady_clock::now();
+  bool killed = false;
+  ProgramResult result = RunWza(args, folder, [&](long processId) {
+    if (killed || std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) return;
+    ::kill(static_cast<pid_t>(processId), SIGKILL);
+    killed = true;
+  });
+  EXPECT_FALSE(killed) << "wza hung on " << args[0];
+  return result;
+}
+#endif
+
+// Only a regular file is ever opened where an entry goes. A folder there fails the entry,
+// with -n too: it holds none of the entry's bytes. A named pipe there fails it at once
+// instead of waiting for a reader (-n keeps it, as anything there but a folder); a named
+// pipe given as the archive is refused the same way.
+TEST(HostileDestination, AFolderOrANamedPipeWhereAFileGoesFailsThatEntry) {
+  TempFolder folder;
+  WriteFile(folder.path / "five.big", BuildArchive(ThreeEntries()).bytes);
+  const fs::path data = folder.path / "out" / "__five.big" / "data";
+  fs::create_directories(data / "b.bin");
+  WriteFile(data / "b.bin" / "mine.txt", "mine");
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo((data / "a.txt").c_str(), 0666), 0);
+  const auto run = RunWzaOrKill;
+#else
+  const auto run = [](const std::vector<std::string>& args, const std::string& at) {
+    return RunWza(args, at);
+  };
+#endif
+  for (const bool keep : {false, true}) {
+    std::vector<std::string> args = {"extract", "-d", "out", "five.big"};
+    if (keep) args.insert(args.begin() + 1, "-n");
+    const ProgramResult result = run(args, folder.path.string());
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(Contains(result.err,
+                         "wza: five.big: data/b.bin: cannot create file: a folder of "
+                         "that name is in the way\n"))
+        << result.err;
+    EXPECT_EQ(ReadFile(data / "b.bin" / "mine.txt"), "mine");
+    EXPECT_EQ(ReadFile(data / "sub" / "c.txt"), "charlie");
+#ifndef _WIN32
+    EXPECT_EQ(CountOf(result.err, "\n"), keep ? 1u : 2u) << result.err;
+    EXPECT_EQ(Contains(result.err,
+                       "wza: five.big: data/a.txt: cannot create file: a named pipe "
+                       "(FIFO) of that name is in the way\n"),
+              !keep)
+        << result.err;
+    EXPECT_TRUE(fs::is_fifo(data / "a.txt"));
+#endif
+  }
+#ifndef _WIN32
+  ASSERT_EQ(::mkfifo((folder.path / "pipe.big").c_str(), 0666), 0);
+  for (const char* command : {"list", "extract"}) {
+    const ProgramResult result = RunWzaOrKill({command, "pipe.big"}, folder.path.string());
+    EXPECT_EQ(result.exitCode, 2) << command;
+    EXPECT_EQ(result.err, "wza: Error open file \"pipe.big\": not a regular file\n") << command;
+  }
+#endif
+}
+
+#ifndef _WIN32
+// A run stuck in a system call, here writing to a standard error no one reads, ends on the
+// second Ctrl-C at the latest, instead of waiting on for ever.
+TEST(HostileDestination, ASecondInterruptEndsARunStuckInASystemCall) {
+  TempFolder folder;
+  TestFolder unsafe;  // a line on standard error for each
+  for (int i = 0; i < 3000; ++i) unsafe.entries.push_back({"..\\" + std::to_string(i), "x"});
+  ArchiveSpec spec;
+  spec.folders = {unsafe};
+  WriteFile(folder.path / "many.big", BuildArchive(spec).bytes);
+  const fs::path errors = folder.path / "errors";
+  ASSERT_EQ(::mkfifo(errors.c_str(), 0666), 0);
+  // Open for reading and never read: the pipe fills, and then wza's writes wait.
+  const int reader = ::open(errors.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  const int full = ::fcntl(reader, F_GETPIPE_SZ) - 4096;
+  for (const char* threads : {"-j1", "-j2"}) {
+    int sent = 0;
+    bool killed = false;
+    std::chrono::steady_clock::time_point first;
+    const ProgramResult result = RunWzaInShell(
+        std::string("exec WZA extract ") + threads + " -d out many.big 2>errors",
+        folder.path.string(), [&](long processId) {
+          const pid_t wza = static_cast<pid_t>(processId);
+          const auto now = std::chrono::steady_clock::now();
+          int queued = 0;
+          if (sent == 0 && ::ioctl(reader, FIONREAD, &queued) == 0 && queued >= full) {
+            ::kill(wza, SIGINT);
+            first = now;
+            sent = 1;
+          } else if (sent == 1 && now - first > std::chrono::milliseconds(300)) {
+            ::kill(wza, SIGINT);
+            sent = 2;
+          } else if (sent == 2 && !killed && now - first > std::chrono::seconds(15)) {
+            ::kill(wza, SIGKILL);
+            killed = true;
+          }
+        });
+    EXPECT_GE(sent, 1) << threads;
+    EXPECT_FALSE(killed) << threads << ": still running after the second Ctrl-C";
+    EXPECT_TRUE(result.signal == SIGINT || result.exitCode == 130)
+        << threads << ": " << result.signal << " " << result.exitCode;
+    char drained[65536];
+    while (::read(reader, drained, sizeof drained) > 0) {
+    }
+  }
+  ::close(reader);
+}
+#endif
 
 // Reads a file through the tool's own file layer, which reaches long paths on Windows.
 std::string ReadThroughPlatform(const std::string& path) {

@@ -117,6 +117,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (done == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (done == child && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }
 #endif
   result.out = ReadFile(outPath);
@@ -154,14 +155,15 @@ ProgramResult RunWza(const std::vector<std::string>& args, const std::string& wo
 }
 
 #ifndef _WIN32
-ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder) {
+ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder,
+                            const WhileRunning& whileRunning) {
   const std::string wza = "'" + SiblingProgram("wza") + "'";
   std::string expanded = commandLine;
   for (size_t at = expanded.find("WZA"); at != std::string::npos;
        at = expanded.find("WZA", at + wza.size())) {
     expanded.replace(at, 3, wza);
   }
-  ProgramResult result = RunProgram("/bin/sh", {"-c", expanded}, workingFolder);
+  ProgramResult result = RunProgram("/bin/sh", {"-c", expanded}, workingFolder, whileRunning);
   EXPECT_FALSE(result.timedOut) << "hung: " << commandLine;
   return result;
 }

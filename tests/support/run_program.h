@@ -11,6 +11,7 @@ struct ProgramResult {
   std::string err;
   std::string rawOut;  // standard output byte for byte
   bool timedOut = false;  // killed after the time limit: a hang
+  int signal = 0;         // POSIX: the signal that ended it, when one did
 };
 
 // A child that runs this long is taken as hung and killed, so a hang fails the test
@@ -33,7 +34,8 @@ ProgramResult RunWza(const std::vector<std::string>& args, const std::string& wo
 #ifndef _WIN32
 // Runs a /bin/sh command line in which "WZA" stands for the path of `wza`: for what only a
 // shell sets up, such as a pseudo-terminal (script -qec) or a full disk (> /dev/full).
-ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder);
+ProgramResult RunWzaInShell(const std::string& commandLine, const std::string& workingFolder,
+                            const WhileRunning& whileRunning = nullptr);
 #endif
 
 // How often `what` occurs in `text`, and whether it does at all.
