@@ -34,6 +34,16 @@ std::string AsUtf8(const std::string& text) {
   std::string utf8;
   return platform::AnsiToUtf8(text, utf8) ? utf8 : text;
 }
+
+bool OpenNameEncodingBack(const std::string&, NameEncodingBack&, std::string* error) {
+  if (error != nullptr) *error = "names are written in the system's ANSI code page on Windows";
+  return false;
+}
+
+bool ConvertNameBack(const NameEncodingBack&, const std::string& text, std::string& bytes) {
+  bytes = text;
+  return true;
+}
 #else
 struct NameConverter {
   iconv_t handle;
@@ -88,6 +98,44 @@ std::string NamesReadAs(const NameEncoding& encoding) {
 
 std::string AsUtf8(const std::string& text) {
   return text;
+}
+
+bool OpenNameEncodingBack(const std::string& codePage, NameEncodingBack& encoding,
+                          std::string* error) {
+  const iconv_t handle = iconv_open(codePage.c_str(), "UTF-8");
+  if (handle == reinterpret_cast<iconv_t>(-1)) {
+    if (error != nullptr) {
+      *error = errno == EINVAL ? "not a code page this system converts to" : std::strerror(errno);
+    }
+    return false;
+  }
+  encoding.codePage = codePage;
+  encoding.converter.reset(new NameConverter{handle});
+  return true;
+}
+
+bool ConvertNameBack(const NameEncodingBack& encoding, const std::string& text, std::string& bytes) {
+  if (!encoding.converter) {
+    bytes = text;
+    return true;
+  }
+  const iconv_t handle = encoding.converter->handle;
+  iconv(handle, nullptr, nullptr, nullptr, nullptr);
+  std::string input = text;
+  std::string output(text.size() * 4 + 16, '\0');  // room for any code page's form
+  char* in = &input[0];
+  size_t inLeft = input.size();
+  char* out = &output[0];
+  size_t outLeft = output.size();
+  // A character with no form in the code page fails the name: iconv would otherwise be
+  // free to drop or replace it, and the archive would name another file.
+  if (iconv(handle, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1) ||
+      iconv(handle, nullptr, nullptr, &out, &outLeft) == static_cast<size_t>(-1)) {
+    return false;
+  }
+  output.resize(output.size() - outLeft);
+  bytes = output;
+  return true;
 }
 #endif
 

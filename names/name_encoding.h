@@ -36,6 +36,22 @@ std::string NamesReadAs(const NameEncoding& encoding);
 // converted names.
 std::string AsUtf8(const std::string& text);
 
+// The way back, for `wza pack`: names of files (UTF-8 on Linux) turned into the bytes an
+// archive records in a code page. Empty code page: names are taken as they are.
+struct NameEncodingBack {
+  std::string codePage;
+  std::unique_ptr<NameConverter, NameConverterCloser> converter;
+};
+
+// Prepares conversion from UTF-8 to `codePage`; false, reason in *error, for a code page
+// the system does not know. On Windows names are already in the ANSI code page: false.
+bool OpenNameEncodingBack(const std::string& codePage, NameEncodingBack& encoding,
+                          std::string* error);
+
+// `text` converted to the code page; false when some character has no form there (`bytes`
+// is then unchanged).
+bool ConvertNameBack(const NameEncodingBack& encoding, const std::string& text, std::string& bytes);
+
 // Converts the alias and every entry name of a loaded catalogue in place. Returns, by
 // entry, whether its name (or the alias) could not be converted and was left as it was;
 // empty when all were converted.
