@@ -54,6 +54,7 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
   const SourceTree& tree = *input.tree;
   for (size_t f = 0; f < tree.files.size(); ++f) {
     const SourceFile& file = tree.files[f];
+    if (file.components.size() < 2) continue;  // refused: only the alias folder may be there
     std::string shown;
     for (const std::string& component : file.components) {
       shown += (shown.empty() ? "" : "/") + component;
