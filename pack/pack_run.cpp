@@ -264,7 +264,9 @@ PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callback
   if (!planned || Interrupted(work)) return work.outcome;
 
   WriteRequest write;
-  write.output = work.outcome.output;
+  // A link named as the output (to OLD, say) has the file it leads to replaced.
+  std::string target;
+  write.output = platform::LinkTarget(work.outcome.output, target) ? target : work.outcome.output;
   write.old = request.like;
   write.tree = &work.tree;
   write.level = request.level;

@@ -51,6 +51,9 @@ bool PrepareToReplace(const std::string& temporary, const std::string& model, st
 // Gives `temporary` the name `path` in one step, replacing a file there.
 bool RenameOver(const std::string& temporary, const std::string& path, std::string* error);
 
+// Where a symbolic link at `path` finally leads (POSIX); false when `path` is no link.
+bool LinkTarget(const std::string& path, std::string& target);
+
 // Whether two paths reach the same file (links, other spellings, hard links).
 bool IsSameFile(const std::string& one, const std::string& other);
 

@@ -207,6 +207,11 @@ bool IsSameFile(const std::string& one, const std::string& other) {
          a.st_ino == b.st_ino;
 }
 
+bool LinkTarget(const std::string& path, std::string& target) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && ResolvedPath(path, target);
+}
+
 bool ResolvedPath(const std::string& path, std::string& resolved) {
   char* full = ::realpath(path.c_str(), nullptr);
   if (full == nullptr) return false;

@@ -185,6 +185,10 @@ bool IsSameFile(const std::string& one, const std::string& other) {
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+bool LinkTarget(const std::string&, std::string&) {
+  return false;  // links to archives are a POSIX habit; Windows replaces what is named
+}
+
 bool ResolvedPath(const std::string& path, std::string& resolved) {
   const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
