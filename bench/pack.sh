@@ -85,8 +85,8 @@ ARCHIVE="$WORK/like.big"
 "$BIN/wza_bench_make" pack-like "$ARCHIVE" "$WORK/like.txt"
 say "$(wc -l <"$WORK/like.txt") entries, archive $(( $(stat -c %s "$ARCHIVE") >> 20 )) MiB"
 # The compressed entry closest to 1 MiB is the one changed: 1 MiB of new text.
-CHANGED=$(awk '$1 == 1 {d = $4 - 1048576; if (d < 0) d = -d; print d, $5}' "$WORK/like.txt" |
-  sort -n | head -1 | cut -d' ' -f2 | sed 's|^__like.big/||')
+CHANGED=$(awk '$1 == 1 {d = $4 - 1048576; if (d < 0) d = -d; if (best == "" || d < near) {near = d; best = $5}}
+  END {print best}' "$WORK/like.txt" | sed 's|^__like.big/||')
 new_content() { head -c 1048576 /dev/urandom | base64 -w 100 | head -c 1048576 >"$1"; }
 mkdir -p "$WORK/sparse/__like.big/$(dirname "$CHANGED")"
 new_content "$WORK/sparse/__like.big/$CHANGED"

@@ -110,14 +110,14 @@ Range DataRange(const OldShape& shape, const FileEntry& entry, size_t k) {
 
 // The first pair of ranges that overlap, or "".
 std::string Tangle(const std::vector<Range>& structural, const std::vector<Range>& data) {
+  // Sorted by start: a range overlaps an earlier one when it starts before the furthest end
+  // so far.
+  size_t furthest = 0;
   for (size_t i = 1; i < structural.size(); ++i) {
-    // Sorted by start: an overlap shows against the range reaching furthest so far.
-    for (size_t j = i; j-- > 0;) {
-      if (structural[j].end > structural[i].start) {
-        return structural[j].what + " and " + structural[i].what;
-      }
-      if (i - j > 64) break;  // far enough back: earlier ones end before
+    if (structural[furthest].end > structural[i].start) {
+      return structural[furthest].what + " and " + structural[i].what;
     }
+    if (structural[i].end > structural[furthest].end) furthest = i;
   }
   for (const Range& range : data) {
     if (range.start == range.end) continue;
@@ -679,7 +679,9 @@ bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& t
   marks.fileData.assign(count, kNoFile);
   marks.job.assign(count, kNoFile);
   uint64_t dataEnd = shape.data;  // after OLD's last entry data
-  for (const Range& range : data) dataEnd = std::max(dataEnd, range.end);
+  for (const Range& range : data) {
+    if (range.start < range.end) dataEnd = std::max(dataEnd, range.end);
+  }
   for (size_t p = 0; p < count; ++p) {
     const NewRecord& record = b.records[p];
     if (record.added) {

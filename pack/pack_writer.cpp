@@ -13,6 +13,7 @@ namespace {
 
 // OLD's ranges are copied in pieces of this size, so that an interrupt is seen soon.
 constexpr uint64_t kCopyStep = 64u << 20;
+constexpr size_t kGather = 1u << 20;
 
 struct Writer {
   const Layout& layout;
@@ -26,7 +27,19 @@ struct Writer {
   uint64_t total = 0;
   std::vector<uint64_t> marks;
   std::vector<DataResult> results;
+  // Small pieces (names, the data of small files) are gathered here and written together.
+  std::vector<unsigned char> pending;
+  uint64_t pendingAt = 0;
 
+  bool Flush() {
+    if (pending.empty()) return true;
+    if (!platform::RawWriteAt(*out, pendingAt, pending.data(), pending.size(), &outcome.error)) {
+      outcome.error = "cannot write " + request.output + ": " + outcome.error;
+      return false;
+    }
+    pending.clear();
+    return true;
+  }
   bool Stopped() {
     if (request.interrupted && request.interrupted()) outcome.interrupted = true;
     return outcome.interrupted || !outcome.error.empty();
@@ -36,8 +49,17 @@ struct Writer {
     if (request.progress) request.progress(done, total);
   }
   bool Write(const void* data, size_t length) {
-    if (length > 0 && !platform::RawWriteAt(*out, offset, data, length, &outcome.error)) {
-      return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    if (pending.empty()) pendingAt = offset;
+    if (pending.size() + length > kGather && !Flush()) return false;
+    if (pending.empty()) pendingAt = offset;
+    if (length >= kGather) {
+      if (!platform::RawWriteAt(*out, offset, bytes, length, &outcome.error)) {
+        outcome.error = "cannot write " + request.output + ": " + outcome.error;
+        return false;
+      }
+    } else {
+      pending.insert(pending.end(), bytes, bytes + length);
     }
     offset += length;
     return true;
@@ -61,6 +83,7 @@ std::vector<DeflateSource> DeflateSources(const Layout& layout, const WriteReque
 }
 
 bool CopyOld(Writer& w, const Piece& piece) {
+  if (!w.Flush()) return false;
   for (uint64_t at = 0; at < piece.length; at += kCopyStep) {
     if (w.Stopped()) return false;
     const uint64_t step = std::min(kCopyStep, piece.length - at);
@@ -76,6 +99,7 @@ bool CopyOld(Writer& w, const Piece& piece) {
 }
 
 bool CopySource(Writer& w, const SourceFile& file, uint64_t& copied) {
+  if (!w.Flush()) return false;
   std::string error;
   platform::RawFilePtr source = platform::OpenRegularFile(file.path, &error);
   uint64_t length = 0;
@@ -141,6 +165,7 @@ bool WriteDeflated(Writer& w, size_t job, DataResult& result) {
   result.size = file.size;
   if (smaller && file.size < result.storedSize) {
     // Deflated, it came out larger: the file goes in as it is instead.
+    if (!w.Flush()) return false;
     w.offset = start;
     uint64_t copied = 0;
     if (!CopySource(w, file, copied)) return false;
@@ -184,7 +209,7 @@ bool WritePieces(Writer& w) {
         break;
     }
   }
-  return !w.Stopped();
+  return !w.Stopped() && w.Flush();
 }
 
 uint64_t TotalBytes(const Layout& layout, const WriteRequest& request) {
@@ -246,7 +271,7 @@ bool Finish(Writer& w, const std::string& temporary) {
 }  // namespace
 
 WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
-  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}};
+  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0};
   w.marks.assign(layout.markCount, 0);
   w.results.assign(layout.jobs.size(), DataResult());
   w.total = TotalBytes(layout, request);
@@ -259,7 +284,7 @@ WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
     return w.outcome;
   }
   if (!request.old.empty()) {
-    w.old = platform::OpenRegularFile(request.old, &error);
+    w.old = platform::OpenRegularFile(request.old, &error, true);
     if (!w.old) w.outcome.error = "cannot read " + request.old + ": " + error;
   }
   if (w.outcome.error.empty()) {

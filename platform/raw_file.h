@@ -16,9 +16,10 @@ struct RawFileCloser {
 };
 using RawFilePtr = std::unique_ptr<RawFile, RawFileCloser>;
 
-// Opens a regular file for reading. A symbolic link at `path` is not followed, and a FIFO
-// or device is refused without waiting on it. Null on failure, reason in *error.
-RawFilePtr OpenRegularFile(const std::string& path, std::string* error);
+// Opens a regular file for reading. A symbolic link at `path` is not followed unless
+// `followLink`, and a FIFO or device is refused without waiting on it. Null on failure,
+// reason in *error.
+RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink = false);
 
 bool RawLength(RawFile& file, uint64_t& length);
 

@@ -65,9 +65,10 @@ bool CopyThroughBuffer(RawFile& from, uint64_t fromPosition, RawFile& to, uint64
 
 }  // namespace
 
-RawFilePtr OpenRegularFile(const std::string& path, std::string* error) {
+RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
   // O_NONBLOCK: a FIFO put there in the meantime must not hold the open.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(path.c_str(),
+                        O_RDONLY | (followLink ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     SetError(error, errno);
     return nullptr;

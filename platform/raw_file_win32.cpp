@@ -35,11 +35,12 @@ OVERLAPPED At(uint64_t position) {
 
 }  // namespace
 
-RawFilePtr OpenRegularFile(const std::string& path, std::string* error) {
+RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, and then refused.
+  const DWORD link = followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const HANDLE handle =
       ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                    link | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SetError(error, ::GetLastError());
     return nullptr;
