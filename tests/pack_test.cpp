@@ -143,6 +143,8 @@ TEST(WzaPack, AChangeAnAdditionAndALeftOutEntryKeepEverythingElse) {
     ArchiveCatalogue now;
     ASSERT_EQ(LoadCatalogue((folder.path / "a.big").string(), old), LoadOutcome::Loaded);
     ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), now), LoadOutcome::Loaded);
+    old.file.reset();  // Windows replaces no file that is open
+    now.file.reset();
     EXPECT_EQ(now.header.version, old.header.version);
     EXPECT_EQ(now.recordSize, recordSize);
     EXPECT_EQ(now.header.unused172, old.header.unused172);
@@ -248,6 +250,40 @@ TEST(WzaPack, ANewArchiveIsLaidOutAsTheRulesSay) {
   expected.erase("data/empty/");
   EXPECT_EQ(ReadTree(folder.path / "out" / "__Data.big"), expected);
 }
+
+#ifndef _WIN32
+// --names reads OLD's names in a code page and writes new ones back into it: a Shift-JIS
+// folder whose second byte is "\\" takes a new file as the folder it is, and a new folder
+// is named in the code page.
+TEST(WzaPack, NamesGoBackIntoTheirCodePage) {
+  const std::string software = "\x83\x5c\x83\x74\x83\x67";  // ソフト in CP932
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"ok.txt", "ok"}}}, {software, {{"\x95\x5c.txt", "hyou"}}}};  // 表.txt
+  TempFolder folder;
+  const std::string bytes = BuildArchive(spec).bytes;
+  WriteFile(folder.path / "a.big", bytes);
+  ASSERT_EQ(RunWza({"extract", "-q", "--names", "cp932", "-d", "work", "a.big"}, folder.path.string())
+                .exitCode,
+            0);
+  ASSERT_EQ(RunWza({"pack", "-q", "--names", "cp932", "--like", "a.big", "-o", "b.big", "work/__a.big"},
+                   folder.path.string())
+                .exitCode,
+            0);
+  EXPECT_TRUE(ReadFile(folder.path / "b.big") == bytes);
+  WriteFile(AliasFolder(folder.path) / "ソフト" / "二.txt", "ni");
+  fs::create_directories(AliasFolder(folder.path) / "新");
+  WriteFile(AliasFolder(folder.path) / "新" / "追加.txt", "tsuika");
+  const ProgramResult packed = RunWza(
+      {"pack", "--names", "cp932", "--like", "a.big", "-o", "b.big", "work/__a.big"}, folder.path.string());
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  ArchiveCatalogue now;
+  ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), now), LoadOutcome::Loaded);
+  now.file.reset();
+  EXPECT_EQ(now.entryNames, (std::vector<std::string>{"\\ok.txt", software + "\\\x95\x5c.txt",
+                                                      software + "\\\x93\xf1.txt",
+                                                      "\x90\x56\\\x92\xc7\x89\xc1.txt"}));
+}
+#endif
 
 // Every refusal names its cause, exits with 2 and leaves nothing behind: no archive, no
 // temporary file.
