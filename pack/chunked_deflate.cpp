@@ -191,8 +191,8 @@ DeflatePipelinePtr StartDeflating(std::vector<DeflateSource> sources, int level,
     for (uint64_t c = 0; c < chunks; ++c) pipeline->tasks.push_back({s, c});
   }
   workers = std::max<size_t>(workers, 1);
-  // Chunks under way or waiting to be written: enough to keep every thread busy.
-  pipeline->slots.resize(2 * workers + 2);
+  // Chunks under way or waiting to be written: one per thread and a few to spare.
+  pipeline->slots.resize(workers + 4);
   for (size_t i = 0; i < workers && !pipeline->tasks.empty(); ++i) {
     try {
       pipeline->threads.emplace_back(Work, std::ref(*pipeline));

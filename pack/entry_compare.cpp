@@ -30,7 +30,10 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const ComparisonWork& work,
     comparison.sameness = Sameness::Differs;
     return comparison;
   }
-  thread_local std::vector<unsigned char> own;
+  // The file is read in small pieces: a buffer per thread as large as the inflate blocks
+  // would cost as much memory again at high -j.
+  constexpr size_t kPiece = 64u << 10;
+  thread_local std::vector<unsigned char> own(kPiece);
   uint64_t at = 0;
   bool same = true;
   bool unreadable = false;
@@ -38,13 +41,12 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const ComparisonWork& work,
   // that zlib, which then decides, would not give; only the bytes that stand are judged.
   const EntrySink compare = [&](const unsigned char* data, size_t count) {
     if (same && !unreadable) {
-      if (at + count > length) {
-        same = false;
-      } else {
-        if (own.size() < count) own.resize(count);
-        if (platform::RawReadAt(*file, at, own.data(), count) != count) {
+      if (at + count > length) same = false;
+      for (size_t done = 0; same && !unreadable && done < count; done += kPiece) {
+        const size_t piece = std::min(kPiece, count - done);
+        if (platform::RawReadAt(*file, at + done, own.data(), piece) != piece) {
           unreadable = true;
-        } else if (std::memcmp(own.data(), data, count) != 0) {
+        } else if (std::memcmp(own.data(), data + done, piece) != 0) {
           same = false;
         }
       }
@@ -78,6 +80,7 @@ bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWor
                     const std::function<void(uint64_t bytesRead)>& progress,
                     const std::function<bool()>& interrupted) {
   results.assign(work.size(), Comparison());
+  workers = std::min(workers, kMaxCompareThreads);
   EntryWorkspace workspace;
   workspace.interrupted = interrupted;
   const EntryPoolPtr pool =

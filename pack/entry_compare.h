@@ -29,7 +29,12 @@ struct ComparisonWork {
   uint64_t size = 0;  // its size when it was listed
 };
 
-// Compares each entry of `work` with its file on `workers` threads (1: on this one). The
+// Threads comparing at most: each holds inflate blocks, and past this many they would take
+// more memory than pack may (64 MiB) with no gain on any disk.
+constexpr size_t kMaxCompareThreads = 8;
+
+// Compares each entry of `work` with its file on `workers` threads (1: on this one; at most
+// kMaxCompareThreads). The
 // results come back by index of `work`. `progress` (optional) is called on this thread
 // with the bytes of the archive read so far; `interrupted` (optional) stops the run, and
 // false is returned.

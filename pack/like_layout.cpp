@@ -28,11 +28,37 @@ struct Event {
   Piece piece;
 };
 
+// What a range of OLD holds, for naming two that overlap.
+enum class Holds { Nothing, Header, Toc, FolderTable, FileTable, FolderName, FileName, Data };
+
 struct Range {
   uint64_t start = 0;
   uint64_t end = 0;
-  std::string what;
+  Holds holds = Holds::Nothing;
+  size_t index = 0;  // of the folder or entry
 };
+
+std::string Describe(const Range& range) {
+  const std::string index = std::to_string(range.index);
+  switch (range.holds) {
+    case Holds::Header:
+      return "the header";
+    case Holds::Toc:
+      return "the ToC";
+    case Holds::FolderTable:
+      return "the folder table";
+    case Holds::FileTable:
+      return "the file table";
+    case Holds::FolderName:
+      return "the name of folder " + index;
+    case Holds::FileName:
+      return "the name of entry " + index;
+    case Holds::Data:
+      return "the data of entry " + index;
+    default:
+      return "kept data";
+  }
+}
 
 // OLD's numbers, as the loader takes them.
 struct OldShape {
@@ -74,26 +100,27 @@ uint64_t DataAt(const OldShape& shape, const FileEntry& entry) {
 // The tables and names, each with the byte its loader takes for a NUL.
 std::vector<Range> StructuralRanges(const OldShape& shape, const ArchiveCatalogue& old) {
   std::vector<Range> ranges;
-  ranges.push_back({0, shape.headerEnd, "the header"});
+  ranges.push_back({0, shape.headerEnd, Holds::Header, 0});
   const DataHeader& tables = old.dataHeader;
   if (tables.tocCount > 0) {
-    ranges.push_back({shape.toc, shape.toc + uint64_t{tables.tocCount} * kTocEntryLength, "the ToC"});
+    ranges.push_back(
+        {shape.toc, shape.toc + uint64_t{tables.tocCount} * kTocEntryLength, Holds::Toc, 0});
   }
   if (shape.folderCount > 0) {
     ranges.push_back({shape.folders, shape.folders + shape.folderCount * kFolderEntryLength,
-                      "the folder table"});
+                      Holds::FolderTable, 0});
   }
-  ranges.push_back({shape.files, shape.names, "the file table"});
+  ranges.push_back({shape.files, shape.names, Holds::FileTable, 0});
   for (size_t i = 0; i < shape.folderCount; ++i) {
     const uint64_t self = shape.names + old.folders[i].nameOffset;
     const uint64_t next = shape.names + (i + 1 < shape.folderCount ? old.folders[i + 1].nameOffset
                                                                      : old.entries[0].nameOffset);
-    if (next > self) ranges.push_back({self, next, "folder name " + std::to_string(i)});
+    if (next > self) ranges.push_back({self, next, Holds::FolderName, i});
   }
   for (size_t k = 0; k < shape.fileCount; ++k) {
     const uint64_t self = FileNameAt(shape, old, k);
     const uint64_t next = FileNameAt(shape, old, k + 1);
-    if (next > self) ranges.push_back({self, next, "the name of entry " + std::to_string(k)});
+    if (next > self) ranges.push_back({self, next, Holds::FileName, k});
   }
   std::sort(ranges.begin(), ranges.end(),
             [](const Range& a, const Range& b) { return a.start < b.start; });
@@ -103,9 +130,8 @@ std::vector<Range> StructuralRanges(const OldShape& shape, const ArchiveCatalogu
 // An entry's stored bytes as far as they lie in OLD; empty for none.
 Range DataRange(const OldShape& shape, const FileEntry& entry, size_t k) {
   const uint64_t start = DataAt(shape, entry);
-  if (entry.storedSize == 0 || start >= shape.length) return {start, start, ""};
-  return {start, std::min(start + entry.storedSize, shape.length),
-          "the data of entry " + std::to_string(k)};
+  if (entry.storedSize == 0 || start >= shape.length) return {start, start, Holds::Data, k};
+  return {start, std::min(start + entry.storedSize, shape.length), Holds::Data, k};
 }
 
 // The first pair of ranges that overlap, or "".
@@ -115,7 +141,7 @@ std::string Tangle(const std::vector<Range>& structural, const std::vector<Range
   size_t furthest = 0;
   for (size_t i = 1; i < structural.size(); ++i) {
     if (structural[furthest].end > structural[i].start) {
-      return structural[furthest].what + " and " + structural[i].what;
+      return Describe(structural[furthest]) + " and " + Describe(structural[i]);
     }
     if (structural[i].end > structural[furthest].end) furthest = i;
   }
@@ -125,10 +151,10 @@ std::string Tangle(const std::vector<Range>& structural, const std::vector<Range
         structural.begin(), structural.end(), range.start,
         [](uint64_t at, const Range& r) { return at < r.start; });
     if (after != structural.end() && after->start < range.end) {
-      return range.what + " and " + after->what;
+      return Describe(range) + " and " + Describe(*after);
     }
     if (after != structural.begin() && std::prev(after)->end > range.start) {
-      return range.what + " and " + std::prev(after)->what;
+      return Describe(range) + " and " + Describe(*std::prev(after));
     }
   }
   return "";
@@ -144,7 +170,7 @@ std::vector<Range> Merged(std::vector<Range> ranges) {
     if (!merged.empty() && range.start <= merged.back().end) {
       merged.back().end = std::max(merged.back().end, range.end);
     } else {
-      merged.push_back(range);
+      merged.push_back({range.start, range.end, Holds::Nothing, 0});
     }
   }
   return merged;
@@ -166,7 +192,7 @@ std::vector<Range> Without(const std::vector<Range>& drops, const std::vector<Ra
   for (Range drop : drops) {
     while (k < kept.size() && kept[k].end <= drop.start) ++k;
     for (size_t i = k; i < kept.size() && kept[i].start < drop.end; ++i) {
-      if (kept[i].start > drop.start) left.push_back({drop.start, kept[i].start, ""});
+      if (kept[i].start > drop.start) left.push_back({drop.start, kept[i].start, Holds::Nothing, 0});
       drop.start = std::max(drop.start, kept[i].end);
     }
     if (drop.start < drop.end) left.push_back(drop);
@@ -225,6 +251,7 @@ struct Builder {
 
 void OrderRecords(Builder& b) {
   const size_t n = b.shape.fileCount;
+  b.records.reserve(n + b.plan.added.size());
   b.startOf.assign(n + 1, 0);
   b.addedAt.assign(n + 1, 0);
   b.positionOfAdded.assign(b.plan.added.size(), 0);
@@ -361,16 +388,16 @@ struct Marks {
 bool CheckAnchor(const Builder& b, uint64_t at, const std::vector<Range>& structural,
                  const std::vector<Range>& keptData, const std::string& what,
                  std::string& problem) {
-  const Range* inside = Around(keptData, at);
+  const Range* inside = Around(keptData, at);  // merged: describes as kept data
   for (const Range& range : structural) {
-    if (range.start < at && at < range.end && range.what != "the file table") inside = &range;
+    if (range.start < at && at < range.end && range.holds != Holds::FileTable) inside = &range;
   }
   if (at > b.shape.length) {
     problem = what + " would go past the end of the archive";
     return false;
   }
   if (inside == nullptr) return true;
-  problem = what + " would go inside " + (inside->what.empty() ? "kept data" : inside->what);
+  problem = what + " would go inside " + Describe(*inside);
   return false;
 }
 
@@ -386,17 +413,17 @@ std::vector<Range> Drops(const Builder& b, const std::vector<Range>& data,
     dataDrops.push_back(data[k]);
     if (b.plan.fates[k] != Fate::LeftOut) continue;
     const uint64_t record = shape.files + uint64_t{shape.recordSize} * k;
-    drops.push_back({record, record + shape.recordSize, ""});
+    drops.push_back({record, record + shape.recordSize, Holds::Nothing, 0});
     const uint64_t name = FileNameAt(shape, b.old, k);
     const uint64_t next = FileNameAt(shape, b.old, k + 1);
-    if (next > name) drops.push_back({name, next, ""});
+    if (next > name) drops.push_back({name, next, Holds::Nothing, 0});
   }
   for (const Range& range : Without(Merged(dataDrops), keptData)) drops.push_back(range);
   // The loader shares the room up to the name table out over the records: fewer than one
   // byte per record may be left over.
   const uint64_t slack = shape.names - shape.fileTableEnd;
   const uint64_t keep = std::min<uint64_t>(slack, b.records.empty() ? 0 : b.records.size() - 1);
-  if (keep < slack) drops.push_back({shape.fileTableEnd + keep, shape.names, ""});
+  if (keep < slack) drops.push_back({shape.fileTableEnd + keep, shape.names, Holds::Nothing, 0});
   return Merged(drops);
 }
 
@@ -429,6 +456,7 @@ void BuildPieces(Builder& b) {
   const uint64_t length = b.shape.length;
   uint64_t cursor = 0;
   size_t nextDrop = 0;
+  b.layout.pieces.reserve(2 * b.events.size() + b.drops.size() + 1);
   for (const Event& event : b.events) {
     if (event.at > cursor) {
       CopyOld(b, cursor, std::min(event.at, length), nextDrop);
@@ -440,6 +468,7 @@ void BuildPieces(Builder& b) {
     b.layout.pieces.push_back(piece);
   }
   if (cursor < length) CopyOld(b, cursor, length, nextDrop);
+  b.events = std::vector<Event>();
 }
 
 std::string ReadOld(ArchiveCatalogue& old, uint64_t at, uint64_t length) {

@@ -115,8 +115,9 @@ std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
                                      : std::vector<std::string>();
 }
 
-// Plans and lays out the archive --like OLD; false with the outcome set.
-bool PlanLike(Work& work) {
+// What --like OLD makes of the folder: claims, comparisons and the plan. The names and
+// comparisons are let go once the plan is made. False with the outcome set.
+bool PlanFromFolder(Work& work, PackPlan& plan) {
   const ConvertedNames names = ConvertNames(work.old, work.forward);
   PlanInput input;
   input.old = &work.old;
@@ -146,7 +147,7 @@ bool PlanLike(Work& work) {
     work.outcome.interrupted = true;
     return false;
   }
-  const PackPlan plan = MakePlan(input, claims, comparisons, problems);
+  plan = MakePlan(input, claims, comparisons, problems);
   for (const std::string& pattern : UnmatchedExcludes(work.request)) {
     problems.refused.push_back("pattern matched nothing: " + pattern);
   }
@@ -157,6 +158,13 @@ bool PlanLike(Work& work) {
                            problems.refused.empty() ? kExitPartial : kExitFailed);
     return false;
   }
+  return true;
+}
+
+// Plans and lays out the archive --like OLD; false with the outcome set.
+bool PlanLike(Work& work) {
+  PackPlan plan;
+  if (!PlanFromFolder(work, plan)) return false;
   std::string problem;
   if (!LayoutLike(work.old, plan, work.tree, work.layout, problem)) {
     work.outcome = Refused(std::move(work.outcome), problem);

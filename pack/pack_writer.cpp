@@ -273,6 +273,7 @@ bool Finish(Writer& w, const std::string& temporary) {
 WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
   Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0};
   w.marks.assign(layout.markCount, 0);
+  w.pending.reserve(kGather);
   w.results.assign(layout.jobs.size(), DataResult());
   w.total = TotalBytes(layout, request);
   std::string temporary;
