@@ -326,7 +326,7 @@ std::vector<PlannedFolder> PlanLarge() {
 }
 
 // `wza pack`'s trees: `scale` 1 gives ~20,000 files of about 150 MB in all (the new archive
-// target); `scale` 13 an archive of about 1 GiB of many entries (the --like targets).
+// target); `scale` 14 an archive of about 1 GiB of many entries (the --like targets).
 std::vector<PlannedFolder> PlanPack(uint32_t scale) {
   static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
   Random random{0x9AC4ull + scale};
@@ -402,7 +402,7 @@ int main(int argc, char** argv) {
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
   }
   if ((mode == "pack-tree" || mode == "pack-like") && argc == 4) {
-    std::vector<PlannedFolder> folders = PlanPack(mode == "pack-tree" ? 1 : 13);
+    std::vector<PlannedFolder> folders = PlanPack(mode == "pack-tree" ? 1 : 14);
     return WriteArchive(argv[2], "data", folders, argv[3]) ? 0 : 1;
   }
   if (mode == "catalogue" && (argc == 3 || argc == 4)) {

@@ -87,7 +87,7 @@ say "$(wc -l <"$WORK/like.txt") entries, archive $(( $(stat -c %s "$ARCHIVE") >>
 # The compressed entry closest to 1 MiB is the one changed: 1 MiB of new text.
 CHANGED=$(awk '$1 == 1 {d = $4 - 1048576; if (d < 0) d = -d; if (best == "" || d < near) {near = d; best = $5}}
   END {print best}' "$WORK/like.txt" | sed 's|^__like.big/||')
-new_content() { head -c 1048576 /dev/urandom | base64 -w 100 | head -c 1048576 >"$1"; }
+new_content() { head -c 786432 /dev/urandom | base64 -w 100 >"$1"; }  # 1 MiB of text
 mkdir -p "$WORK/sparse/__like.big/$(dirname "$CHANGED")"
 new_content "$WORK/sparse/__like.big/$CHANGED"
 say "changed: $CHANGED"

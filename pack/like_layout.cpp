@@ -638,112 +638,134 @@ FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks m
   };
 }
 
+// OLD's regions: tables and names, every entry's data, and the data kept entries still use.
+struct Regions {
+  std::vector<Range> structural;
+  std::vector<Range> data;  // by entry
+  std::vector<Range> keptData;  // merged
+  uint64_t dataEnd = 0;         // after OLD's last entry data
+};
+
+// Folders: OLD's, then the new ones at the end of the table (a new table before the file
+// table when OLD has none), their names before file record 0's.
+bool PlaceFolders(Builder& b, const Regions& regions, Marks& marks, std::string& problem) {
+  const OldShape& shape = b.shape;
+  const std::vector<std::string>& added = b.plan.newFolders;
+  marks.folderName.assign(shape.folderCount + added.size(), kNoFile);
+  if (shape.folderCount > 0) marks.folders = b.Mark(shape.folders, kStart);
+  if (!added.empty()) {
+    const uint64_t at = shape.folderCount > 0
+                            ? shape.folders + shape.folderCount * kFolderEntryLength
+                            : shape.files;
+    const size_t mark =
+        b.Insert(at, kFolderRecords, 0, std::string(added.size() * kFolderEntryLength, '\0'));
+    if (shape.folderCount == 0) marks.folders = mark;
+  }
+  for (size_t i = 0; i < shape.folderCount; ++i) {
+    marks.folderName[i] = b.Mark(shape.names + b.old.folders[i].nameOffset, kStart);
+  }
+  const uint64_t firstFileName = FileNameAt(shape, b.old, 0);
+  for (size_t i = 0; i < added.size(); ++i) {
+    if (!CheckAnchor(b, firstFileName, regions.structural, regions.keptData,
+                     "a new folder's name", problem)) {
+      return false;
+    }
+    marks.folderName[shape.folderCount + i] =
+        b.Insert(firstFileName, kFolderNames, i, added[i] + '\0');
+  }
+  return true;
+}
+
+bool PlaceAdded(Builder& b, const Regions& regions, size_t p, Marks& marks, std::string& problem) {
+  const AddedFile& added = b.plan.added[b.records[p].index];
+  const OldShape& shape = b.shape;
+  b.Insert(shape.files + uint64_t{shape.recordSize} * added.anchor, kFileRecords, p,
+           NewRecordBytes(b, added.anchor));
+  const uint64_t nameAt = FileNameAt(shape, b.old, added.anchor);
+  if (!CheckAnchor(b, nameAt, regions.structural, regions.keptData,
+                   b.tree.files[added.source].path + "'s name", problem) ||
+      !CheckAnchor(b, regions.dataEnd, regions.structural, regions.keptData, "added data",
+                   problem)) {
+    return false;
+  }
+  marks.fileName[p] = b.Insert(nameAt, kFileNames, p, added.name + '\0');
+  marks.job[p] = b.InsertData(regions.dataEnd, p, {added.source, DataMode::Smaller});
+  return true;
+}
+
+// A kept record's name and data are marked; a replaced one's new bytes go where the old
+// ones began, after kept data still there.
+bool PlaceOld(Builder& b, const Regions& regions, size_t p, Marks& marks, std::string& problem) {
+  const size_t k = b.records[p].index;
+  const FileEntry& entry = b.old.entries[k];
+  marks.fileName[p] = b.Mark(b.shape.names + entry.nameOffset, kStart);
+  if (b.plan.fates[k] == Fate::Kept) {
+    marks.fileData[p] = b.Mark(DataAt(b.shape, entry), kStart);
+    return true;
+  }
+  const Range& old = regions.data[k];
+  uint64_t at = old.start == old.end ? regions.dataEnd : old.start;
+  if (const Range* kept = Around(regions.keptData, at)) at = kept->end;
+  if (!CheckAnchor(b, at, regions.structural, regions.keptData,
+                   "the new data of entry " + std::to_string(k), problem)) {
+    return false;
+  }
+  marks.job[p] = b.InsertData(
+      at, p, {b.plan.sources[k], entry.flags != 0 ? DataMode::Deflate : DataMode::Store});
+  return true;
+}
+
+Regions RegionsOf(const Builder& b) {
+  Regions regions;
+  regions.structural = StructuralRanges(b.shape, b.old);
+  regions.dataEnd = b.shape.data;
+  std::vector<Range> kept;
+  for (size_t k = 0; k < b.shape.fileCount; ++k) {
+    regions.data.push_back(DataRange(b.shape, b.old.entries[k], k));
+    const Range& range = regions.data.back();
+    if (b.plan.fates[k] == Fate::Kept) kept.push_back(range);
+    if (range.start < range.end) regions.dataEnd = std::max(regions.dataEnd, range.end);
+  }
+  regions.keptData = Merged(std::move(kept));
+  return regions;
+}
+
 }  // namespace
 
 bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& tree,
                 Layout& layout, std::string& problem) {
   layout = Layout();
   Builder b{old, plan, tree, layout, ShapeOf(old), {}, {}, {}, {}, {}, {}, {}};
-  const OldShape& shape = b.shape;
-  const size_t n = shape.fileCount;
-  const uint32_t R = shape.recordSize;
-
-  std::vector<Range> structural = StructuralRanges(shape, old);
-  std::vector<Range> data;
-  std::vector<Range> keptData;
-  for (size_t k = 0; k < n; ++k) {
-    data.push_back(DataRange(shape, old.entries[k], k));
-    if (plan.fates[k] == Fate::Kept) keptData.push_back(data.back());
-  }
+  const Regions regions = RegionsOf(b);
   if (plan.Changes()) {
-    const std::string tangle = Tangle(structural, data);
+    const std::string tangle = Tangle(regions.structural, regions.data);
     if (!tangle.empty()) {
       problem = "in this archive " + tangle +
                 " overlap: it can be packed --like itself only unchanged";
       return false;
     }
   }
-  keptData = Merged(keptData);
   OrderRecords(b);
-  const size_t count = b.records.size();
   std::vector<FolderEntry> ranges;
   if (!FolderRanges(b, ranges, problem)) return false;
   if (plan.Changes() && !CheckCoverage(b, ranges, problem)) return false;
 
   Marks marks;
-  marks.data = b.Mark(shape.data, kDataOffset);
-  marks.names = b.Mark(shape.names, kNameTableStart);
-  marks.files = b.Mark(shape.files, kFileTableStart);
-  if (old.dataHeader.tocCount > 0) marks.toc = b.Mark(shape.toc, kStart);
-
-  // Folders: OLD's, then the new ones at the end of the table (a new table before the file
-  // table when OLD has none).
-  const size_t folderTotal = old.folders.size() + plan.newFolders.size();
-  marks.folderName.assign(folderTotal, kNoFile);
-  if (shape.folderCount > 0) {
-    marks.folders = b.Mark(shape.folders, kStart);
-  }
-  if (!plan.newFolders.empty()) {
-    const uint64_t at = shape.folderCount > 0
-                            ? shape.folders + shape.folderCount * kFolderEntryLength
-                            : shape.files;
-    const size_t mark = b.Insert(at, kFolderRecords, 0,
-                                 std::string(plan.newFolders.size() * kFolderEntryLength, '\0'));
-    if (shape.folderCount == 0) marks.folders = mark;
-  }
-  for (size_t i = 0; i < shape.folderCount; ++i) {
-    marks.folderName[i] = b.Mark(shape.names + old.folders[i].nameOffset, kStart);
-  }
-  const uint64_t firstFileName = FileNameAt(shape, old, 0);
-  for (size_t i = 0; i < plan.newFolders.size(); ++i) {
-    if (!CheckAnchor(b, firstFileName, structural, keptData, "a new folder's name", problem)) {
-      return false;
-    }
-    marks.folderName[shape.folderCount + i] =
-        b.Insert(firstFileName, kFolderNames, i, plan.newFolders[i] + '\0');
-  }
-
-  // Records, names and data, in the new table's order.
+  marks.data = b.Mark(b.shape.data, kDataOffset);
+  marks.names = b.Mark(b.shape.names, kNameTableStart);
+  marks.files = b.Mark(b.shape.files, kFileTableStart);
+  if (old.dataHeader.tocCount > 0) marks.toc = b.Mark(b.shape.toc, kStart);
+  if (!PlaceFolders(b, regions, marks, problem)) return false;
+  const size_t count = b.records.size();
   marks.fileName.assign(count, kNoFile);
   marks.fileData.assign(count, kNoFile);
   marks.job.assign(count, kNoFile);
-  uint64_t dataEnd = shape.data;  // after OLD's last entry data
-  for (const Range& range : data) {
-    if (range.start < range.end) dataEnd = std::max(dataEnd, range.end);
-  }
   for (size_t p = 0; p < count; ++p) {
-    const NewRecord& record = b.records[p];
-    if (record.added) {
-      const AddedFile& added = plan.added[record.index];
-      b.Insert(shape.files + uint64_t{R} * added.anchor, kFileRecords, p, NewRecordBytes(b, added.anchor));
-      const uint64_t nameAt = FileNameAt(shape, old, added.anchor);
-      if (!CheckAnchor(b, nameAt, structural, keptData, tree.files[added.source].path + "'s name",
-                       problem) ||
-          !CheckAnchor(b, dataEnd, structural, keptData, "added data", problem)) {
-        return false;
-      }
-      marks.fileName[p] = b.Insert(nameAt, kFileNames, p, added.name + '\0');
-      marks.job[p] = b.InsertData(dataEnd, p, {added.source, DataMode::Smaller});
-      continue;
-    }
-    const size_t k = record.index;
-    const FileEntry& entry = old.entries[k];
-    marks.fileName[p] = b.Mark(shape.names + entry.nameOffset, kStart);
-    if (plan.fates[k] == Fate::Kept) {
-      marks.fileData[p] = b.Mark(DataAt(shape, entry), kStart);
-      continue;
-    }
-    // Replaced: the new bytes go where the old ones began, after kept data still there.
-    uint64_t at = data[k].start == data[k].end ? dataEnd : data[k].start;
-    if (const Range* kept = Around(keptData, at)) at = kept->end;
-    if (!CheckAnchor(b, at, structural, keptData, "the new data of entry " + std::to_string(k),
-                     problem)) {
-      return false;
-    }
-    marks.job[p] = b.InsertData(
-        at, p, {plan.sources[k], entry.flags != 0 ? DataMode::Deflate : DataMode::Store});
+    const bool placed = b.records[p].added ? PlaceAdded(b, regions, p, marks, problem)
+                                           : PlaceOld(b, regions, p, marks, problem);
+    if (!placed) return false;
   }
-  b.drops = Drops(b, data, keptData);
+  b.drops = Drops(b, regions.data, regions.keptData);
   BuildPieces(b);
   layout.finish = Finisher(b, std::move(ranges), std::move(marks));
   return true;

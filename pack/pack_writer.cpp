@@ -30,6 +30,10 @@ struct Writer {
   // Small pieces (names, the data of small files) are gathered here and written together.
   std::vector<unsigned char> pending;
   uint64_t pendingAt = 0;
+  // OLD's ranges that follow each other (split only by marks) are copied in one go.
+  uint64_t copyFrom = 0;
+  uint64_t copyTo = 0;
+  uint64_t copyLength = 0;
 
   bool Flush() {
     if (pending.empty()) return true;
@@ -82,19 +86,33 @@ std::vector<DeflateSource> DeflateSources(const Layout& layout, const WriteReque
   return sources;
 }
 
-bool CopyOld(Writer& w, const Piece& piece) {
+bool FlushCopy(Writer& w) {
   if (!w.Flush()) return false;
-  for (uint64_t at = 0; at < piece.length; at += kCopyStep) {
+  for (uint64_t at = 0; at < w.copyLength; at += kCopyStep) {
     if (w.Stopped()) return false;
-    const uint64_t step = std::min(kCopyStep, piece.length - at);
+    const uint64_t step = std::min(kCopyStep, w.copyLength - at);
     std::string error;
-    if (!platform::CopyBetween(*w.old, piece.from + at, *w.out, w.offset, step, &error)) {
+    if (!platform::CopyBetween(*w.old, w.copyFrom + at, *w.out, w.copyTo + at, step, &error)) {
       w.outcome.error = "cannot write " + w.request.output + ": " + error;
       return false;
     }
-    w.offset += step;
     w.Progress(step);
   }
+  w.copyLength = 0;
+  return true;
+}
+
+// OLD's range goes after the one before it when it continues it, else starts a new copy.
+bool CopyOld(Writer& w, const Piece& piece) {
+  const bool continues =
+      w.copyLength > 0 && w.copyFrom + w.copyLength == piece.from && w.copyTo + w.copyLength == w.offset;
+  if (!continues) {
+    if (!FlushCopy(w)) return false;
+    w.copyFrom = piece.from;
+    w.copyTo = w.offset;
+  }
+  w.copyLength += piece.length;
+  w.offset += piece.length;
   return true;
 }
 
@@ -196,20 +214,21 @@ bool WritePieces(Writer& w) {
         if (!CopyOld(w, piece)) return false;
         break;
       case PieceKind::Bytes: {
+        if (!FlushCopy(w)) return false;
         const std::string& bytes = w.layout.bytes[piece.index];
         if (!w.Write(bytes.data(), bytes.size())) return false;
         w.Progress(bytes.size());
         break;
       }
       case PieceKind::Data:
-        if (!WriteData(w, piece.index)) return false;
+        if (!FlushCopy(w) || !WriteData(w, piece.index)) return false;
         break;
       case PieceKind::Mark:
         w.marks[piece.index] = w.offset + piece.from;
         break;
     }
   }
-  return !w.Stopped() && w.Flush();
+  return !w.Stopped() && FlushCopy(w) && w.Flush();
 }
 
 uint64_t TotalBytes(const Layout& layout, const WriteRequest& request) {
@@ -271,7 +290,7 @@ bool Finish(Writer& w, const std::string& temporary) {
 }  // namespace
 
 WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
-  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0};
+  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0};
   w.marks.assign(layout.markCount, 0);
   w.pending.reserve(kGather);
   w.results.assign(layout.jobs.size(), DataResult());
