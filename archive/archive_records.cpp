@@ -1,5 +1,6 @@
 #include "archive/archive_records.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool HasArchiveMagic(const unsigned char* header) {
@@ -19,6 +20,14 @@ ArchiveHeader DecodeArchiveHeader(const unsigned char* header) {
     decoded.dataOffset = ReadU32(header + 176);
   }
   return decoded;
+}
+
+void EncodeArchiveHeader(unsigned char* bytes, const ArchiveHeader& header) {
+  std::memcpy(bytes, kArchiveMagic, sizeof kArchiveMagic);
+  WriteU32(bytes + 8, header.version);
+  const size_t fields = header.version == 1 ? 156 : 172;
+  WriteU32(bytes + fields, header.unused172);
+  WriteU32(bytes + fields + 4, header.dataOffset);
 }
 
 size_t HeaderLengthFor(uint32_t version) {
@@ -52,12 +61,34 @@ DataHeader DecodeDataHeader(const unsigned char* bytes) {
   return decoded;
 }
 
+void EncodeDataHeader(unsigned char* bytes, const DataHeader& header) {
+  WriteU32(bytes + 0, header.tocOffset);
+  WriteU16(bytes + 4, header.tocCount);
+  WriteU32(bytes + 6, header.folderOffset);
+  WriteU16(bytes + 10, header.folderCount);
+  WriteU32(bytes + 12, header.fileOffset);
+  WriteU16(bytes + 16, header.fileCount);
+  WriteU32(bytes + 18, header.nameOffset);
+  WriteU16(bytes + 22, header.nameCount);
+}
+
+void EncodeTocAlias(unsigned char* bytes, const std::string& alias) {
+  std::memset(bytes, 0, kAliasLength);
+  std::memcpy(bytes, alias.data(), std::min(alias.size(), kAliasLength));
+}
+
 FolderEntry DecodeFolderEntry(const unsigned char* bytes) {
   FolderEntry decoded;
   decoded.nameOffset = ReadU32(bytes + 0);
   decoded.firstFile = ReadU16(bytes + 8);
   decoded.endFile = ReadU16(bytes + 10);
   return decoded;
+}
+
+void EncodeFolderEntry(unsigned char* bytes, const FolderEntry& folder) {
+  WriteU32(bytes + 0, folder.nameOffset);
+  WriteU16(bytes + 8, folder.firstFile);
+  WriteU16(bytes + 10, folder.endFile);
 }
 
 bool IsKnownRecordSize(uint32_t recordSize) {
@@ -88,4 +119,28 @@ FileEntry DecodeFileEntry(const unsigned char* bytes, uint32_t recordSize) {
       break;
   }
   return decoded;
+}
+
+void EncodeFileEntry(unsigned char* bytes, uint32_t recordSize, const FileEntry& entry) {
+  WriteU32(bytes + 0, entry.nameOffset);
+  switch (recordSize) {
+    case 17:
+      bytes[4] = static_cast<unsigned char>(entry.flags);
+      WriteU32(bytes + 5, entry.dataOffset);
+      WriteU32(bytes + 9, entry.storedSize);
+      WriteU32(bytes + 13, entry.size);
+      break;
+    case 22:
+      WriteU32(bytes + 4, entry.dataOffset);
+      WriteU32(bytes + 8, entry.storedSize);
+      WriteU32(bytes + 12, entry.size);
+      WriteU16(bytes + 20, static_cast<uint16_t>(entry.flags));
+      break;
+    default:  // 20
+      WriteU32(bytes + 4, entry.flags);
+      WriteU32(bytes + 8, entry.dataOffset);
+      WriteU32(bytes + 12, entry.storedSize);
+      WriteU32(bytes + 16, entry.size);
+      break;
+  }
 }

@@ -5,6 +5,8 @@
 //   wza_bench_make single ARCHIVE [MANIFEST]  one compressed entry of 1 GiB: record data
 //   wza_bench_make single-text ARCHIVE [MANIFEST]  the same of text, at zlib's usual level
 //   wza_bench_make catalogue ARCHIVE [MANIFEST]  65,535 tiny entries (catalogue loading)
+//   wza_bench_make pack-tree ARCHIVE MANIFEST   ~20,000 entries of ~150 MB (wza pack)
+//   wza_bench_make pack-like ARCHIVE MANIFEST   ~20,000 entries, an archive of ~1 GiB
 //
 // The manifest lists each entry as the floor loop reads it: compressed flag, absolute data
 // position, stored size, size and the path wza writes it to below its destination.
@@ -323,6 +325,39 @@ std::vector<PlannedFolder> PlanLarge() {
   return folders;
 }
 
+// `wza pack`'s trees: `scale` 1 gives ~20,000 files of about 150 MB in all (the new archive
+// target); `scale` 14 an archive of about 1 GiB of many entries (the --like targets).
+std::vector<PlannedFolder> PlanPack(uint32_t scale) {
+  static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
+  Random random{0x9AC4ull + scale};
+  std::vector<PlannedFolder> folders;
+  const uint32_t leafCount = 320;
+  for (uint32_t f = 0; f < leafCount; ++f) {
+    PlannedFolder folder;
+    folder.name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / 24, 2) + "\\" +
+                  Numbered("pack", f, 3);
+    folders.push_back(folder);
+  }
+  for (uint32_t i = 0; i < 20000; ++i) {
+    PlannedEntry entry;
+    entry.seed = random.Next();
+    const uint32_t pick = random.Below(100);
+    entry.content = pick < 20 ? Content::Noise : pick < 60 ? Content::Records : Content::Text;
+    entry.compressed = entry.content != Content::Noise;
+    entry.name = Numbered(pick < 20 ? "sfx" : pick < 60 ? "mesh" : "text", i, 5) +
+                 (pick < 20 ? ".ogg" : pick < 60 ? ".bin" : ".xml");
+    if (i % 2500 == 1234) {
+      entry.size = scale * (2000000 + random.Below(4000000));
+    } else if (i % 200 == 17) {
+      entry.size = scale * random.LogUniform(64 << 10, 1 << 20);
+    } else {
+      entry.size = scale * random.LogUniform(64, 24 << 10);
+    }
+    folders[random.Below(leafCount)].entries.push_back(entry);
+  }
+  return folders;
+}
+
 // Record data is full of short matches and literals, where faster inflates gain least;
 // text is where they gain most. Records are made at level 1, quick to make; text at 6.
 std::vector<PlannedFolder> PlanSingle(Content content) {
@@ -365,6 +400,10 @@ int main(int argc, char** argv) {
     std::vector<PlannedFolder> folders =
         PlanSingle(mode == "single" ? Content::Records : Content::Text);
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
+  }
+  if ((mode == "pack-tree" || mode == "pack-like") && argc == 4) {
+    std::vector<PlannedFolder> folders = PlanPack(mode == "pack-tree" ? 1 : 14);
+    return WriteArchive(argv[2], "data", folders, argv[3]) ? 0 : 1;
   }
   if (mode == "catalogue" && (argc == 3 || argc == 4)) {
     std::vector<PlannedFolder> folders = PlanCatalogue();

@@ -38,6 +38,25 @@ std::string NamesReadAs(const NameEncoding& encoding);
 // converted names.
 std::string AsUtf8(const std::string& text);
 
+// The way back, for `wza pack`: names of files (UTF-8 on Linux) turned into the bytes an
+// archive records in a code page. Empty code page: names are taken as they are.
+struct NameEncodingBack {
+  std::string codePage;
+  std::unique_ptr<NameConverter, NameConverterCloser> converter;
+  NameEncoding forward;  // reads the result again, to check it names the same file
+};
+
+// Prepares conversion from UTF-8 to `codePage`; false, reason in *error, for a code page
+// the system does not know. On Windows names are already in the ANSI code page: false.
+bool OpenNameEncodingBack(const std::string& codePage, NameEncodingBack& encoding,
+                          std::string* error);
+
+// One name (a file's or a folder's, no separator in it) converted to the code page; false
+// when some character has no form there, or when the bytes would not read back as this one
+// name (a "¥" that Shift-JIS writes as 0x5C, which separates folders): `bytes` is then
+// unchanged.
+bool ConvertNameBack(const NameEncodingBack& encoding, const std::string& text, std::string& bytes);
+
 // Converts the alias, the folder names and the entries' own names of a loaded catalogue in
 // place and joins them again. Returns, by entry, whether its name (or the alias) could not
 // be converted and was left whole as it was; empty when all were converted.

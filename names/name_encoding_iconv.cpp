@@ -156,3 +156,47 @@ std::string NamesReadAs(const NameEncoding& encoding) {
 std::string AsUtf8(const std::string& text) {
   return text;
 }
+
+bool OpenNameEncodingBack(const std::string& codePage, NameEncodingBack& encoding,
+                          std::string* error) {
+  const iconv_t handle = iconv_open(codePage.c_str(), "UTF-8");
+  if (handle == reinterpret_cast<iconv_t>(-1)) {
+    if (error != nullptr) {
+      *error = errno == EINVAL ? "not a code page this system converts to" : std::strerror(errno);
+    }
+    return false;
+  }
+  encoding.converter.reset(new NameConverter{handle});
+  if (!OpenNameEncoding(codePage, encoding.forward, error)) {
+    encoding.converter.reset();
+    return false;
+  }
+  encoding.codePage = codePage;
+  return true;
+}
+
+// A character with no form in the code page fails the name: iconv would otherwise be free
+// to drop or replace it, and the archive would name another file. So does a result that
+// reads back as something else: a character written as a byte that separates folders there.
+bool ConvertNameBack(const NameEncodingBack& encoding, const std::string& text, std::string& bytes) {
+  if (!encoding.converter) {
+    bytes = text;
+    return true;
+  }
+  const iconv_t handle = encoding.converter->handle;
+  Restart(handle);
+  std::string converted;
+  size_t used = 0;
+  if (Feed(handle, text.data(), text.size(), used, &converted) != Fed::Whole ||
+      !Flush(handle, converted)) {
+    return false;
+  }
+  std::vector<size_t> separators;
+  std::string again;
+  if (!FindSeparators(encoding.forward.converter->handle, converted, separators) ||
+      !separators.empty() || !ConvertName(encoding.forward, converted, again) || again != text) {
+    return false;
+  }
+  bytes = std::move(converted);
+  return true;
+}

@@ -28,3 +28,13 @@ std::string AsUtf8(const std::string& text) {
   std::string utf8;
   return platform::AnsiToUtf8(text, utf8) ? utf8 : text;
 }
+
+bool OpenNameEncodingBack(const std::string&, NameEncodingBack&, std::string* error) {
+  if (error != nullptr) *error = "names are written in the system's ANSI code page on Windows";
+  return false;
+}
+
+bool ConvertNameBack(const NameEncodingBack&, const std::string& text, std::string& bytes) {
+  bytes = text;
+  return true;
+}

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/pack_command.h"
 #include "extract/exit_codes.h"
 #include "mount/mount_command.h"
 
@@ -21,6 +22,8 @@ constexpr const char* kUsage =
 #else
     "       wza mount [-f] ARCHIVE MOUNTPOINT\n"
 #endif
+    "       wza pack [--like OLD] [-o NEW] [-x PATTERN]... [-j N] [-0...-9]\n"
+    "                [--version 1|2|4] [--record 17|20|22] [--names CODEPAGE] [-q] FOLDER\n"
     "\n"
     "Commands:\n"
     "  list      list every entry: size, stored size, method and name\n"
@@ -28,12 +31,15 @@ constexpr const char* kUsage =
     "  extract   write every entry below DEST/__ARCHIVE-NAME/ALIAS/\n"
     "  mount     show what extract would write below __ARCHIVE-NAME/ as a read-only\n"
     "            folder at MOUNTPOINT (Linux); `fusermount3 -u MOUNTPOINT` unmounts\n"
+    "  pack      put FOLDER (as extract writes it: __NAME holding the alias folder)\n"
+    "            back into an archive, by default NAME beside it\n"
     "\n"
     "Options:\n"
     "  -i PATTERN     only entries whose name (as list shows it) matches; repeatable.\n"
     "                 * stays within a folder, ** crosses folders, ? is one character;\n"
     "                 case is ignored\n"
-    "  -x PATTERN     leave out entries that match; repeatable, wins over -i\n"
+    "  -x PATTERN     leave out entries that match; repeatable, wins over -i; pack:\n"
+    "                 entries and files that match are not packed\n"
 #ifndef _WIN32
     "  --names CODEPAGE  archive names are in CODEPAGE (cp1252, cp932, cp936, utf-8...):\n"
     "                 shown, matched and written as UTF-8 (default: names are bytes)\n"
@@ -46,14 +52,22 @@ constexpr const char* kUsage =
     "  -q             quiet: no progress bar, no summary; errors are still shown\n"
     "  -f             mount: stay in the foreground (Ctrl-C unmounts) instead of\n"
     "                 detaching once the mount is ready\n"
-    "  -j [N]         test and extract with N threads; -j alone or left out: one per\n"
+    "  -j [N]         test, extract and pack with N threads; -j alone or left out: one per\n"
     "                 core the process may use; -j 1: one entry at a time\n"
+    "  --like OLD     pack: keep OLD's entries, order and every byte of it that the\n"
+    "                 changed files do not force to change\n"
+    "  -o NEW         pack: the archive to write (may be OLD itself, replaced whole)\n"
+    "  -0 ... -9      pack: zlib level for new and changed compressed entries (6)\n"
+    "  --version V    pack without --like: archive version 1, 2 or 4 (2)\n"
+    "  --record R     pack without --like: file record size 17, 20 or 22 (20)\n"
     "  -h, --help     show this help\n"
     "  --version      show the version\n"
     "\n"
     "Exit codes: 0 all good, 1 some entries failed, an archive was skipped or a pattern\n"
     "matched no entry, 2 usage error, nothing could be read or the output could not be\n"
-    "written, 130 interrupted (Ctrl-C) while extracting.\n";
+    "written, 130 interrupted (Ctrl-C) while extracting.\n"
+    "pack: 0 written, 1 some files of FOLDER could not be read, 2 usage error or a\n"
+    "refusal, 130 interrupted; in every case but 0 nothing is written.\n";
 
 // Output lost on a full disk or a closed pipe must not pass for success: the last buffered
 // lines are written only now, so this is where a failed write shows.
@@ -78,6 +92,12 @@ int RunCommand(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "mount") return MountCommand(argc - 2, argv + 2);
+  if (command == "pack") {
+    const int packed = PackCommand(argc, argv);
+    if (packed != kHelpAsked) return packed;
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
   if (!IsCliCommand(command)) return UsageError("unknown command '" + command + "'");
   const int exitCode = RunCliCommand(command, argc, argv);
   if (exitCode != kHelpAsked) return exitCode;

@@ -43,6 +43,15 @@ std::string Deflate(const std::string& data, int level) {
   return out;
 }
 
+namespace {
+
+// Filler between regions: not zero, so that a reader that takes it for something shows.
+std::string Gap(size_t length) {
+  return std::string(length, '\xA5');
+}
+
+}  // namespace
+
 BuiltArchive BuildArchive(const ArchiveSpec& spec) {
   BuiltArchive built;
   const uint32_t headerLength = HeaderLength(spec.version);
@@ -55,10 +64,17 @@ BuiltArchive BuildArchive(const ArchiveSpec& spec) {
     for (const TestEntry& entry : folder.entries) entries.push_back(&entry);
   }
   const uint32_t fileCount = static_cast<uint32_t>(entries.size());
-  built.tocAt = headerLength + 24;
-  built.folderAt = built.tocAt + spec.tocCount * 138u;
-  built.fileAt = built.folderAt + static_cast<uint32_t>(spec.folders.size()) * 12u;
-  built.nameAt = built.fileAt + fileCount * spec.recordSize;
+  const uint32_t gap = static_cast<uint32_t>(spec.gap);
+  const uint32_t tocLength = spec.tocCount * 138u;
+  const uint32_t folderLength = static_cast<uint32_t>(spec.folders.size()) * 12u;
+  uint32_t at = headerLength + 24 + gap;
+  if (!spec.tablesAfterData) {
+    built.tocAt = at;
+    built.folderAt = at + tocLength + gap;
+    at = built.folderAt + folderLength + gap;
+  }
+  built.fileAt = at;
+  built.nameAt = built.fileAt + fileCount * spec.recordSize + spec.slack;
 
   // Name table: folder names, then file names, each followed by one NUL.
   std::string names;
@@ -79,12 +95,24 @@ BuiltArchive BuildArchive(const ArchiveSpec& spec) {
 
   std::string data;
   std::vector<std::string> storedBytes;
+  std::vector<uint32_t> storedSizes;
   for (const TestEntry* entry : entries) {
     storedBytes.push_back(entry->stored       ? *entry->stored
                           : entry->compressed ? Deflate(entry->data, spec.level)
                                               : entry->data);
+    if (entry->sameDataAs) {
+      built.entryDataAt.push_back(built.entryDataAt.at(*entry->sameDataAs));
+      storedSizes.push_back(storedSizes.at(*entry->sameDataAs));
+      continue;
+    }
+    if (!data.empty()) data += Gap(gap);
     built.entryDataAt.push_back(built.dataOffset + static_cast<uint32_t>(data.size()));
+    storedSizes.push_back(static_cast<uint32_t>(storedBytes.back().size()));
     data += storedBytes.back();
+  }
+  if (spec.tablesAfterData) {
+    built.tocAt = built.dataOffset + static_cast<uint32_t>(data.size()) + gap;
+    built.folderAt = built.tocAt + tocLength + gap;
   }
 
   std::string& out = built.bytes;
@@ -101,49 +129,57 @@ BuiltArchive BuildArchive(const ArchiveSpec& spec) {
   AppendU32(out, built.fileAt - base);
   AppendU16(out, static_cast<uint16_t>(fileCount));
   AppendU32(out, built.nameAt - base);
-  AppendU16(out, static_cast<uint16_t>(spec.folders.size() + fileCount));
+  AppendU16(out, spec.nameCount ? *spec.nameCount
+                                : static_cast<uint16_t>(spec.folders.size() + fileCount));
 
+  std::string toc;
   for (uint32_t t = 0; t < spec.tocCount; ++t) {
-    std::string toc(138, '\0');
-    if (t == 0) toc.replace(0, std::min<size_t>(spec.alias.size(), 64), spec.alias.substr(0, 64));
-    out += toc;
+    std::string one(138, '\0');
+    if (t == 0) one.replace(0, std::min<size_t>(spec.alias.size(), 64), spec.alias.substr(0, 64));
+    toc += one;
   }
+  std::string folders;
   uint32_t first = 0;
   for (size_t f = 0; f < spec.folders.size(); ++f) {
-    AppendU32(out, folderNameAt[f]);
-    AppendU32(out, 0);
-    AppendU16(out, static_cast<uint16_t>(first));
+    AppendU32(folders, folderNameAt[f]);
+    AppendU32(folders, 0);
+    AppendU16(folders, static_cast<uint16_t>(first));
     first += static_cast<uint32_t>(spec.folders[f].entries.size());
-    AppendU16(out, static_cast<uint16_t>(first));
+    AppendU16(folders, static_cast<uint16_t>(first));
   }
+  if (!spec.tablesAfterData) out += Gap(gap) + toc + Gap(gap) + folders;
+  out += Gap(gap);
   for (size_t i = 0; i < entries.size(); ++i) {
     const TestEntry& entry = *entries[i];
     const uint32_t flags = entry.compressed ? 1 : 0;
-    const uint32_t at = built.entryDataAt[i] - built.dataOffset;
-    const uint32_t stored = static_cast<uint32_t>(storedBytes[i].size());
+    const uint32_t offset = built.entryDataAt[i] - built.dataOffset;
+    const uint32_t stored = storedSizes[i];
     const uint32_t size =
         entry.declaredSize ? *entry.declaredSize : static_cast<uint32_t>(entry.data.size());
     AppendU32(out, fileNameAt[i]);
     if (spec.recordSize == 17) {
       out.push_back(static_cast<char>(flags));
-      AppendU32(out, at);
+      AppendU32(out, offset);
       AppendU32(out, stored);
       AppendU32(out, size);
     } else if (spec.recordSize == 22) {
-      AppendU32(out, at);
+      AppendU32(out, offset);
       AppendU32(out, stored);
       AppendU32(out, size);
       AppendU32(out, 0xDEADBEEF);  // unused bytes 16-19
       AppendU16(out, static_cast<uint16_t>(flags));
     } else {
       AppendU32(out, flags);
-      AppendU32(out, at);
+      AppendU32(out, offset);
       AppendU32(out, stored);
       AppendU32(out, size);
     }
   }
+  out += Gap(spec.slack);
   out += names;
   out += data;
+  if (spec.tablesAfterData) out += Gap(gap) + toc + Gap(gap) + folders;
+  out += spec.trailing;
   return built;
 }
 

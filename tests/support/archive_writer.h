@@ -12,6 +12,9 @@ struct TestEntry {
   bool compressed = false;
   std::optional<uint32_t> declaredSize;  // size field, when it should differ from data.size()
   std::optional<std::string> stored;     // stored bytes, when they should not be made from data
+  // Uses the stored bytes (data offset and stored size) of this earlier entry, counted in
+  // file-table order, instead of bytes of its own.
+  std::optional<size_t> sameDataAs;
 };
 
 struct TestFolder {
@@ -27,6 +30,15 @@ struct ArchiveSpec {
   std::vector<TestFolder> folders;
   size_t namePadding = 0;  // zero bytes between the name table and the data
   int level = 6;           // zlib level for compressed entries
+  // Layouts other writers make: filler bytes between the regions and between entries'
+  // data, the ToC and folder table after the data, bytes after the last entry, slack
+  // between the file table and the name table (fewer bytes than records), a name count
+  // that does not match.
+  size_t gap = 0;
+  bool tablesAfterData = false;
+  std::string trailing;
+  uint32_t slack = 0;
+  std::optional<uint16_t> nameCount;
 };
 
 // Where things landed, so tests can damage them on purpose.

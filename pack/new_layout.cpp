@@ -1,0 +1,196 @@
+#include "pack/new_layout.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+namespace {
+
+struct NewFile {
+  std::string name;  // bytes
+  size_t source = 0;
+};
+
+using Folders = std::map<PathComponents, std::vector<NewFile>>;
+
+std::string JoinedBytes(const PathComponents& components) {
+  std::string joined;
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (i > 0) joined += '\\';
+    joined += components[i];
+  }
+  return joined;
+}
+
+// The folder's one top folder, the alias; false with the refusal.
+bool AliasOf(const NewArchiveInput& input, std::string& alias, PlanProblems& problems) {
+  const SourceTree& tree = *input.tree;
+  std::vector<std::string> tops;
+  for (const PathComponents& folder : tree.folders) {
+    if (folder.size() == 1) tops.push_back(folder[0]);
+  }
+  bool filesOnTop = false;
+  for (const SourceFile& file : tree.files) filesOnTop = filesOnTop || file.components.size() == 1;
+  if (tops.size() != 1 || filesOnTop) {
+    problems.refused.push_back(
+        "the folder must hold exactly one folder, the alias folder, and nothing else (it holds " +
+        std::to_string(tops.size()) + (tops.size() == 1 ? " folder" : " folders") +
+        (filesOnTop ? " and files)" : ")"));
+    return false;
+  }
+  if (!ConvertNameBack(*input.back, tops[0], alias)) {
+    problems.refused.push_back(tops[0] + ": the alias has no form in " + input.back->codePage);
+    return false;
+  }
+  if (alias.size() > kAliasLength || alias.find('\0') != std::string::npos) {
+    problems.refused.push_back(tops[0] + ": the alias must be at most 64 bytes, without NUL");
+    return false;
+  }
+  return true;
+}
+
+bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCounts& counts,
+                 PlanProblems& problems) {
+  const SourceTree& tree = *input.tree;
+  for (size_t f = 0; f < tree.files.size(); ++f) {
+    const SourceFile& file = tree.files[f];
+    if (file.components.size() < 2) continue;  // refused: only the alias folder may be there
+    std::string shown;
+    for (const std::string& component : file.components) {
+      shown += (shown.empty() ? "" : "/") + component;
+    }
+    if (input.patterns != nullptr && !IsChosen(*input.patterns, shown)) {
+      ++counts.leftOut;
+      continue;
+    }
+    PathComponents bytes;
+    if (!ArchiveComponents(file, 1, *input.back, bytes, problems)) continue;
+    const std::string name = bytes.back();
+    bytes.pop_back();
+    folders[bytes].push_back({name, f});
+  }
+  size_t files = 0;
+  for (auto& [folder, list] : folders) {
+    std::sort(list.begin(), list.end(),
+              [](const NewFile& a, const NewFile& b) { return a.name < b.name; });
+    for (size_t i = 1; i < list.size(); ++i) {
+      if (list[i].name == list[i - 1].name) {
+        problems.refused.push_back(tree.files[list[i].source].path +
+                                   ": has the same name in the archive as " +
+                                   tree.files[list[i - 1].source].path);
+      }
+    }
+    files += list.size();
+  }
+  counts.added = files;
+  if (files == 0) problems.refused.push_back("the folder holds no file to pack");
+  if (files > 65535 || folders.size() + files > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(files) + " files in " +
+                               std::to_string(folders.size()) +
+                               " folders; it can hold 65,535 names");
+  }
+  return problems.refused.empty();
+}
+
+}  // namespace
+
+bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& counts,
+               PlanProblems& problems) {
+  layout = Layout();
+  std::string alias;
+  Folders folders;
+  const bool aliasFine = AliasOf(input, alias, problems);
+  const bool filesFine = GatherFiles(input, folders, counts, problems);
+  if (!aliasFine || !filesFine) return false;
+  const uint32_t version = input.version;
+  const uint32_t R = input.recordSize;
+  const uint64_t headerLength = HeaderLengthFor(version);
+  const uint64_t base = TableBaseFor(version);
+  const uint64_t tocAt = headerLength + kDataHeaderLength;
+  const uint64_t foldersAt = tocAt + kTocEntryLength;
+  const uint64_t filesAt = foldersAt + folders.size() * kFolderEntryLength;
+  const uint64_t namesAt = filesAt + uint64_t{R} * counts.added;
+
+  auto expected = std::make_shared<ExpectedTables>();
+  expected->version = version;
+  expected->recordSize = R;
+  std::string names;
+  for (const auto& [folder, list] : folders) {
+    FolderEntry entry;
+    entry.nameOffset = static_cast<uint32_t>(names.size());
+    entry.firstFile = static_cast<uint16_t>(expected->entries.size());
+    entry.endFile = static_cast<uint16_t>(entry.firstFile + list.size());
+    expected->folders.push_back(entry);
+    expected->folderNames.push_back(JoinedBytes(folder));
+    names += JoinedBytes(folder) + '\0';
+    for (const NewFile& file : list) {
+      expected->entries.push_back(FileEntry());
+      expected->entryNames.push_back(JoinedBytes(folder) + '\\' + file.name);
+      Piece piece;
+      piece.kind = PieceKind::Data;
+      piece.index = layout.jobs.size();
+      layout.jobs.push_back({file.source, DataMode::Smaller});
+      layout.pieces.push_back(piece);
+    }
+  }
+  std::vector<std::string> own;
+  for (const auto& [folder, list] : folders) {
+    for (const NewFile& file : list) {
+      expected->entries[own.size()].nameOffset = static_cast<uint32_t>(names.size());
+      own.push_back(file.name);
+      names += file.name + '\0';
+    }
+  }
+  const uint64_t dataOffset = namesAt + names.size();
+  // The tables and names come first, and are filled in once the data's places are known.
+  layout.bytes = {std::string(static_cast<size_t>(namesAt), '\0'), names};
+  Piece head;
+  head.kind = PieceKind::Bytes;
+  head.length = namesAt;
+  Piece nameTable;
+  nameTable.kind = PieceKind::Bytes;
+  nameTable.index = 1;
+  nameTable.length = names.size();
+  layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
+
+  layout.finish = [=](const std::vector<uint64_t>&, const std::vector<DataResult>& data,
+                      std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
+    tables = *expected;
+    std::string image(static_cast<size_t>(namesAt), '\0');
+    auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
+    ArchiveHeader header;
+    header.version = version;
+    header.dataOffset = static_cast<uint32_t>(dataOffset);
+    EncodeArchiveHeader(bytes, header);
+    DataHeader counts;
+    counts.tocOffset = static_cast<uint32_t>(tocAt - base);
+    counts.tocCount = 1;
+    counts.folderOffset = static_cast<uint32_t>(foldersAt - base);
+    counts.folderCount = static_cast<uint16_t>(tables.folders.size());
+    counts.fileOffset = static_cast<uint32_t>(filesAt - base);
+    counts.fileCount = static_cast<uint16_t>(tables.entries.size());
+    counts.nameOffset = static_cast<uint32_t>(namesAt - base);
+    counts.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
+    EncodeDataHeader(bytes + headerLength, counts);
+    EncodeTocAlias(bytes + tocAt, alias);
+    for (size_t i = 0; i < tables.folders.size(); ++i) {
+      EncodeFolderEntry(bytes + foldersAt + i * kFolderEntryLength, tables.folders[i]);
+    }
+    for (size_t p = 0; p < tables.entries.size(); ++p) {
+      FileEntry& entry = tables.entries[p];
+      const DataResult& result = data[p];
+      if (result.offset - dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
+        problem = TooLarge("an entry's position or size");
+        return false;
+      }
+      entry.flags = result.compressed ? 1 : 0;
+      entry.dataOffset = static_cast<uint32_t>(result.offset - dataOffset);
+      entry.storedSize = static_cast<uint32_t>(result.storedSize);
+      entry.size = static_cast<uint32_t>(result.size);
+      EncodeFileEntry(bytes + filesAt + p * R, R, entry);
+    }
+    patches.push_back({0, image});
+    return true;
+  };
+  return true;
+}

@@ -1,0 +1,303 @@
+#include "pack/pack_plan.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+#include "extract/safe_name.h"
+#include "platform/file_io.h"
+
+namespace {
+
+bool StartsWith(const PathComponents& path, const PathComponents& prefix) {
+  if (prefix.size() > path.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (PathKey({path[i]}) != PathKey({prefix[i]})) return false;
+  }
+  return true;
+}
+
+std::string Joined(const PathComponents& components, char separator) {
+  std::string joined;
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (i > 0) joined += separator;
+    joined += components[i];
+  }
+  return joined;
+}
+
+// The flag value most of OLD's compressed entries have (the smaller of equals), else 1.
+uint32_t MostUsedFlags(const ArchiveCatalogue& old) {
+  std::map<uint32_t, size_t> counts;
+  for (const FileEntry& entry : old.entries) {
+    if (entry.flags != 0) ++counts[entry.flags];
+  }
+  uint32_t best = 1;
+  size_t most = 0;
+  for (const auto& [flags, count] : counts) {
+    if (count > most) {
+      best = flags;
+      most = count;
+    }
+  }
+  return best;
+}
+
+// "/" when OLD's folder names use it more than "\", else "\".
+char FolderSeparator(const PlanInput& input) {
+  size_t slashes = 0;
+  size_t backslashes = 0;
+  for (const std::string& name : input.folderNames) {
+    slashes += static_cast<size_t>(std::count(name.begin(), name.end(), '/'));
+    backslashes += static_cast<size_t>(std::count(name.begin(), name.end(), '\\'));
+  }
+  return slashes > backslashes ? '/' : '\\';
+}
+
+bool AliasUsable(const PlanInput& input) {
+  return input.aliasConverted && IsSafeRelativePath(input.alias, false);
+}
+
+}  // namespace
+
+bool PackPlan::Changes() const {
+  return !added.empty() ||
+         std::any_of(fates.begin(), fates.end(), [](Fate fate) { return fate != Fate::Kept; });
+}
+
+std::string PathKey(const PathComponents& components) {
+  std::string key = Joined(components, '/');
+  if (platform::kNamesIgnoreCase) {
+    for (char& c : key) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return key;
+}
+
+PathComponents SplitName(const std::string& name) {
+  PathComponents components;
+  std::string component;
+  for (char c : name) {
+    if (c == '\\' || c == '/') {
+      if (!component.empty()) components.push_back(std::move(component));
+      component.clear();
+    } else {
+      component += c;
+    }
+  }
+  if (!component.empty()) components.push_back(std::move(component));
+  return components;
+}
+
+bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
+                       PathComponents& bytes, PlanProblems& problems) {
+  bytes.clear();
+  for (size_t i = skip; i < file.components.size(); ++i) {
+    const std::string& component = file.components[i];
+    // On Linux "\" is a character of a name; in an archive it separates folders.
+    if (component.find('\\') != std::string::npos) {
+      problems.refused.push_back(file.path + ": a name holding \\ cannot go into an archive");
+      return false;
+    }
+    std::string converted;
+    if (!ConvertNameBack(back, component, converted)) {
+      problems.refused.push_back(file.path + ": its name has no form in " + back.codePage);
+      return false;
+    }
+    if (converted.find('\0') != std::string::npos) {
+      problems.refused.push_back(file.path + ": its name holds a NUL in " + back.codePage);
+      return false;
+    }
+    bytes.push_back(converted);
+  }
+  if (file.size > UINT32_MAX) {
+    problems.refused.push_back(file.path + ": larger than an archive entry can be (4 GiB)");
+    return false;
+  }
+  return true;
+}
+
+Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
+  const ArchiveCatalogue& old = *input.old;
+  const SourceTree& tree = *input.tree;
+  Claims claims;
+  const size_t count = old.entries.size();
+  claims.fileOf.assign(count, kNoFile);
+  claims.leftOut.assign(count, false);
+  claims.claimed.assign(tree.files.size(), false);
+
+  const PathComponents alias = SplitName(input.alias);
+  const bool aliasUsable = AliasUsable(input);
+  const std::string shownAlias = Joined(alias, '/');
+  for (const PathComponents& folder : tree.folders) {
+    if (aliasUsable && (StartsWith(folder, alias) || StartsWith(alias, folder))) continue;
+    problems.refused.push_back(Joined(folder, '/') + ": not inside the archive's alias folder \"" +
+                               shownAlias + "\"");
+  }
+  std::unordered_map<std::string, size_t> fileByKey;
+  for (size_t f = 0; f < tree.files.size(); ++f) {
+    const SourceFile& file = tree.files[f];
+    if (aliasUsable && file.components.size() > alias.size() && StartsWith(file.components, alias)) {
+      fileByKey.emplace(PathKey(file.components), f);
+    } else {
+      problems.refused.push_back(file.path + ": not inside the archive's alias folder \"" +
+                                 shownAlias + "\"");
+    }
+  }
+  // As extraction writes them: of entries of one path the later one's bytes are in the file.
+  std::unordered_map<std::string, size_t> lastOfPath;
+  for (size_t j = 0; j < count && aliasUsable; ++j) {
+    const bool converted = j >= input.notConverted.size() || !input.notConverted[j];
+    if (!converted || !IsSafeRelativePath(input.entryNames[j], true)) continue;
+    PathComponents path = alias;
+    const PathComponents own = SplitName(input.entryNames[j]);
+    path.insert(path.end(), own.begin(), own.end());
+    lastOfPath[PathKey(path)] = j;
+  }
+  for (const auto& [key, j] : lastOfPath) {
+    const auto found = fileByKey.find(key);
+    if (found == fileByKey.end()) continue;
+    claims.fileOf[j] = found->second;
+    claims.claimed[found->second] = true;
+  }
+  for (size_t j = 0; j < count; ++j) {
+    if (input.patterns != nullptr) {
+      claims.leftOut[j] = !IsChosen(*input.patterns, ShownName(input.alias + '\\' + input.entryNames[j]));
+    }
+    if (claims.leftOut[j] || claims.fileOf[j] == kNoFile) continue;
+    const SourceFile& file = tree.files[claims.fileOf[j]];
+    claims.work.push_back({j, file.path, file.size});
+  }
+  return claims;
+}
+
+namespace {
+
+struct FolderChoice {
+  std::unordered_map<std::string, size_t> oldByKey;  // first OLD folder of each path
+  std::map<PathComponents, PathComponents> newByBytes;  // new folder bytes -> its key path
+};
+
+FolderChoice OldFolders(const PlanInput& input) {
+  FolderChoice choice;
+  for (size_t i = 0; i < input.folderNames.size(); ++i) {
+    if (i < input.folderNotConverted.size() && input.folderNotConverted[i]) continue;
+    choice.oldByKey.emplace(PathKey(SplitName(input.folderNames[i])), i);
+  }
+  return choice;
+}
+
+void SetFates(const PlanInput& input, const Claims& claims,
+              const std::vector<Comparison>& comparisons, PackPlan& plan, PlanProblems& problems) {
+  const size_t count = input.old->entries.size();
+  plan.fates.assign(count, Fate::Kept);
+  plan.sources.assign(count, kNoFile);
+  for (size_t j = 0; j < count; ++j) {
+    if (claims.leftOut[j]) plan.fates[j] = Fate::LeftOut;
+  }
+  for (size_t w = 0; w < claims.work.size(); ++w) {
+    const size_t j = claims.work[w].entry;
+    const Comparison& comparison = comparisons[w];
+    if (comparison.sameness == Sameness::Unreadable) {
+      problems.unreadable.push_back(claims.work[w].path + ": " + comparison.error);
+    } else if (comparison.sameness == Sameness::Differs) {
+      plan.fates[j] = Fate::Replaced;
+      plan.sources[j] = claims.fileOf[j];
+    } else if (!comparison.decoded.Complete()) {
+      plan.keptDamaged.push_back(ShownName(input.alias + '\\' + input.entryNames[j]) + ": " +
+                                 DescribeEntryStatus(comparison.decoded));
+    }
+  }
+}
+
+}  // namespace
+
+PackPlan MakePlan(const PlanInput& input, const Claims& claims,
+                  const std::vector<Comparison>& comparisons, PlanProblems& problems) {
+  const ArchiveCatalogue& old = *input.old;
+  const SourceTree& tree = *input.tree;
+  PackPlan plan;
+  SetFates(input, claims, comparisons, plan, problems);
+  plan.newFlags = MostUsedFlags(old);
+
+  const size_t aliasLength = SplitName(input.alias).size();
+  const size_t fileCount = old.entries.size();
+  const char separator = FolderSeparator(input);
+  FolderChoice folders = OldFolders(input);
+  struct Pending {
+    size_t source;
+    std::string name;
+    size_t oldFolder;             // kNoFile for a new one
+    PathComponents newFolderBytes;
+  };
+  std::vector<Pending> pending;
+  for (size_t f = 0; f < tree.files.size(); ++f) {
+    if (claims.claimed[f]) continue;
+    const SourceFile& file = tree.files[f];
+    if (file.components.size() <= aliasLength) continue;  // refused when claimed
+    if (input.patterns != nullptr && !IsChosen(*input.patterns, Joined(file.components, '/'))) {
+      ++plan.leftOutFiles;
+      continue;
+    }
+    PathComponents bytes;
+    if (!ArchiveComponents(file, aliasLength, *input.back, bytes, problems)) continue;
+    const PathComponents folderPath(file.components.begin() + aliasLength, file.components.end() - 1);
+    Pending added{f, bytes.back(), kNoFile, {}};
+    bytes.pop_back();
+    const auto found = folders.oldByKey.find(PathKey(folderPath));
+    if (found != folders.oldByKey.end()) {
+      added.oldFolder = found->second;
+    } else {
+      added.newFolderBytes = bytes;
+      folders.newByBytes.emplace(bytes, folderPath);
+    }
+    pending.push_back(std::move(added));
+  }
+  // New folders after OLD's, sorted by their components: parents first.
+  std::map<PathComponents, size_t> newIndex;
+  for (const auto& [bytes, path] : folders.newByBytes) {
+    newIndex[bytes] = old.folders.size() + plan.newFolders.size();
+    plan.newFolders.push_back(Joined(bytes, separator));
+  }
+  for (const Pending& one : pending) {
+    AddedFile added;
+    added.source = one.source;
+    added.name = one.name;
+    if (one.oldFolder != kNoFile) {
+      added.folder = one.oldFolder;
+      added.anchor = std::min<size_t>(old.folders[one.oldFolder].endFile, fileCount);
+    } else {
+      added.folder = newIndex[one.newFolderBytes];
+      added.anchor = fileCount;
+    }
+    plan.added.push_back(std::move(added));
+  }
+  std::sort(plan.added.begin(), plan.added.end(), [](const AddedFile& a, const AddedFile& b) {
+    if (a.anchor != b.anchor) return a.anchor < b.anchor;
+    if (a.folder != b.folder) return a.folder < b.folder;
+    return a.name < b.name;
+  });
+  for (size_t i = 1; i < plan.added.size(); ++i) {
+    const AddedFile& a = plan.added[i - 1];
+    const AddedFile& b = plan.added[i];
+    if (a.folder == b.folder && a.name == b.name) {
+      problems.refused.push_back(tree.files[b.source].path + ": has the same name in the archive as " +
+                                 tree.files[a.source].path);
+    }
+  }
+  const size_t kept = static_cast<size_t>(
+      std::count_if(plan.fates.begin(), plan.fates.end(), [](Fate f) { return f != Fate::LeftOut; }));
+  const size_t files = kept + plan.added.size();
+  if (files > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(files) +
+                               " files; it can hold 65,535");
+  }
+  if (files == 0) problems.refused.push_back("no entry would be left in the archive");
+  const size_t folderCount = old.folders.size() + plan.newFolders.size();
+  if (folderCount > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(folderCount) +
+                               " folders; it can hold 65,535");
+  }
+  return plan;
+}

@@ -1,0 +1,299 @@
+#include "pack/pack_run.h"
+
+#include "archive/catalogue.h"
+#include "extract/exit_codes.h"
+#include "names/name_encoding.h"
+#include "pack/entry_compare.h"
+#include "pack/like_layout.h"
+#include "pack/new_layout.h"
+#include "pack/pack_plan.h"
+#include "pack/pack_writer.h"
+#include "pack/source_tree.h"
+#include "platform/file_io.h"
+#include "platform/raw_file.h"
+
+namespace {
+
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && platform::IsPathSeparator(path.back())) path.pop_back();
+  return path;
+}
+
+PackOutcome Refused(PackOutcome outcome, std::vector<std::string> problems, int code) {
+  outcome.exitCode = code;
+  outcome.problems.insert(outcome.problems.end(), problems.begin(), problems.end());
+  return outcome;
+}
+
+PackOutcome Refused(PackOutcome outcome, const std::string& problem) {
+  return Refused(std::move(outcome), {problem}, kExitFailed);
+}
+
+// Refusals about the output, before anything is read.
+std::string OutputProblem(const std::string& folder, const std::string& output, bool named) {
+  const platform::PathKind kind = platform::KindAt(output);
+  if (kind == platform::PathKind::Folder) return output + ": is a folder";
+  if (!named && kind != platform::PathKind::Missing) {
+    return output + ": is there already; name it with -o to replace it";
+  }
+  std::string inside;
+  std::string around;
+  const size_t cut = output.find_last_of(platform::kPathSeparators);
+  const std::string outputFolder = cut == std::string::npos ? "." : cut == 0 ? "/" : output.substr(0, cut);
+  if (platform::ResolvedPath(folder, inside) && platform::ResolvedPath(outputFolder, around)) {
+    const std::string sep(1, platform::kPathSeparator);
+    if (around == inside || around.rfind(inside + (inside.back() == sep[0] ? "" : sep), 0) == 0) {
+      return output + ": lies inside the folder being packed";
+    }
+  }
+  return "";
+}
+
+// Names as the user sees them, by --names (the raw catalogue is kept for the tables).
+struct ConvertedNames {
+  std::string alias;
+  bool aliasConverted = true;
+  std::vector<std::string> entryNames;
+  std::vector<bool> notConverted;
+  std::vector<std::string> folderNames;
+  std::vector<bool> folderNotConverted;
+};
+
+ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& encoding) {
+  ConvertedNames names;
+  ArchiveCatalogue copy;
+  copy.header = old.header;
+  copy.dataHeader = old.dataHeader;
+  copy.alias = old.alias;
+  copy.folders = old.folders;
+  copy.folderNames = old.folderNames;
+  copy.entries = old.entries;
+  copy.fileNames = old.fileNames;
+  copy.entryNames = old.entryNames;
+  std::string converted;
+  names.aliasConverted = ConvertName(encoding, old.alias, converted);
+  names.notConverted = ConvertCatalogueNames(encoding, copy);
+  names.alias = copy.alias;
+  names.entryNames = std::move(copy.entryNames);
+  for (const std::string& name : old.folderNames) {
+    const std::string bare = name.substr(0, name.size() - 1);
+    const bool ok = ConvertName(encoding, bare, converted);
+    names.folderNames.push_back(ok ? converted : bare);
+    names.folderNotConverted.push_back(!ok);
+  }
+  return names;
+}
+
+std::string LoadProblem(const std::string& path, LoadOutcome outcome, const std::string& detail) {
+  std::string message = LoadOutcomeMessage(outcome, path);
+  if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
+  if (outcome == LoadOutcome::NoEntries) message = path + ": has no entries";
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": unrecognised record size";
+  if (!detail.empty() && outcome != LoadOutcome::NoEntries) message += ": " + detail;
+  return message + "; it cannot be packed --like";
+}
+
+struct Work {
+  const PackRequest& request;
+  const PackCallbacks& callbacks;
+  PackOutcome outcome;
+  std::string folder;
+  NameEncoding forward;
+  NameEncodingBack back;
+  SourceTree tree;
+  Layout layout;
+  ArchiveCatalogue old;
+};
+
+bool Interrupted(Work& work) {
+  if (work.callbacks.interrupted && work.callbacks.interrupted()) work.outcome.interrupted = true;
+  return work.outcome.interrupted;
+}
+
+std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
+  return request.patterns != nullptr ? UnmatchedPatterns(*request.patterns)
+                                     : std::vector<std::string>();
+}
+
+// What --like OLD makes of the folder: claims, comparisons and the plan. The names and
+// comparisons are let go once the plan is made. False with the outcome set.
+bool PlanFromFolder(Work& work, PackPlan& plan) {
+  const ConvertedNames names = ConvertNames(work.old, work.forward);
+  PlanInput input;
+  input.old = &work.old;
+  input.alias = names.alias;
+  input.aliasConverted = names.aliasConverted;
+  input.entryNames = names.entryNames;
+  input.notConverted = names.notConverted;
+  input.folderNames = names.folderNames;
+  input.folderNotConverted = names.folderNotConverted;
+  input.tree = &work.tree;
+  input.back = &work.back;
+  input.patterns = work.request.patterns;
+  PlanProblems problems;
+  const Claims claims = ClaimFiles(input, problems);
+  if (!problems.refused.empty()) {
+    work.outcome = Refused(std::move(work.outcome), problems.refused, kExitFailed);
+    return false;
+  }
+  std::vector<Comparison> comparisons;
+  uint64_t total = 0;
+  for (const ComparisonWork& one : claims.work) total += work.old.entries[one.entry].storedSize;
+  const auto progress = [&](uint64_t read) {
+    if (work.callbacks.progress) work.callbacks.progress("comparing", read, total);
+  };
+  if (!CompareEntries(work.old, claims.work, work.request.workers, comparisons, progress,
+                      work.callbacks.interrupted)) {
+    work.outcome.interrupted = true;
+    return false;
+  }
+  plan = MakePlan(input, claims, comparisons, problems);
+  for (const std::string& pattern : UnmatchedExcludes(work.request)) {
+    problems.refused.push_back("pattern matched nothing: " + pattern);
+  }
+  if (!problems.refused.empty() || !problems.unreadable.empty()) {
+    std::vector<std::string> all = problems.unreadable;
+    all.insert(all.end(), problems.refused.begin(), problems.refused.end());
+    work.outcome = Refused(std::move(work.outcome), all,
+                           problems.refused.empty() ? kExitPartial : kExitFailed);
+    return false;
+  }
+  return true;
+}
+
+// Plans and lays out the archive --like OLD; false with the outcome set.
+bool PlanLike(Work& work) {
+  PackPlan plan;
+  if (!PlanFromFolder(work, plan)) return false;
+  std::string problem;
+  if (!LayoutLike(work.old, plan, work.tree, work.layout, problem)) {
+    work.outcome = Refused(std::move(work.outcome), problem);
+    return false;
+  }
+  for (const std::string& damaged : plan.keptDamaged) {
+    if (work.callbacks.note) work.callbacks.note(work.request.like + ": " + damaged + ", kept as it is");
+  }
+  for (size_t k = 0; k < plan.fates.size(); ++k) {
+    ++(plan.fates[k] == Fate::Kept ? work.outcome.kept
+       : plan.fates[k] == Fate::Replaced ? work.outcome.replaced
+                                         : work.outcome.leftOut);
+  }
+  work.outcome.added = plan.added.size();
+  work.outcome.leftOut += plan.leftOutFiles;
+  return true;
+}
+
+bool PlanNew(Work& work) {
+  NewArchiveInput input;
+  input.tree = &work.tree;
+  input.back = &work.back;
+  input.patterns = work.request.patterns;
+  input.version = work.request.version;
+  input.recordSize = work.request.recordSize;
+  NewArchiveCounts counts;
+  PlanProblems problems;
+  const bool laidOut = LayoutNew(input, work.layout, counts, problems);
+  for (const std::string& pattern : UnmatchedExcludes(work.request)) {
+    problems.refused.push_back("pattern matched nothing: " + pattern);
+  }
+  if (!laidOut || !problems.refused.empty()) {
+    work.outcome = Refused(std::move(work.outcome), problems.refused, kExitFailed);
+    return false;
+  }
+  work.outcome.added = counts.added;
+  work.outcome.leftOut = counts.leftOut;
+  if (work.callbacks.note) {
+    work.callbacks.note(
+        "note: a new archive leaves zero every field wza does not know the use of; a game may "
+        "check them: pack --like the original archive to keep them");
+  }
+  return true;
+}
+
+bool Prepare(Work& work) {
+  const PackRequest& request = work.request;
+  if (platform::KindAt(work.folder) != platform::PathKind::Folder) {
+    work.outcome = Refused(std::move(work.outcome), work.folder + ": not a folder");
+    return false;
+  }
+  const bool named = !request.output.empty();
+  work.outcome.output = request.output;
+  if (!named && !DefaultOutput(work.folder, work.outcome.output)) {
+    work.outcome = Refused(std::move(work.outcome),
+                           work.folder + ": not named __NAME: name the archive to write with -o");
+    return false;
+  }
+  const std::string outputProblem = OutputProblem(work.folder, work.outcome.output, named);
+  if (!outputProblem.empty()) {
+    work.outcome = Refused(std::move(work.outcome), outputProblem);
+    return false;
+  }
+  std::string reason;
+  if (!request.codePage.empty() && (!OpenNameEncoding(request.codePage, work.forward, &reason) ||
+                                    !OpenNameEncodingBack(request.codePage, work.back, &reason))) {
+    work.outcome = Refused(std::move(work.outcome), "--names " + request.codePage + ": " + reason);
+    return false;
+  }
+  if (!request.like.empty()) {
+    const LoadOutcome loaded = LoadCatalogue(request.like, work.old, &reason);
+    if (loaded != LoadOutcome::Loaded) {
+      work.outcome = Refused(std::move(work.outcome), LoadProblem(request.like, loaded, reason));
+      return false;
+    }
+  }
+  work.tree = ScanSourceFolder(work.folder, work.callbacks.interrupted);
+  if (Interrupted(work)) return false;
+  if (!work.tree.refused.empty()) {
+    work.outcome = Refused(std::move(work.outcome), work.tree.refused, kExitFailed);
+    return false;
+  }
+  if (!work.tree.unreadable.empty()) {
+    work.outcome = Refused(std::move(work.outcome), work.tree.unreadable, kExitPartial);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool DefaultOutput(const std::string& folder, std::string& output) {
+  const std::string trimmed = WithoutTrailingSeparators(folder);
+  const size_t cut = trimmed.find_last_of(platform::kPathSeparators);
+  const std::string name = cut == std::string::npos ? trimmed : trimmed.substr(cut + 1);
+  if (name.size() <= 2 || name.compare(0, 2, "__") != 0) return false;
+  output = (cut == std::string::npos ? std::string() : trimmed.substr(0, cut + 1)) + name.substr(2);
+  return true;
+}
+
+PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callbacks) {
+  Work work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {}, {}};
+  if (!Prepare(work)) return work.outcome;
+  const bool planned = request.like.empty() ? PlanNew(work) : PlanLike(work);
+  if (!planned || Interrupted(work)) return work.outcome;
+
+  WriteRequest write;
+  // A link named as the output (to OLD, say) has the file it leads to replaced.
+  std::string target;
+  write.output = platform::LinkTarget(work.outcome.output, target) ? target : work.outcome.output;
+  write.old = request.like;
+  write.tree = &work.tree;
+  write.level = request.level;
+  write.workers = request.workers;
+  write.interrupted = callbacks.interrupted;
+  write.progress = [&](uint64_t done, uint64_t total) {
+    if (callbacks.progress) callbacks.progress("writing", done, total);
+  };
+  write.beforeRename = [&] { work.old.file.reset(); };
+  const WriteOutcome written = WriteArchive(work.layout, write);
+  if (written.interrupted) {
+    work.outcome.interrupted = true;
+    return work.outcome;
+  }
+  if (!written.unreadable.empty()) {
+    return Refused(std::move(work.outcome), written.unreadable, kExitPartial);
+  }
+  if (!written.written) return Refused(std::move(work.outcome), written.error);
+  work.outcome.size = written.size;
+  work.outcome.exitCode = kExitOk;
+  return work.outcome;
+}

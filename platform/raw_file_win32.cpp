@@ -1,0 +1,219 @@
+// Win32 side of pack's files.
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/raw_file.h"
+#include "platform/wide_path_win32.h"
+
+namespace platform {
+
+struct RawFile {
+  HANDLE handle;
+};
+
+void RawFileCloser::operator()(RawFile* file) const noexcept {
+  if (file != nullptr) {
+    ::CloseHandle(file->handle);
+    delete file;
+  }
+}
+
+namespace {
+
+void SetError(std::string* error, DWORD code) {
+  if (error != nullptr) *error = SystemMessage(code);
+}
+
+OVERLAPPED At(uint64_t position) {
+  OVERLAPPED where{};
+  where.Offset = static_cast<DWORD>(position);
+  where.OffsetHigh = static_cast<DWORD>(position >> 32);
+  return where;
+}
+
+}  // namespace
+
+RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
+  // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, and then refused.
+  const DWORD link = followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+  const HANDLE handle =
+      ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    link | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    SetError(error, ::GetLastError());
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info) || ::GetFileType(handle) != FILE_TYPE_DISK ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    if (error != nullptr) *error = "not a regular file";
+    ::CloseHandle(handle);
+    return nullptr;
+  }
+  return RawFilePtr(new RawFile{handle});
+}
+
+bool RawLength(RawFile& file, uint64_t& length) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file.handle, &size)) return false;
+  length = static_cast<uint64_t>(size.QuadPart);
+  return true;
+}
+
+size_t RawReadAt(RawFile& file, uint64_t position, void* buffer, size_t count) {
+  size_t done = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (done < count) {
+    OVERLAPPED where = At(position + done);
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(count - done, 0x40000000u));
+    DWORD got = 0;
+    if (!::ReadFile(file.handle, bytes + done, ask, &got, &where) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+RawFilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
+                            std::string& path, std::string* error) {
+  const std::string base = (folder.empty() ? std::string(".") : folder) + "\\." +
+                           forName.substr(0, 200) + ".";
+  DWORD reason = ERROR_FILE_EXISTS;
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const unsigned long tag = (::GetCurrentProcessId() * 7919ul + ::GetTickCount() + attempt) % 1000000ul;
+    const std::string candidate = base + std::to_string(tag) + ".tmp";
+    const HANDLE handle = ::CreateFileW(WidePath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      path = candidate;
+      return RawFilePtr(new RawFile{handle});
+    }
+    reason = ::GetLastError();
+    if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) break;
+  }
+  SetError(error, reason);
+  return nullptr;
+}
+
+bool RawWriteAt(RawFile& file, uint64_t position, const void* data, size_t count,
+                std::string* error) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (count > 0) {
+    OVERLAPPED where = At(position);
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(count, 0x40000000u));
+    DWORD put = 0;
+    if (!::WriteFile(file.handle, bytes, ask, &put, &where) || put == 0) {
+      const DWORD reason = ::GetLastError();
+      SetError(error, reason == 0 ? ERROR_WRITE_FAULT : reason);
+      return false;
+    }
+    bytes += put;
+    position += put;
+    count -= put;
+  }
+  return true;
+}
+
+bool CopyBetween(RawFile& from, uint64_t fromPosition, RawFile& to, uint64_t toPosition,
+                 uint64_t length, std::string* error) {
+  std::vector<unsigned char> buffer(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
+  while (length > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
+    if (RawReadAt(from, fromPosition, buffer.data(), want) != want) {
+      if (error != nullptr) *error = "file changed while read";
+      return false;
+    }
+    if (!RawWriteAt(to, toPosition, buffer.data(), want, error)) return false;
+    fromPosition += want;
+    toPosition += want;
+    length -= want;
+  }
+  return true;
+}
+
+bool SetRawLength(RawFile& file, uint64_t length, std::string* error) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  if (::SetFilePointerEx(file.handle, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.handle)) {
+    return true;
+  }
+  SetError(error, ::GetLastError());
+  return false;
+}
+
+bool FlushToDisk(RawFile& file, std::string* error) {
+  if (::FlushFileBuffers(file.handle)) return true;
+  SetError(error, ::GetLastError());
+  return false;
+}
+
+bool PrepareToReplace(const std::string& temporary, const std::string&, std::string* error) {
+  if (::SetFileAttributesW(WidePath(temporary).c_str(), FILE_ATTRIBUTE_NORMAL)) return true;
+  SetError(error, ::GetLastError());
+  return false;
+}
+
+bool RenameOver(const std::string& temporary, const std::string& path, std::string* error) {
+  if (::MoveFileExW(WidePath(temporary).c_str(), WidePath(path).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  SetError(error, ::GetLastError());
+  return false;
+}
+
+bool RemoveTemporary(const std::string& path) {
+  return ::DeleteFileW(WidePath(path).c_str()) != 0;
+}
+
+namespace {
+
+bool Identify(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+  const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+  ::CloseHandle(handle);
+  return known;
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& one, const std::string& other) {
+  BY_HANDLE_FILE_INFORMATION a;
+  BY_HANDLE_FILE_INFORMATION b;
+  return Identify(one, a) && Identify(other, b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool LinkTarget(const std::string&, std::string&) {
+  return false;  // links to archives are a POSIX habit; Windows replaces what is named
+}
+
+bool ResolvedPath(const std::string& path, std::string& resolved) {
+  const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  std::wstring full(32768, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, &full[0], 32768, 0);
+  ::CloseHandle(handle);
+  if (length == 0 || length >= 32768) return false;
+  full.resize(length);
+  ::CharLowerBuffW(&full[0], length);
+  for (wchar_t& c : full) {
+    if (c == L'/') c = L'\\';
+  }
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(full.size()),
+                                          nullptr, 0, nullptr, nullptr);
+  resolved.assign(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, full.data(), static_cast<int>(full.size()), &resolved[0], bytes,
+                        nullptr, nullptr);
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+#include "platform/wide_path_win32.h"
+
+#include <windows.h>
+
+namespace platform {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int count =
+      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+  return wide;
+}
+
+}  // namespace
+
+std::wstring WidePath(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return wide;
+  std::wstring full(needed, L'\0');
+  const DWORD got = ::GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
+  if (got == 0 || got >= needed) return wide;
+  full.resize(got);
+  std::wstring collapsed;
+  for (size_t i = 0; i < full.size(); ++i) {
+    if (full[i] == L'/') full[i] = L'\\';
+    if (full[i] == L'\\' && i > 1 && !collapsed.empty() && collapsed.back() == L'\\') continue;
+    collapsed.push_back(full[i]);
+  }
+  if (collapsed.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + collapsed.substr(2);
+  return L"\\\\?\\" + collapsed;
+}
+
+std::string SystemMessage(unsigned long code) {
+  char* text = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message;
+  if (length == 0 || text == nullptr) {
+    message = "system error " + std::to_string(code);
+  } else {
+    message.assign(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+      message.pop_back();
+    }
+  }
+  if (text != nullptr) ::LocalFree(text);
+  return message;
+}
+
+}  // namespace platform

@@ -1,0 +1,443 @@
+// End-to-end tests of `wza pack` (wza.exe in the Windows build, under Wine): archives built
+// by the test writer are extracted by the real wza and packed back, and what comes out is
+// judged by the loader, by `wza extract` and against the test writer's own archives.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "archive/catalogue.h"
+#include "platform/file_io.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/run_program.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::string>;
+
+// Extracts `archive` (in `folder`) with the real wza and packs the tree --like it.
+ProgramResult ExtractAndPack(const fs::path& folder, const std::string& archive,
+                             const std::string& packed, const std::vector<std::string>& more = {}) {
+  fs::remove_all(folder / "work");
+  const ProgramResult extracted =
+      RunWza({"extract", "-q", "-j1", "-d", "work", archive}, folder.string());
+  EXPECT_LE(extracted.exitCode, 1) << extracted.err;
+  std::vector<std::string> args = {"pack", "-q", "--like", archive, "-o", packed};
+  args.insert(args.end(), more.begin(), more.end());
+  args.push_back((fs::path("work") / ("__" + archive)).string());
+  return RunWza(args, folder.string());
+}
+
+std::vector<std::pair<std::string, ArchiveSpec>> OddArchives() {
+  std::vector<std::pair<std::string, ArchiveSpec>> odd;
+  ArchiveSpec spec = SampleSpec(2, 20, "data");
+  spec.gap = 7;
+  spec.trailing = "trailing bytes no entry covers";
+  spec.namePadding = 3;
+  spec.slack = 2;
+  spec.nameCount = 1234;
+  odd.push_back({"gaps", spec});
+  spec = SampleSpec(4, 22, "data");
+  spec.tablesAfterData = true;
+  spec.gap = 1;
+  odd.push_back({"tables after data", spec});
+  spec = SampleSpec(1, 17, "data");
+  spec.folders[0].entries.push_back({"again.txt", "read me", true, std::nullopt, std::nullopt, 0});
+  spec.folders[2].entries.push_back({"boom.wav", "the later one", false});  // a name used twice
+  spec.folders[2].entries.push_back({"..\\up.txt", "unsafe"});
+  spec.folders[2].entries.push_back({"CON", "a device name"});
+  spec.folders.push_back({"sound", {{"fx", "a file where a folder is"}}});
+  odd.push_back({"shared, repeated, unsafe", spec});
+  spec = SampleSpec(2, 20, "data");
+  const std::string stream = Deflate(spec.folders[1].entries[0].data);
+  spec.folders[1].entries[0].stored = stream.substr(0, stream.size() / 2);  // cut short
+  spec.folders[0].entries[0].declaredSize = 100;                          // fewer than declared
+  spec.folders[2].entries[0] = {"boom.wav", "BOOM", true, 2};             // longer than declared
+  odd.push_back({"damaged", spec});
+  spec = SampleSpec(9, 20, "data");  // unknown version: tables at absolute offsets
+  spec.folders.insert(spec.folders.begin(), {"", {}});
+  odd.push_back({"unknown version, empty folder", spec});
+  return odd;
+}
+
+// For every kind of archive the suites build, packing the extracted tree --like the archive
+// gives the archive back, byte for byte, at any -j.
+TEST(WzaPack, TheExtractedTreePacksBackByteForByte) {
+  std::vector<std::pair<std::string, ArchiveSpec>> archives;
+  for (uint32_t version : {1u, 2u, 4u, 9u}) {
+    for (uint32_t recordSize : {17u, 20u, 22u}) {
+      archives.push_back({"sample v" + std::to_string(version) + " R" + std::to_string(recordSize),
+                          SampleSpec(version, recordSize, "data")});
+    }
+  }
+  for (auto& odd : OddArchives()) archives.push_back(odd);
+  TempFolder folder;
+  for (const auto& [what, spec] : archives) {
+    BuiltArchive built = BuildArchive(spec);
+    if (what == "damaged") {
+      PutU32(built.bytes, built.fileAt + 3 * 20 + 8, 0x7FFFFFF0);  // boom.wav: data past the end
+    }
+    WriteFile(folder.path / "a.big", built.bytes);
+#ifdef _WIN32
+    for (const char* threads : {"-j4"}) {  // Wine starts processes slowly
+#else
+    for (const char* threads : {"-j1", "-j4"}) {
+#endif
+      const ProgramResult packed = ExtractAndPack(folder.path, "a.big", "b.big", {threads});
+      EXPECT_EQ(packed.exitCode, 0) << what << ": " << packed.err;
+      EXPECT_TRUE(ReadFile(folder.path / "b.big") == built.bytes) << what << " " << threads;
+      if (what == "damaged") {
+        EXPECT_TRUE(Contains(packed.err, "a.big: data/art/ui/x.png: damaged zlib stream, kept as it is"))
+            << packed.err;
+      }
+    }
+  }
+}
+
+fs::path AliasFolder(const fs::path& folder) {
+  return folder / "work" / "__a.big" / "data";
+}
+
+// One file changed, one stored file changed, files added to an existing folder, to a new
+// folder and right in the alias folder, one entry left out: the new archive reads back
+// with every kept entry's bytes and fields as in OLD, and extracts to the changed tree.
+TEST(WzaPack, AChangeAnAdditionAndALeftOutEntryKeepEverythingElse) {
+  for (uint32_t recordSize : {17u, 20u, 22u}) {
+    TempFolder folder;
+    ArchiveSpec spec = SampleSpec(recordSize == 17 ? 1 : recordSize == 20 ? 2 : 4, recordSize, "data");
+    spec.gap = 3;
+    spec.trailing = "tail";
+    BuiltArchive built = BuildArchive(spec);
+    if (recordSize == 20) PutU32(built.bytes, built.fileAt + 4, 7);  // readme.txt: flag value 7
+    WriteFile(folder.path / "a.big", built.bytes);
+    ASSERT_EQ(RunWza({"extract", "-q", "-d", "work", "a.big"}, folder.path.string()).exitCode, 0);
+    const fs::path root = AliasFolder(folder.path);
+    WriteFile(root / "readme.txt", "read me, changed");
+    WriteFile(root / "b.bin", std::string(6000, 'c'));
+    WriteFile(root / "art" / "ui" / "y.png", std::string(30000, 'y'));
+    fs::create_directories(root / "new" / "deep");
+    WriteFile(root / "new" / "deep" / "z.txt", "zzz");
+    WriteFile(root / "top.txt", "");
+    std::vector<std::string> outputs;
+    for (const char* threads : {"-j1", "-j4"}) {
+      const ProgramResult packed =
+          RunWza({"pack", threads, "--like", "a.big", "-o", "b.big", "-x", "data/sound/fx/boom.wav",
+                  "work/__a.big"},
+                 folder.path.string());
+      ASSERT_EQ(packed.exitCode, 0) << packed.err;
+      EXPECT_EQ(packed.out, "packed b.big: 2 kept, 2 replaced, 3 added, 1 left out, " +
+                                std::to_string(fs::file_size(folder.path / "b.big")) + " bytes\n");
+      outputs.push_back(ReadFile(folder.path / "b.big"));
+    }
+    EXPECT_TRUE(outputs[0] == outputs[1]) << "-j1 and -j4 differ";
+
+    ArchiveCatalogue old;
+    ArchiveCatalogue now;
+    ASSERT_EQ(LoadCatalogue((folder.path / "a.big").string(), old), LoadOutcome::Loaded);
+    ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), now), LoadOutcome::Loaded);
+    old.file.reset();  // Windows replaces no file that is open
+    now.file.reset();
+    EXPECT_EQ(now.header.version, old.header.version);
+    EXPECT_EQ(now.recordSize, recordSize);
+    EXPECT_EQ(now.header.unused172, old.header.unused172);
+    const std::vector<std::string> names = {"\\readme.txt", "\\b.bin", "\\top.txt",
+                                            "art\\ui\\x.png", "art\\ui\\y.png",
+                                            "sound/fx\\empty.wav", "new\\deep\\z.txt"};
+    EXPECT_EQ(now.entryNames, names);
+    const std::string& n = outputs[0];
+    const auto stored = [](const std::string& bytes, const ArchiveCatalogue& c, size_t i) {
+      return bytes.substr(c.header.dataOffset + c.entries[i].dataOffset, c.entries[i].storedSize);
+    };
+    // Kept entries: the same record fields and stored bytes.
+    for (const auto& [was, is] : {std::pair<size_t, size_t>{2, 3}, {4, 5}}) {
+      EXPECT_EQ(now.entries[is].flags, old.entries[was].flags);
+      EXPECT_EQ(now.entries[is].size, old.entries[was].size);
+      EXPECT_TRUE(stored(n, now, is) == stored(built.bytes, old, was)) << is;
+      if (recordSize == 22) {
+        EXPECT_EQ(ReadU32(reinterpret_cast<const unsigned char*>(n.data()) + (now.tableBase +
+                                                                              now.dataHeader.fileOffset) + is * 22 + 16),
+                  0xDEADBEEFu);
+      }
+    }
+    // Replaced ones keep their flag value: compressed stays compressed, stored stays stored.
+    EXPECT_EQ(now.entries[0].flags, recordSize == 20 ? 7u : 1u);
+    EXPECT_EQ(now.entries[1].flags, 0u);
+    // Added ones: compressed with the flag most compressed entries have, unless storing is
+    // smaller.
+    EXPECT_EQ(now.entries[2].flags, 0u);
+    EXPECT_EQ(now.entries[4].flags, 1u);
+    EXPECT_EQ(now.entries[6].flags, 0u);
+    // The header's unused bytes, the ToC, the gaps before the tables and the bytes after
+    // the data stay.
+    const size_t headerLength = HeaderLengthFor(old.header.version);
+    EXPECT_EQ(n.substr(0, 160), built.bytes.substr(0, 160));
+    EXPECT_EQ(n.substr(headerLength + 24, 3 + 138), built.bytes.substr(headerLength + 24, 3 + 138));
+    EXPECT_EQ(n.substr(n.size() - 4), "tail");
+    EXPECT_EQ(now.dataHeader.nameCount, 4 + 7);
+
+    fs::remove(root / "sound" / "fx" / "boom.wav");
+    const Tree changed = ReadTree(folder.path / "work" / "__a.big");
+    ASSERT_EQ(RunWza({"extract", "-q", "-d", "again", "b.big"}, folder.path.string()).exitCode, 0);
+    EXPECT_EQ(ReadTree(folder.path / "again" / "__b.big"), changed);
+    if (recordSize != 20) continue;
+    // -o may name OLD itself, by another spelling or (on Linux) through a link: it is
+    // replaced whole, by the same bytes.
+    fs::create_directories(folder.path / "sub");
+    std::string self = "sub/../a.big";
+#ifndef _WIN32
+    fs::create_symlink("../a.big", folder.path / "sub" / "link.big");
+    self = "sub/link.big";
+#endif
+    const ProgramResult replaced = RunWza(
+        {"pack", "-q", "--like", "a.big", "-o", self, "-x", "data/sound/fx/boom.wav", "work/__a.big"},
+        folder.path.string());
+    ASSERT_EQ(replaced.exitCode, 0) << replaced.err;
+    EXPECT_TRUE(ReadFile(folder.path / "a.big") == outputs[0]);
+    EXPECT_TRUE(ReadFile(folder.path / self) == outputs[0]);
+  }
+}
+
+// Without --like: a new archive of version 2 and 20-byte records, exactly as the test
+// writer lays one out from the same files in the same order.
+TEST(WzaPack, ANewArchiveIsLaidOutAsTheRulesSay) {
+  TempFolder folder;
+  const fs::path root = folder.path / "__Data.big" / "data";
+  fs::create_directories(root / "sound" / "fx");
+  fs::create_directories(root / "art" / "ui");
+  fs::create_directories(root / "empty");
+  WriteFile(root / "readme.txt", "read me");
+  WriteFile(root / "b.bin", std::string(5000, 'b'));
+  WriteFile(root / "art" / "ui" / "x.png", std::string(70000, 'x') + "end");
+  WriteFile(root / "sound" / "fx" / "boom.wav", "BOOM");
+  WriteFile(root / "sound" / "fx" / "Empty.wav", "");
+  const ProgramResult packed = RunWza({"pack", "__Data.big"}, folder.path.string());
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  EXPECT_TRUE(Contains(packed.err, "pack --like the original archive to keep them")) << packed.err;
+  EXPECT_TRUE(Contains(packed.out, "packed Data.big: 0 kept, 0 replaced, 5 added, 0 left out"))
+      << packed.out;
+
+  ArchiveSpec spec;
+  spec.alias = "data";
+  spec.folders = {
+      {"", {{"b.bin", std::string(5000, 'b'), true}, {"readme.txt", "read me"}}},
+      {"art\\ui", {{"x.png", std::string(70000, 'x') + "end", true}}},
+      {"sound\\fx", {{"Empty.wav", ""}, {"boom.wav", "BOOM"}}},
+  };
+  EXPECT_TRUE(ReadFile(folder.path / "Data.big") == BuildArchive(spec).bytes);
+
+  // Another version and record size; the same files come out, and never over a file
+  // that is there unless -o names it.
+  const ProgramResult again = RunWza({"pack", "__Data.big"}, folder.path.string());
+  EXPECT_EQ(again.exitCode, 2);
+  EXPECT_TRUE(Contains(again.err, "Data.big: is there already; name it with -o")) << again.err;
+  const ProgramResult v1 = RunWza({"pack", "-q", "-9", "--version", "1", "--record", "17", "-o",
+                                   "Data.big", "__Data.big"},
+                                  folder.path.string());
+  ASSERT_EQ(v1.exitCode, 0) << v1.err;
+  const ProgramResult listed = RunWza({"list", "Data.big"}, folder.path.string());
+  EXPECT_TRUE(Contains(listed.out, "version 1, record size 17, alias \"data\", 3 folders, 5 entries"))
+      << listed.out;
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "out", "Data.big"}, folder.path.string()).exitCode, 0);
+  Tree expected = ReadTree(folder.path / "__Data.big");
+  expected.erase("data/empty/");
+  EXPECT_EQ(ReadTree(folder.path / "out" / "__Data.big"), expected);
+}
+
+#ifndef _WIN32
+// --names reads OLD's names in a code page and writes new ones back into it: a Shift-JIS
+// folder whose second byte is "\\" takes a new file as the folder it is, and a new folder
+// is named in the code page.
+TEST(WzaPack, NamesGoBackIntoTheirCodePage) {
+  const std::string software = "\x83\x5c\x83\x74\x83\x67";  // ソフト in CP932
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"ok.txt", "ok"}}}, {software, {{"\x95\x5c.txt", "hyou"}}}};  // 表.txt
+  TempFolder folder;
+  const std::string bytes = BuildArchive(spec).bytes;
+  WriteFile(folder.path / "a.big", bytes);
+  ASSERT_EQ(RunWza({"extract", "-q", "--names", "cp932", "-d", "work", "a.big"}, folder.path.string())
+                .exitCode,
+            0);
+  ASSERT_EQ(RunWza({"pack", "-q", "--names", "cp932", "--like", "a.big", "-o", "b.big", "work/__a.big"},
+                   folder.path.string())
+                .exitCode,
+            0);
+  EXPECT_TRUE(ReadFile(folder.path / "b.big") == bytes);
+  WriteFile(AliasFolder(folder.path) / "ソフト" / "二.txt", "ni");
+  fs::create_directories(AliasFolder(folder.path) / "新");
+  WriteFile(AliasFolder(folder.path) / "新" / "追加.txt", "tsuika");
+  const ProgramResult packed = RunWza(
+      {"pack", "--names", "cp932", "--like", "a.big", "-o", "b.big", "work/__a.big"}, folder.path.string());
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  ArchiveCatalogue now;
+  ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), now), LoadOutcome::Loaded);
+  now.file.reset();
+  EXPECT_EQ(now.entryNames, (std::vector<std::string>{"\\ok.txt", software + "\\\x95\x5c.txt",
+                                                      software + "\\\x93\xf1.txt",
+                                                      "\x90\x56\\\x92\xc7\x89\xc1.txt"}));
+}
+#endif
+
+// Every refusal names its cause, exits with 2 and leaves nothing behind: no archive, no
+// temporary file.
+TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  ArchiveSpec many;
+  many.folders = {{"", {}}};
+  for (int i = 0; i < 65535; ++i) many.folders[0].entries.push_back({std::to_string(i), ""});
+  WriteFile(folder.path / "many.big", BuildArchive(many).bytes);
+  WriteFile(folder.path / "junk.big", "_ARCHIVE\x03");
+  const auto make = [&](const std::string& name, const std::string& content) {
+    const fs::path path = folder.path / name;
+    fs::create_directories(path.parent_path());
+    WriteFile(path, content);
+  };
+  make("__a.big/data/new.txt", "new");
+  make("__many.big/data/one-too-many.txt", "x");
+  make("__other.big/elsewhere/x.txt", "x");
+  make("__two.big/data/x.txt", "x");
+  make("__two.big/stray.txt", "x");
+  make("plain/data/x.txt", "x");
+  make("__big.big/data/huge.bin", "");
+  fs::resize_file(folder.path / "__big.big" / "data" / "huge.bin", (uint64_t{1} << 32) + 1);
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+  };
+  std::vector<Case> cases = {
+      {{"--like", "many.big", "-o", "out.big", "__many.big"},
+       "the archive would hold 65536 files; it can hold 65,535"},
+      {{"-o", "out.big", "__big.big"}, "huge.bin: larger than an archive entry can be (4 GiB)"},
+      {{"--like", "a.big", "-o", "out.big", "__other.big"},
+       "not inside the archive's alias folder \"data\""},
+      {{"-o", "out.big", "__two.big"}, "the folder must hold exactly one folder"},
+      {{"plain"}, "plain: not named __NAME: name the archive to write with -o"},
+      {{"--like", "a.big", "-o", "__a.big/data/out.big", "__a.big"},
+       "out.big: lies inside the folder being packed"},
+      {{"--like", "a.big", "-x", "data/nothing", "-o", "out.big", "__a.big"},
+       "pattern matched nothing: -x data/nothing"},
+      {{"--like", "junk.big", "-o", "out.big", "__a.big"}, "junk.big: Not supported archive"},
+      {{"--like", "a.big", "--record", "22", "__a.big"}, "--version and --record make a new archive"},
+      {{"-o", "out.big", "missing"}, "missing: not a folder"},
+  };
+#ifndef _WIN32
+  make("__names.big/data/\xe6\x97\xa5.txt", "a name with no form in cp1252");
+  make("__slash.big/data/back\\slash.txt", "x");
+  make("__utf16.big/data/x.txt", "x");
+  make("__link.big/data/x.txt", "x");
+  fs::create_symlink("x.txt", folder.path / "__link.big" / "data" / "link.txt");
+  make("__fifo.big/data/x.txt", "x");
+  ASSERT_EQ(::mkfifo((folder.path / "__fifo.big" / "data" / "pipe").c_str(), 0600), 0);
+  cases.push_back({{"--names", "cp1252", "-o", "out.big", "__names.big"},
+                   ".txt: its name has no form in cp1252"});
+  cases.push_back({{"-o", "out.big", "__slash.big"}, "a name holding \\ cannot go into an archive"});
+  cases.push_back({{"--names", "utf-16le", "-o", "out.big", "__utf16.big"}, "its name holds a NUL"});
+  cases.push_back({{"-o", "out.big", "__link.big"}, "link.txt: a symbolic link, not followed"});
+  cases.push_back({{"-o", "out.big", "__fifo.big"}, "pipe: a device, FIFO or socket, not a file"});
+#endif
+  // Names only: the folder holds a FIFO and a file of 4 GiB.
+  const auto listing = [&] {
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(folder.path)) {
+      names.push_back(item.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> before = listing();
+  for (const Case& one : cases) {
+    std::vector<std::string> args = {"pack"};
+    args.insert(args.end(), one.args.begin(), one.args.end());
+    const ProgramResult result = RunWza(args, folder.path.string());
+    EXPECT_EQ(result.exitCode, 2) << one.error;
+    EXPECT_TRUE(Contains(result.err, one.error)) << one.error << "\n" << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+  EXPECT_EQ(listing(), before);
+}
+
+#ifndef _WIN32
+// A tmpfs mounted on a folder for the length of a test (root only).
+struct SmallDisk {
+  fs::path at;
+  bool mounted = false;
+  SmallDisk(const fs::path& where, const char* options) : at(where) {
+    fs::create_directories(where);
+    mounted = ::geteuid() == 0 && ::mount("tmpfs", where.c_str(), "tmpfs", 0, options) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) ::umount2(at.c_str(), MNT_DETACH);
+  }
+};
+
+// Ctrl-C (or SIGTERM) while the archive is written, and a disk that fills up: the
+// temporary file is removed, no archive appears, OLD is untouched.
+TEST(WzaPack, AnInterruptOrAFullDiskLeavesNoOutput) {
+  TempFolder folder;
+  ArchiveSpec spec;
+  spec.folders = {{"", {{"small.txt", "small"}, {"big.bin", "x"}}}};
+  BuiltArchive built = BuildArchive(spec);
+  const uint32_t bigSize = 1u << 30;
+  PutU32(built.bytes, built.fileAt + 20 + 12, bigSize);
+  PutU32(built.bytes, built.fileAt + 20 + 16, bigSize);
+  WriteFile(folder.path / "a.big", built.bytes);
+  fs::resize_file(folder.path / "a.big", built.entryDataAt[1] + uint64_t{bigSize});  // holes
+  const auto head = [&] {
+    std::ifstream in(folder.path / "a.big", std::ios::binary);
+    std::string bytes(4096, '\0');
+    in.read(&bytes[0], 4096);
+    return bytes;
+  };
+  const std::string old = head();
+  fs::create_directories(folder.path / "__a.big" / "data");
+  fs::create_directories(folder.path / "out");
+  // A sparse folder: one file changed, one added that takes a while to deflate.
+  WriteFile(folder.path / "__a.big" / "data" / "small.txt", "changed");
+  std::string noise;
+  for (uint32_t x = 1; noise.size() < (32u << 20); x = x * 1103515245u + 12345u) {
+    noise += static_cast<char>(x >> 16);
+  }
+  WriteFile(folder.path / "__a.big" / "data" / "noise.bin", noise);
+  for (int signal : {SIGINT, SIGTERM}) {
+    bool sent = false;
+    const ProgramResult result = RunWza(
+        {"pack", "-j2", "-9", "--like", "a.big", "-o", "out/b.big", "__a.big"}, folder.path.string(),
+        [&](long processId) {
+          if (sent) return;
+          for (const auto& item : fs::directory_iterator(folder.path / "out")) {
+            std::error_code ignored;
+            if (item.path().filename().string()[0] == '.' && fs::file_size(item.path(), ignored) > 0) {
+              ::kill(static_cast<pid_t>(processId), signal);
+              sent = true;
+            }
+          }
+        });
+    ASSERT_TRUE(sent) << result.err;
+    EXPECT_EQ(result.exitCode, 128 + signal) << result.err;
+    EXPECT_EQ(result.err, "wza: interrupted: nothing written\n");
+    EXPECT_TRUE(fs::is_empty(folder.path / "out"));
+  }
+  EXPECT_EQ(fs::file_size(folder.path / "a.big"), built.entryDataAt[1] + uint64_t{bigSize});
+  EXPECT_TRUE(head() == old);
+
+  SmallDisk disk(folder.path / "small", "size=256k");
+  if (!disk.mounted) GTEST_SKIP() << "mounting a small disk needs root";
+  const ProgramResult full =
+      RunWza({"pack", "--like", "a.big", "-o", "small/b.big", "__a.big"}, folder.path.string());
+  EXPECT_EQ(full.exitCode, 2);
+  EXPECT_TRUE(Contains(full.err, "wza: cannot write small/b.big: No space left on device\n"))
+      << full.err;
+  EXPECT_TRUE(fs::is_empty(folder.path / "small"));
+}
+#endif
+
+}  // namespace
