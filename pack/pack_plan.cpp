@@ -102,7 +102,8 @@ bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBa
     }
     std::string converted;
     if (!ConvertNameBack(back, component, converted)) {
-      problems.refused.push_back(file.path + ": its name has no form in " + back.codePage);
+      problems.refused.push_back(file.path + ": its name cannot be written in " + back.codePage +
+                                " (a character has no form there, or would separate folders)");
       return false;
     }
     if (converted.find('\0') != std::string::npos) {

@@ -332,13 +332,16 @@ TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
 #ifndef _WIN32
   make("__names.big/data/\xe6\x97\xa5.txt", "a name with no form in cp1252");
   make("__slash.big/data/back\\slash.txt", "x");
+  make("__yen.big/data/a\xc2\xa5" "b.txt", "Shift-JIS writes the yen sign as 0x5C, a separator");
   make("__utf16.big/data/x.txt", "x");
   make("__link.big/data/x.txt", "x");
   fs::create_symlink("x.txt", folder.path / "__link.big" / "data" / "link.txt");
   make("__fifo.big/data/x.txt", "x");
   ASSERT_EQ(::mkfifo((folder.path / "__fifo.big" / "data" / "pipe").c_str(), 0600), 0);
   cases.push_back({{"--names", "cp1252", "-o", "out.big", "__names.big"},
-                   ".txt: its name has no form in cp1252"});
+                   ".txt: its name cannot be written in cp1252"});
+  cases.push_back({{"--names", "SHIFT_JIS", "-o", "out.big", "__yen.big"},
+                   "or would separate folders"});
   cases.push_back({{"-o", "out.big", "__slash.big"}, "a name holding \\ cannot go into an archive"});
   cases.push_back({{"--names", "utf-16le", "-o", "out.big", "__utf16.big"}, "its name holds a NUL"});
   cases.push_back({{"-o", "out.big", "__link.big"}, "link.txt: a symbolic link, not followed"});
