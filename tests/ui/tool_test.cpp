@@ -27,11 +27,15 @@ MainControls FindControls(HWND window) {
 void ToolTest::SetUp() {
   std::string error;
   ASSERT_TRUE(StartTool(tool, &error)) << error;
-  controls = FindControls(tool.window);
-  ASSERT_TRUE(controls.pathEdit && controls.pathButton && controls.saveToEdit &&
-              controls.saveToButton && controls.fileList && controls.currentBar &&
-              controls.totalBar && controls.extractButton && controls.webLink)
-      << "a control of the main window is missing";
+  // The window is found as soon as it exists, before its controls: on a loaded machine the
+  // tool may still be making them.
+  const auto complete = [&] {
+    controls = FindControls(tool.window);
+    return controls.pathEdit && controls.pathButton && controls.saveToEdit &&
+           controls.saveToButton && controls.fileList && controls.currentBar &&
+           controls.totalBar && controls.extractButton && controls.webLink;
+  };
+  ASSERT_TRUE(WaitUntil(complete)) << "a control of the main window is missing";
 }
 
 void ToolTest::TearDown() {
