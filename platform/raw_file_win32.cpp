@@ -194,14 +194,31 @@ bool LinkTarget(const std::string&, std::string&) {
   return false;  // links to archives are a POSIX habit; Windows replaces what is named
 }
 
-bool ResolvedPath(const std::string& path, std::string& resolved) {
-  const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), 0,
+namespace {
+
+using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// Vista and later resolve links and junctions from an open handle; looked up at run time so the
+// exe still starts on XP, where the full path (which has no symbolic links to resolve) stands in.
+DWORD FinalPath(const std::wstring& path, std::wstring& full) {
+  static const auto finalPath = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+  const HANDLE handle = ::CreateFileW(path.c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  std::wstring full(32768, L'\0');
-  const DWORD length = ::GetFinalPathNameByHandleW(handle, &full[0], 32768, 0);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  const DWORD length = finalPath != nullptr
+                           ? finalPath(handle, &full[0], 32768, 0)
+                           : ::GetFullPathNameW(path.c_str(), 32768, &full[0], nullptr);
   ::CloseHandle(handle);
+  return length;
+}
+
+}  // namespace
+
+bool ResolvedPath(const std::string& path, std::string& resolved) {
+  std::wstring full(32768, L'\0');
+  const DWORD length = FinalPath(WidePath(path), full);
   if (length == 0 || length >= 32768) return false;
   full.resize(length);
   ::CharLowerBuffW(&full[0], length);
