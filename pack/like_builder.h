@@ -41,6 +41,7 @@ struct NewRecord {
   size_t index = 0;
 };
 
+// What placing needs: OLD, the plan, and the events and records made so far.
 struct Builder {
   ArchiveCatalogue& old;
   const PackPlan& plan;
@@ -84,6 +85,7 @@ struct Builder {
   }
 };
 
+// The marks the tables are finished from, once the writer knows where each landed.
 struct Marks {
   size_t data = 0, names = 0, files = 0, folders = kNoFile, toc = kNoFile;
   std::vector<size_t> folderName;  // by new folder
