@@ -21,6 +21,8 @@ BIN="$ROOT/build/native/bin"
 WORK="$(mktemp -d /dev/shm/wza-pack-bench.XXXXXX)"
 trap 'rm -rf "$WORK"' EXIT
 say() { printf '%s\n' "$*"; }
+# The machine may be shared: its load goes beside every figure.
+load() { say "load: $(uptime | sed 's/.*load average: //')"; }
 
 ./scripts/bootstrap.sh
 cmake --preset native >/dev/null
@@ -72,6 +74,7 @@ line pack-new
 line zip
 NEW_SIZE=$(stat -c %s "$WORK/new.big")
 ZIP_SIZE=$(stat -c %s "$WORK/new.zip")
+load
 say "target 1: pack / zip time <= 0.60: is $(ratio "$(median_ms pack-new)" "$(median_ms zip)");" \
   "size within 3 %: archive $NEW_SIZE, zip $ZIP_SIZE bytes, ratio $(ratio "$NEW_SIZE" "$ZIP_SIZE")"
 run_timed pack-new-j1 "$BIN/wza" pack -q -j 1 -o "$WORK/j1.big" "$WORK/tree/__tree.big"
@@ -104,6 +107,7 @@ done
 rm -f "$WORK/copy.big"
 line pack-sparse
 line cp
+load
 say "target 2: pack --like (sparse folder) / cp <= 1.50: is $(ratio "$(median_ms pack-sparse)" "$(median_ms cp)")"
 
 "$BIN/wza" extract -q -d "$WORK/full" "$ARCHIVE"
@@ -120,6 +124,7 @@ for ((run = 0; run < RUNS; ++run)); do
 done
 line pack-full
 line test
+load
 say "target 3: pack --like (whole tree) / wza test, both -j $CORES, <= 1.30: is" \
   "$(ratio "$(median_ms pack-full)" "$(median_ms test)")"
 run_timed pack-full-j1 "$BIN/wza" pack -q -j 1 --like "$ARCHIVE" -o "$WORK/j1.big" "$WORK/full/__like.big"
@@ -135,4 +140,5 @@ for name in pack-new pack-new-j1 pack-new-j64 pack-sparse pack-full pack-full-j1
   ((kib > PEAK)) && PEAK=$kib
   printf '  %-16s peak %6s MiB\n' "$name" "$(mib "$kib")"
 done
+load
 say "target 4: peak memory <= 64 MiB at any -j: is $(mib "$PEAK") MiB"

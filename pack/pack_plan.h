@@ -1,6 +1,6 @@
 // What a packed archive holds: which of OLD's entries are kept, replaced or left out,
 // which files are added, into which folders, in which order. Where the bytes then go is
-// the layout's concern (pack_layout.h, new_layout.h).
+// the layout's concern (like_layout.h, new_layout.h).
 #pragma once
 
 #include <cstddef>
