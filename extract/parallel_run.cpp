@@ -49,6 +49,7 @@ struct EntryPool {
   std::atomic<size_t> limit{0};          // entries below it may be claimed
   std::atomic<size_t> reportedBelow{0};  // every entry below it is reported
   std::atomic<size_t> waitingWorkers{0};  // on an earlier entry of a related path
+  std::atomic<bool> reporterAsked{false};  // since the calling thread's last round
   std::vector<Slot> slots = std::vector<Slot>(kWindow);
   const EntryBatch* batch = nullptr;
 
@@ -79,6 +80,20 @@ bool Claim(EntryPool& pool, size_t& begin, size_t& end) {
       end = claimEnd;
       return true;
     }
+  }
+}
+
+void CallReporter(EntryPool& pool) {
+  const std::lock_guard<std::mutex> hold(pool.lock);
+  pool.calling = true;
+  pool.reporterCalled.notify_one();
+}
+
+// Once half the entries handed out are claimed, the calling thread is asked to report and
+// hand out more, so that on a busy machine it has time to before the workers run dry.
+void AskForMore(EntryPool& pool, size_t claimEnd) {
+  if (pool.limit - claimEnd < kWindow / 2 && !pool.reporterAsked.exchange(true)) {
+    CallReporter(pool);
   }
 }
 
@@ -138,6 +153,7 @@ void Work(EntryPool& pool, EntryWorkspace& workspace) {
       if (!Idle(pool)) return;
       continue;
     }
+    AskForMore(pool, end);
     const EntryBatch& batch = *pool.batch;
     for (size_t index = begin; index < end; ++index) RunEntry(pool, batch, index, workspace);
   }
@@ -209,6 +225,7 @@ void WaitForCall(EntryPool& pool) {
   std::unique_lock<std::mutex> hold(pool.lock);
   pool.reporterCalled.wait_for(hold, kReportEvery, [&] { return pool.calling; });
   pool.calling = false;
+  pool.reporterAsked = false;
 }
 
 // Until every worker sleeps: none is on an entry of the batch.
