@@ -56,7 +56,7 @@ struct EntryPool {
   // Only to sleep and to wake.
   std::mutex lock;
   std::condition_variable workReady;       // entries to claim, or the end
-  std::condition_variable reporterCalled;  // a worker ran out of entries to claim
+  std::condition_variable reporterCalled;  // a worker runs low on entries to claim, or out
   std::condition_variable entryDone;       // for workers waiting on an earlier entry
   size_t idleWorkers = 0;
   bool calling = false;

@@ -26,8 +26,8 @@ struct EntryBatch {
   std::function<std::string(size_t index)> pathOf;
   // Asked before each entry is handed out, in index order; false hands out no more.
   std::function<bool()> goOn;
-  // Each result in index order, on the calling thread, in rounds: whenever a worker runs
-  // out of entries to take, and every few milliseconds. An entry a worker did not start
+  // Each result in index order, on the calling thread, in rounds: whenever the workers
+  // run low on entries to take, and every few milliseconds. An entry a worker did not start
   // because of an interrupt is not handed back: it was never attempted.
   std::function<void(size_t index, const EntryResult& result)> report;
 };
