@@ -110,7 +110,6 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
   // Below the destination: the archive's folder and the alias, where no link is followed.
   const std::string outputFolder =
       ArchiveFolderFor("", path) + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
-  const std::string outputRoot = destination + outputFolder;
   // The alias becomes a folder too: one that would leave the destination writes nothing.
   const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
   EntryBatch batch;
@@ -128,8 +127,9 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
     }
     return result;
   };
+  // Below the output root, which every entry shares.
   batch.pathOf = [&](size_t j) {
-    return chosen[j] ? outputRoot + ToNativeSeparators(catalogue.entryNames[j]) : std::string();
+    return chosen[j] ? ToNativeSeparators(catalogue.entryNames[j]) : std::string();
   };
   batch.goOn = [&] { return run.GoOn(); };
   batch.report = [&](size_t j, const EntryResult& result) {

@@ -1,55 +1,67 @@
 #include "extract/parallel_run.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "platform/file_io.h"
+#include "extract/entry_order.h"
 
 namespace {
 
 // Entries handed out ahead of the one to be reported next: enough to keep every worker
-// busy past a large entry, few enough that their results take little memory.
-constexpr size_t kEntriesAhead = 512;
+// busy past a large entry and between two rounds of the reporter, few enough that their
+// results take little memory.
+constexpr size_t kWindow = 2048;
+// Entries made claimable at a time, so that workers start before all are looked at.
+constexpr size_t kStep = 256;
+// The most entries one claim takes: of one folder, so that two workers seldom create files
+// in the same folder (the kernel serialises that), or any when entries are written nowhere.
+constexpr size_t kClaimInFolder = 128;
+constexpr size_t kClaimOfAny = 32;
+// How often the calling thread reports what is done when no worker calls it sooner.
+constexpr std::chrono::milliseconds kReportEvery(10);
 // What all workers' blocks may take together, and the least one block may be.
 constexpr size_t kBlockBudget = 32u << 20;
 constexpr size_t kSmallestBlock = 64u << 10;
 
-struct Job {
-  size_t index = 0;
-  std::string path;
+// An entry under way, at its index modulo kWindow. Everything but the atomics is written
+// by the calling thread before the entry is claimable, then by the worker that claimed it
+// before `finished`, then read by the calling thread.
+struct Slot {
   EntryResult result;
-  bool done = false;
-  bool skipped = false;  // not started: the run was interrupted
+  bool skipped = false;   // not started: the run was interrupted
+  size_t waitBelow = 0;   // see EntryPlace
+  std::atomic<size_t> claimEnd{0};  // set where a claim starts: where it ends
+  std::atomic<size_t> finished{0};  // index + 1 of the last entry done here; only grows
 };
-
-// Whether one of two paths is the other or lies below it.
-bool Related(const std::string& one, const std::string& other) {
-  if (one.empty() || other.empty()) return false;
-  const std::string& shorter = one.size() <= other.size() ? one : other;
-  const std::string& longer = one.size() <= other.size() ? other : one;
-  if (longer.compare(0, shorter.size(), shorter) != 0) return false;
-  return longer.size() == shorter.size() || longer[shorter.size()] == '/';
-}
 
 }  // namespace
 
 struct EntryPool {
-  std::mutex lock;                    // over everything below but the threads and workspaces
-  std::condition_variable workReady;  // an entry to take, or the end
-  std::condition_variable firstDone;  // the first entry handed out is done
-  std::condition_variable jobDone;    // some entry is done, for workers waiting on an earlier one
-  size_t waitingWorkers = 0;
-  bool draining = false;  // the caller waits for the entries under way to end (Drain)
-  std::deque<Job> jobs;  // handed out and not yet reported, in index order
-  size_t taken = 0;      // the first `taken` of them are with a worker or done
+  // Entries are claimed and handed back without a lock or a wake-up.
+  std::atomic<size_t> cursor{0};         // where the next claim starts
+  std::atomic<size_t> limit{0};          // entries below it may be claimed
+  std::atomic<size_t> reportedBelow{0};  // every entry below it is reported
+  std::atomic<size_t> waitingWorkers{0};  // on an earlier entry of a related path
+  std::atomic<bool> reporterAsked{false};  // since the calling thread's last round
+  std::vector<Slot> slots = std::vector<Slot>(kWindow);
   const EntryBatch* batch = nullptr;
+
+  // Only to sleep and to wake.
+  std::mutex lock;
+  std::condition_variable workReady;       // entries to claim, or the end
+  std::condition_variable reporterCalled;  // a worker runs low on entries to claim, or out
+  std::condition_variable entryDone;       // for workers waiting on an earlier entry
+  size_t idleWorkers = 0;
+  bool calling = false;
   bool stopping = false;
+
   std::function<bool()> interrupted;
   std::vector<std::unique_ptr<EntryWorkspace>> workspaces;
   std::vector<std::thread> threads;
@@ -57,96 +69,207 @@ struct EntryPool {
 
 namespace {
 
-bool WaitsForAnEarlierEntry(const EntryPool& pool, const Job& job) {
-  for (const Job& earlier : pool.jobs) {
-    if (&earlier == &job) return false;
-    if (!earlier.done && Related(earlier.path, job.path)) return true;
+bool Claim(EntryPool& pool, size_t& begin, size_t& end) {
+  size_t at = pool.cursor.load();
+  for (;;) {
+    if (at >= pool.limit.load()) return false;
+    // A stale `at` reads another entry's slot, but then the exchange fails.
+    const size_t claimEnd = pool.slots[at % kWindow].claimEnd.load();
+    if (pool.cursor.compare_exchange_weak(at, claimEnd)) {
+      begin = at;
+      end = claimEnd;
+      return true;
+    }
   }
-  return false;
+}
+
+void CallReporter(EntryPool& pool) {
+  const std::lock_guard<std::mutex> hold(pool.lock);
+  pool.calling = true;
+  pool.reporterCalled.notify_one();
+}
+
+// Once half the entries handed out are claimed, the calling thread is asked to report and
+// hand out more, so that on a busy machine it has time to before the workers run dry.
+void AskForMore(EntryPool& pool, size_t claimEnd) {
+  if (pool.limit - claimEnd < kWindow / 2 && !pool.reporterAsked.exchange(true)) {
+    CallReporter(pool);
+  }
+}
+
+// Tells the calling thread there is nothing left to claim, and sleeps until there is.
+// False: the pool is stopping.
+bool Idle(EntryPool& pool) {
+  std::unique_lock<std::mutex> hold(pool.lock);
+  ++pool.idleWorkers;
+  pool.calling = true;
+  pool.reporterCalled.notify_one();
+  pool.workReady.wait(hold, [&] { return pool.stopping || pool.cursor < pool.limit; });
+  --pool.idleWorkers;
+  return !pool.stopping;
+}
+
+bool DoneBelow(const EntryPool& pool, size_t below) {
+  for (size_t i = pool.reportedBelow; i < below; ++i) {
+    if (pool.slots[i % kWindow].finished < i + 1) return false;
+  }
+  return true;
+}
+
+void WaitForEarlier(EntryPool& pool, size_t below) {
+  if (DoneBelow(pool, below)) return;
+  std::unique_lock<std::mutex> hold(pool.lock);
+  ++pool.waitingWorkers;
+  pool.entryDone.wait(hold, [&] { return DoneBelow(pool, below); });
+  --pool.waitingWorkers;
+}
+
+void RunEntry(EntryPool& pool, const EntryBatch& batch, size_t index, EntryWorkspace& workspace) {
+  Slot& slot = pool.slots[index % kWindow];
+  if (slot.waitBelow > 0) WaitForEarlier(pool, slot.waitBelow);
+  if (pool.interrupted && pool.interrupted()) {
+    slot.skipped = true;
+  } else {
+    try {
+      slot.result = batch.work(index, workspace);
+    } catch (const std::bad_alloc&) {
+      slot.result = EntryResult();
+      slot.result.status = EntryStatus::OutOfMemory;
+    }
+  }
+  slot.finished = index + 1;
+  // Seen either here or by the waiter's own look after it counted itself in.
+  if (pool.waitingWorkers > 0) {
+    const std::lock_guard<std::mutex> hold(pool.lock);
+    pool.entryDone.notify_all();
+  }
 }
 
 void Work(EntryPool& pool, EntryWorkspace& workspace) {
-  std::unique_lock<std::mutex> hold(pool.lock);
   for (;;) {
-    pool.workReady.wait(hold, [&] { return pool.stopping || pool.taken < pool.jobs.size(); });
-    if (pool.stopping) return;
-    Job& job = pool.jobs[pool.taken++];
+    size_t begin = 0;
+    size_t end = 0;
+    if (!Claim(pool, begin, end)) {
+      if (!Idle(pool)) return;
+      continue;
+    }
+    AskForMore(pool, end);
     const EntryBatch& batch = *pool.batch;
-    ++pool.waitingWorkers;
-    pool.jobDone.wait(hold, [&] { return !WaitsForAnEarlierEntry(pool, job); });
-    --pool.waitingWorkers;
-    hold.unlock();
-    if (pool.interrupted && pool.interrupted()) {
-      job.skipped = true;
-    } else {
-      try {
-        job.result = batch.work(job.index, workspace);
-      } catch (const std::bad_alloc&) {
-        job.result.status = EntryStatus::OutOfMemory;
+    for (size_t index = begin; index < end; ++index) RunEntry(pool, batch, index, workspace);
+  }
+}
+
+// The calling thread's side of one batch.
+struct Handing {
+  const EntryBatch& batch;
+  EntryOrder order;
+  size_t limit = 0;       // handed out below it
+  size_t reported = 0;    // reported below it
+  bool allHanded = false;  // no more will be
+  size_t claimStart = 0;
+
+  explicit Handing(const EntryBatch& given) : batch(given) {}
+};
+
+// Makes the next entries claimable, up to a window ahead of the reported ones, a step at a
+// time. goOn is asked for each entry before it is handed out.
+void HandOut(EntryPool& pool, Handing& handing) {
+  const EntryBatch& batch = handing.batch;
+  const size_t claimMost = batch.pathOf ? kClaimInFolder : kClaimOfAny;
+  const size_t target = std::min(batch.count, handing.reported + kWindow);
+  if (handing.limit == batch.count) handing.allHanded = true;
+  while (!handing.allHanded && handing.limit < target) {
+    const size_t stepEnd = std::min(target, handing.limit + kStep);
+    size_t index = handing.limit;
+    handing.claimStart = index;
+    for (; index < stepEnd; ++index) {
+      if (batch.goOn && !batch.goOn()) {
+        handing.allHanded = true;
+        break;
+      }
+      Slot& slot = pool.slots[index % kWindow];
+      slot.result = EntryResult();
+      slot.skipped = false;
+      const EntryPlace place =
+          batch.pathOf ? PlaceEntry(handing.order, index, batch.pathOf(index)) : EntryPlace();
+      slot.waitBelow = place.waitBelow;
+      if (index > handing.claimStart &&
+          (place.newFolder || index - handing.claimStart >= claimMost)) {
+        pool.slots[handing.claimStart % kWindow].claimEnd = index;
+        handing.claimStart = index;
       }
     }
-    hold.lock();
-    job.done = true;
-    // Only the first entry's end lets the reporter on; others matter to waiting workers.
-    if (&job == &pool.jobs.front()) pool.firstDone.notify_one();
-    if (pool.waitingWorkers > 0 || pool.draining) pool.jobDone.notify_all();
+    if (index > handing.claimStart) pool.slots[handing.claimStart % kWindow].claimEnd = index;
+    handing.allHanded = handing.allHanded || index == batch.count;
+    handing.limit = index;
+    const std::lock_guard<std::mutex> hold(pool.lock);
+    pool.limit = index;
+    if (pool.idleWorkers > 0) pool.workReady.notify_all();
   }
+  ForgetDoneEntries(handing.order, handing.reported);
 }
 
-// Waits for the first entry handed out and reports it. Called with the lock held.
-void ReportFirst(EntryPool& pool, std::unique_lock<std::mutex>& hold, const EntryBatch& batch) {
-  pool.firstDone.wait(hold, [&] { return pool.jobs.front().done; });
-  Job job = std::move(pool.jobs.front());
-  pool.jobs.pop_front();
-  --pool.taken;
-  hold.unlock();
-  if (!job.skipped) batch.report(job.index, job.result);
-  hold.lock();
-}
-
-void HandOut(EntryPool& pool, std::unique_lock<std::mutex>& hold, const EntryBatch& batch) {
-  for (size_t index = 0; index < batch.count; ++index) {
-    while (pool.jobs.size() >= kEntriesAhead) ReportFirst(pool, hold, batch);
-    hold.unlock();
-    const bool goOn = !batch.goOn || batch.goOn();
-    Job job;
-    job.index = index;
-    if (goOn && batch.pathOf) job.path = ComparablePath(batch.pathOf(index));
-    hold.lock();
-    if (!goOn) break;
-    pool.jobs.push_back(std::move(job));
-    pool.workReady.notify_one();
-    while (!pool.jobs.empty() && pool.jobs.front().done) ReportFirst(pool, hold, batch);
+// Reports the entries done, in index order, up to the first one still under way.
+void ReportDone(EntryPool& pool, Handing& handing) {
+  while (handing.reported < handing.limit) {
+    Slot& slot = pool.slots[handing.reported % kWindow];
+    if (slot.finished != handing.reported + 1) break;
+    const size_t index = handing.reported++;
+    if (!slot.skipped) handing.batch.report(index, slot.result);
   }
-  while (!pool.jobs.empty()) ReportFirst(pool, hold, batch);
+  pool.reportedBelow = handing.reported;
 }
 
-// After a failure on the calling thread (memory running out, say): the entries no worker
-// has taken are dropped, and those under way waited for, as they work on the batch and the
-// archive the caller is about to let go of.
-void Drain(EntryPool& pool, std::unique_lock<std::mutex>& hold) {
-  if (!hold.owns_lock()) hold.lock();
-  pool.jobs.resize(pool.taken);
-  pool.draining = true;
-  pool.jobDone.wait(hold, [&] {
-    return std::all_of(pool.jobs.begin(), pool.jobs.end(), [](const Job& job) { return job.done; });
-  });
-  pool.draining = false;
-  pool.jobs.clear();
-  pool.taken = 0;
-  pool.batch = nullptr;
+// Until a worker runs out of entries, or for a while.
+void WaitForCall(EntryPool& pool) {
+  std::unique_lock<std::mutex> hold(pool.lock);
+  pool.reporterCalled.wait_for(hold, kReportEvery, [&] { return pool.calling; });
+  pool.calling = false;
+  pool.reporterAsked = false;
+}
+
+// Until every worker sleeps: none is on an entry of the batch.
+void WaitForIdleWorkers(EntryPool& pool) {
+  std::unique_lock<std::mutex> hold(pool.lock);
+  pool.reporterCalled.wait(hold, [&] { return pool.idleWorkers == pool.threads.size(); });
+  pool.calling = false;
+}
+
+void StartBatch(EntryPool& pool, const EntryBatch& batch) {
+  WaitForIdleWorkers(pool);
+  const std::lock_guard<std::mutex> hold(pool.lock);
+  pool.cursor = 0;
+  pool.limit = 0;
+  pool.reportedBelow = 0;
+  for (Slot& slot : pool.slots) slot.finished = 0;
+  pool.batch = &batch;
+}
+
+// After a failure on the calling thread (memory running out, say): no more entries are
+// claimed, and those under way are waited for, as they work on the batch and the archive
+// the caller is about to let go of.
+void Drain(EntryPool& pool) {
+  {
+    const std::lock_guard<std::mutex> hold(pool.lock);
+    pool.limit = 0;
+  }
+  WaitForIdleWorkers(pool);
 }
 
 void RunInPool(EntryPool& pool, const EntryBatch& batch) {
-  std::unique_lock<std::mutex> hold(pool.lock);
-  pool.batch = &batch;
+  StartBatch(pool, batch);
+  Handing handing(batch);
   try {
-    HandOut(pool, hold, batch);
+    for (;;) {
+      HandOut(pool, handing);
+      ReportDone(pool, handing);
+      if (handing.allHanded && handing.reported == handing.limit) break;
+      WaitForCall(pool);
+    }
   } catch (...) {
-    Drain(pool, hold);
+    Drain(pool);
     throw;
   }
-  pool.batch = nullptr;
 }
 
 }  // namespace
@@ -175,6 +298,9 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interru
   }
   for (size_t i = 0; i < workers; ++i) {
     try {
+      // Under the lock: a thread that starts at once counts itself idle against the
+      // threads there are.
+      const std::lock_guard<std::mutex> hold(pool->lock);
       pool->threads.emplace_back(Work, std::ref(*pool), std::ref(*pool->workspaces[i]));
     } catch (const std::system_error&) {
       break;  // the system gives no more threads: go on with those there are
@@ -193,19 +319,4 @@ void RunBatch(EntryPool* pool, EntryWorkspace& workspace, const EntryBatch& batc
     if (batch.goOn && !batch.goOn()) break;
     batch.report(index, batch.work(index, workspace));
   }
-}
-
-std::string ComparablePath(const std::string& path) {
-  std::string comparable;
-  comparable.reserve(path.size());
-  for (char c : path) {
-    if (platform::IsPathSeparator(c)) {
-      if (!comparable.empty() && comparable.back() == '/') continue;
-      c = '/';
-    } else if (platform::kNamesIgnoreCase && c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-    comparable += c;
-  }
-  return comparable;
 }

@@ -19,13 +19,15 @@ using EntryWork = std::function<EntryResult(size_t index, EntryWorkspace& worksp
 struct EntryBatch {
   size_t count = 0;
   EntryWork work;
-  // The path entry `index` is written to, or "" for none. An entry whose path is another's,
-  // or a folder on the way to it, or the reverse, waits until the earlier one is done: one
-  // at a time, the later one would have won.
+  // The path entry `index` is written to (whole, or below a folder every entry of the
+  // batch shares), or "" for none. An entry whose path is another's, or a folder on the
+  // way to it, or the reverse, waits until the earlier one is done: one at a time, the
+  // later one would have won. Entries of one folder are best given one after the other.
   std::function<std::string(size_t index)> pathOf;
-  // Asked before each entry is handed out; false hands out no more.
+  // Asked before each entry is handed out, in index order; false hands out no more.
   std::function<bool()> goOn;
-  // Each result in index order, on the calling thread. An entry a worker did not start
+  // Each result in index order, on the calling thread, in rounds: whenever the workers
+  // run low on entries to take, and every few milliseconds. An entry a worker did not start
   // because of an interrupt is not handed back: it was never attempted.
   std::function<void(size_t index, const EntryResult& result)> report;
 };
@@ -46,7 +48,3 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interru
 // the entries are run one after the other on the calling thread, in `workspace`. What a
 // callback throws on the calling thread is thrown on once no worker is left on the batch.
 void RunBatch(EntryPool* pool, EntryWorkspace& workspace, const EntryBatch& batch);
-
-// The path as the file system tells paths apart: separators alike, doubled ones as one,
-// and on Windows letters in either case alike.
-std::string ComparablePath(const std::string& path);

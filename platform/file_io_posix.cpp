@@ -95,10 +95,6 @@ constexpr int kFolderHandleFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // O_NONBLOCK: a named pipe put where a file goes would otherwise hold the open forever.
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
-bool SameFile(const struct stat& one, const struct stat& other) {
-  return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
-}
-
 // Paths are walked folder by folder, so the kernel never sees the whole path: one it would
 // refuse whole is refused here the same way.
 bool FitsLimit(const Folder& folder, const std::string& name, std::string* error) {
@@ -130,19 +126,19 @@ FilePtr FailedWithErrno(Creation& creation, std::string* error) {
   return Failed(creation, error, SystemMessage(errno));
 }
 
-// A regular file stands where the entry goes: it is opened as it is (never followed, never
-// waited on), checked to be the file looked at, and only then emptied.
-FilePtr EmptyExistingFile(Folder& folder, const std::string& name, const struct stat& there,
-                          Creation& creation, std::string* error) {
-  const int fd = ::openat(folder.fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+// A regular file stands where the entry goes, as one look by name found: it is opened as
+// it is (never followed, never waited on) and emptied. Emptying fails on anything but a
+// regular file, so something else put there since is never written; no second look.
+FilePtr EmptyExistingFile(Folder& folder, const std::string& name, Creation& creation,
+                          std::string* error) {
+  const int fd =
+      ::openat(folder.fd, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return FailedWithErrno(creation, error);
   FilePtr file(new File{fd});
-  struct stat opened {};
-  if (::fstat(fd, &opened) != 0) return FailedWithErrno(creation, error);
-  if (!S_ISREG(opened.st_mode) || !SameFile(opened, there)) {
-    return Failed(creation, error, "it was replaced while being opened");
+  if (::ftruncate(fd, 0) != 0) {
+    if (errno == EINVAL) return Failed(creation, error, "it was replaced while being opened");
+    return FailedWithErrno(creation, error);
   }
-  if (opened.st_size != 0 && ::ftruncate(fd, 0) != 0) return FailedWithErrno(creation, error);
   creation = Creation::Made;
   return file;
 }
@@ -221,7 +217,7 @@ FilePtr CreateFileIn(Folder& folder, const std::string& name, const CreateRules&
     creation = Creation::IsKeepFile;
     return nullptr;
   }
-  return EmptyExistingFile(folder, name, there, creation, error);
+  return EmptyExistingFile(folder, name, creation, error);
 }
 
 bool RemoveFileIn(Folder& folder, const std::string& name, std::string* error) {

@@ -52,9 +52,11 @@ TEST(WzaExtract, WritesTheExactTreeForEveryVersionAndRecordSize) {
 }
 
 // Whatever the number of threads, the same files, the same lines in the same order and the
-// same exit code: among a few hundred entries are damaged and unsafe ones, a name that
-// repeats right after a large entry of it (the later entry wins), a large file that is also
-// a folder on the next entries' way, and one file spelt with either separator.
+// same exit code, from extract and from test: among a few hundred entries are damaged and
+// unsafe ones, a name that repeats right after a large entry of it (the later entry wins),
+// a large file that is also a folder on the next entries' way, and one file spelt with
+// either separator. Then thousands of small entries in one folder, more than the threads
+// are ever handed at once, with damaged ones and a name that comes back far behind.
 TEST(WzaExtract, AnyNumberOfThreadsGivesTheSameRun) {
   std::string large;
   for (uint32_t x = 1; large.size() < (4u << 20); x = x * 1103515245u + 12345u) {
@@ -77,29 +79,49 @@ TEST(WzaExtract, AnyNumberOfThreadsGivesTheSameRun) {
   top.push_back({"twice.bin", "the later one", true});
   top.push_back({"sub", large, true});  // the folder sub/ cannot be made for the entries below
   spec.folders[1].entries = {{"inside.txt", "x"}, {"sub.txt", "y", true}};
+  spec.folders.push_back({"many", {}});
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = "small " + std::to_string(i);
+    spec.folders[2].entries.push_back({"s" + std::to_string(i), text, i % 2 == 0});
+    if (i % 1500 == 700) {
+      spec.folders[2].entries.push_back(
+          {"cut" + std::to_string(i), text, true, std::nullopt, Deflate(text).substr(0, 5)});
+    }
+  }
+  spec.folders[2].entries.push_back({"s3", "the later s3", true});
   TempFolder folder;
   WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
   ProgramResult first;
+  ProgramResult firstTest;
   Tree firstTree;
   for (const char* threads : {"-j1", "-j2", "-j4", "-j16"}) {
     fs::remove_all(folder.path / "out");
     const ProgramResult result =
         RunWza({"extract", threads, "-d", "out", "a.big"}, folder.path.string());
+    const ProgramResult test = RunWza({"test", threads, "a.big"}, folder.path.string());
     const Tree tree = ReadTree(folder.path / "out");
     if (first.exitCode < 0) {
       first = result;
+      firstTest = test;
       firstTree = tree;
       EXPECT_EQ(result.exitCode, 1);
-      EXPECT_EQ(CountOf(result.err, "\n"), 14u) << result.err;
+      EXPECT_EQ(CountOf(result.err, "\n"), 16u) << result.err;
       EXPECT_EQ(tree.at("__a.big/data/f1/n1.txt"), "the last of two spellings");
       EXPECT_EQ(tree.at("__a.big/data/twice.bin"), "the later one");
       EXPECT_TRUE(tree.at("__a.big/data/sub") == large);
+      EXPECT_EQ(tree.at("__a.big/data/many/s3"), "the later s3");
+      EXPECT_EQ(tree.at("__a.big/data/many/s2999"), "small 2999");
+      EXPECT_EQ(test.exitCode, 1);
+      EXPECT_EQ(CountOf(test.err, "\n"), 14u) << test.err;
       continue;
     }
     EXPECT_EQ(result.exitCode, first.exitCode) << threads;
     EXPECT_EQ(result.err, first.err) << threads;
     EXPECT_EQ(result.out, first.out) << threads;
     EXPECT_TRUE(tree == firstTree) << threads;
+    EXPECT_EQ(test.exitCode, firstTest.exitCode) << threads;
+    EXPECT_EQ(test.err, firstTest.err) << threads;
+    EXPECT_EQ(test.out, firstTest.out) << threads;
   }
 }
 
