@@ -4,7 +4,8 @@
 # finding's input stays in build/fuzz/campaign/NAME/findings/. At the end, new coverage is
 # merged into the kept corpus (fuzz/corpus/NAME, minimised afresh, so it does not grow
 # with what adds nothing), and a line per target gives runs, runs a second, coverage and
-# findings.
+# findings (runs a second: over the campaign's whole time, as one process of a busy machine
+# sees it).
 #
 #   fuzz/campaign.sh HOURS          FUZZ_ONLY="decode pack" picks targets
 set -euo pipefail
@@ -18,7 +19,8 @@ CAMPAIGN="$FUZZ_BUILD/campaign"
 WORK="$(fuzz_workdir)"
 export WZA_FUZZ_WORKDIR="$WORK"
 for target in "${targets[@]}"; do rm -f "$CAMPAIGN/$target"/session-*.log; done
-end=$(($(date +%s) + seconds))
+start=$(date +%s)
+end=$((start + seconds))
 cores="$(nproc)"
 jobs=$((cores / ${#targets[@]}))
 [ "$jobs" -lt 1 ] && jobs=1
@@ -59,6 +61,7 @@ for target in "${targets[@]}"; do
 done
 wait || true
 rm -rf "$WORK"
+elapsed=$(($(date +%s) - start))
 
 printf '%-16s %12s %8s %8s %8s %9s\n' target runs runs/s cov ft findings
 for target in "${targets[@]}"; do
@@ -76,12 +79,10 @@ for target in "${targets[@]}"; do
   fi
   # shellcheck disable=SC2046
   coverage="$("$FUZZ_BUILD/bin/fuzz_$target" -runs=0 $(fuzz_options "$target") \
-    "$FUZZ_ROOT/fuzz/corpus/$target" 2>&1 | awk '/INITED/ {print $3, $5}')"
+    "$FUZZ_ROOT/fuzz/corpus/$target" 2>&1 | awk '/INITED/ {print $4, $6}')"
   read -r cov ft <<<"${coverage:-0 0}"
   runs="$(cat "$dir"/session-*.log 2>/dev/null | awk '/stat::number_of_executed_units/ {s += $2} END {print s + 0}')"
-  busy="$(cat "$dir"/session-*.log 2>/dev/null | awk '/Done [0-9]+ runs in/ {s += $(NF-1)} END {print s + 0}')"
-  rate=0
-  [ "$busy" -gt 0 ] && rate=$((runs / busy))
+  rate=$((runs / (elapsed > 0 ? elapsed : 1)))
   findings="$(find "$dir/findings" -type f | wc -l)"
   printf '%-16s %12s %8s %8s %8s %9s\n' "fuzz_$target" "$runs" "$rate" "$cov" "$ft" "$findings"
 done
