@@ -2,8 +2,8 @@
 // loaded with LoadCatalogue and every entry is extracted below a fresh folder, exactly as
 // `wza extract` does it, by one thread or two. Besides the sanitizers' findings, anything
 // written beside that folder is a finding: no archive may make the run write outside its
-// destination. Where the
-// build has the faster inflate, every entry must also come out of it exactly as out of zlib.
+// destination. Where the build has the faster inflate, every entry must also come out of it
+// exactly as out of zlib.
 #include <unistd.h>
 #include <cstdint>
 #include <cstdio>
