@@ -62,11 +62,13 @@ void CheckSame(const Decoded& one, const Decoded& other) {
 void CheckMountReader(ArchiveCatalogue& catalogue, const Decoded& truth, const uint8_t* head,
                       std::minstd_rand& random) {
   ReaderLimits limits;
+  // Far smaller than the mount's own, so that blocks, points and their eviction all come
+  // into play in a few KiB; not so small that every read starts over from far back.
   limits.blockSize = 64 + head[1] * 61u;
-  limits.minPointSpan = 1 + (head[2] & 0x0F) * 997u;
+  limits.minPointSpan = 256 + (head[2] & 0x0F) * 997u;
   limits.maxPointsPerEntry = UINT64_MAX;  // so the span is minPointSpan, however small
-  limits.blockCacheBytes = limits.blockSize * (1 + (head[2] >> 6));
-  limits.pointCacheBytes = (64u << 10) * (1 + ((head[2] >> 4) & 3));
+  limits.blockCacheBytes = limits.blockSize * (4 << (head[2] >> 6));
+  limits.pointCacheBytes = (256u << 10) * (1 + ((head[2] >> 4) & 3));
   limits.maxParkedDecoders = 1 + (head[0] >> 6);
   ArchiveReader reader;
   StartReader(reader, catalogue, limits);
