@@ -71,7 +71,8 @@ for target in "${targets[@]}"; do
   rm -rf "$merged"
   mkdir -p "$merged" "$FUZZ_ROOT/fuzz/corpus/$target"
   # shellcheck disable=SC2046
-  nice -n 19 "$FUZZ_BUILD/bin/fuzz_$target" -merge=1 $(fuzz_options "$target") $FUZZ_LIMITS \
+  # Edges alone decide what is kept (not hit counts): the corpus stays a few dozen KB.
+  nice -n 19 "$FUZZ_BUILD/bin/fuzz_$target" -merge=1 -use_counters=0 $(fuzz_options "$target") $FUZZ_LIMITS \
     "$merged" "$FUZZ_ROOT/fuzz/corpus/$target" "$dir/corpus" >"$dir/merge.log" 2>&1 || true
   if [ -n "$(ls -A "$merged")" ]; then
     rm -rf "$FUZZ_ROOT/fuzz/corpus/$target"
