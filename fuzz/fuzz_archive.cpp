@@ -26,7 +26,8 @@ struct Workspace {
 };
 
 Workspace& Work() {
-  static Workspace work = [] {
+  // Never destroyed: the handler that removes its folder at exit still reads it then.
+  static Workspace& work = *new Workspace([] {
     Workspace w;
     // run.sh hands a folder it removes afterwards; run by hand, a folder of our own.
     const char* given = std::getenv("WZA_FUZZ_WORKDIR");
@@ -45,7 +46,7 @@ Workspace& Work() {
       });
     }
     return w;
-  }();
+  }());
   return work;
 }
 

@@ -29,7 +29,8 @@ struct Workspace {
 };
 
 const Workspace& Work() {
-  static const Workspace work = [] {
+  // Never destroyed: the handler that removes its folder at exit still reads it then.
+  static const Workspace& work = *new Workspace([] {
     Workspace w;
     const char* given = std::getenv("WZA_FUZZ_WORKDIR");
     const fs::path base = given != nullptr         ? fs::path(given)
@@ -47,7 +48,7 @@ const Workspace& Work() {
       });
     }
     return w;
-  }();
+  }());
   return work;
 }
 
