@@ -4,6 +4,7 @@
 
 #include <isa-l/igzip_lib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
@@ -36,8 +37,11 @@ FastStep FastInflate(FastInflateState& state, const unsigned char*& input, size_
   stream.next_out = output;
   stream.avail_out = static_cast<uint32_t>(room);
   const int code = isal_inflate(&stream);
-  input += inputLeft - stream.avail_in;
-  inputLeft = stream.avail_in;
+  // At the stream's end the library gives back every byte it had read ahead, some of them
+  // from an earlier call's block: the caller's pointer never moves back before this one.
+  const size_t left = std::min<size_t>(stream.avail_in, inputLeft);
+  input += inputLeft - left;
+  inputLeft = left;
   output += room - stream.avail_out;
   room = stream.avail_out;
   if (code != ISAL_DECOMP_OK) return FastStep::Failed;

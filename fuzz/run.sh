@@ -1,30 +1,54 @@
 #!/usr/bin/env bash
-# Builds the fuzz target with clang (libFuzzer, ASan, UBSan) in build/fuzz and runs it for a
-# bounded time on a corpus seeded with our own generated archives.
+# The fuzz stage of CI: builds every target with clang (libFuzzer, ASan, UBSan) in
+# build/fuzz and runs each from its kept corpus (fuzz/corpus/NAME), its seeds and its
+# regression inputs (fuzz/regressions/NAME) for a share of the time.
 #
-#   fuzz/run.sh [SECONDS] [libFuzzer options...]     SECONDS defaults to 180
+#   fuzz/run.sh [SECONDS] [libFuzzer options...]     SECONDS (all targets) defaults to 180
 #
-# The corpus grows in build/fuzz/corpus and is kept between runs; crashes, leaks and
-# timeouts are written to build/fuzz/artifacts/ and make the script fail.
+# Fails on any finding: a crash, a broken property, a leak, a hang, or memory past
+# -rss_limit_mb / -malloc_limit_mb. Findings are written to build/fuzz/artifacts/; the kept
+# corpus is only read (fuzz/campaign.sh merges into it).
 set -euo pipefail
-ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "${BASH_SOURCE[0]}")/targets.sh"
 DURATION="${1:-180}"
 shift || true
-BUILD="$ROOT/build/fuzz"
 
-cmake -S "$ROOT/fuzz" -B "$BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD"
-
-rm -rf "$BUILD/seeds"
-"$BUILD/bin/wza_fuzz_seeds" "$BUILD/seeds"
-mkdir -p "$BUILD/corpus" "$BUILD/artifacts"
-
-# Extraction goes to a private folder in memory, removed however the run ends.
-WORK="$(mktemp -d /dev/shm/wza-fuzz.XXXXXX 2>/dev/null || mktemp -d)"
+fuzz_build
+mkdir -p "$FUZZ_BUILD/artifacts"
+WORK="$(fuzz_workdir)"
 trap 'rm -rf "$WORK"' EXIT
 export WZA_FUZZ_WORKDIR="$WORK"
 
-"$BUILD/bin/wza_fuzz" -max_total_time="$DURATION" -max_len=4096 -timeout=30 \
-  -rss_limit_mb=2048 -dict="$ROOT/fuzz/archive.dict" -artifact_prefix="$BUILD/artifacts/" \
-  -print_final_stats=1 "$@" "$BUILD/corpus" "$BUILD/seeds"
+# The end-to-end target writes to disk and is slow: half a share.
+built=()
+for target in "${FUZZ_TARGETS[@]}"; do
+  [ -x "$FUZZ_BUILD/bin/fuzz_$target" ] && built+=("$target")
+done
+shares=$((${#built[@]} * 2 - 1))
+failed=()
+for target in "${built[@]}"; do
+  weight=2
+  [ "$target" = archive ] && weight=1
+  seconds=$((DURATION * weight / shares))
+  [ "$seconds" -lt 2 ] && seconds=2
+  corpus="$WORK/corpus-$target"
+  mkdir -p "$corpus"
+  kept=()
+  for folder in "$FUZZ_ROOT/fuzz/corpus/$target" "$FUZZ_ROOT/fuzz/regressions/$target"; do
+    [ -d "$folder" ] && kept+=("$folder")
+  done
+  log="$FUZZ_BUILD/ci-$target.log"
+  # shellcheck disable=SC2046 # the options are words
+  if ! "$FUZZ_BUILD/bin/fuzz_$target" -max_total_time="$seconds" $(fuzz_options "$target") \
+      $FUZZ_LIMITS -artifact_prefix="$FUZZ_BUILD/artifacts/$target-" -print_final_stats=1 \
+      "$@" "$corpus" "${kept[@]}" "$(fuzz_seeds "$target")" >"$log" 2>&1; then
+    failed+=("$target")
+    tail -n 30 "$log" >&2
+  fi
+  read -r runs rate < <(fuzz_stats "$log")
+  printf 'fuzz_%-10s %4ss %9s runs %7s runs/s\n' "$target" "$seconds" "$runs" "$rate"
+done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: findings in ${failed[*]} (inputs in $FUZZ_BUILD/artifacts/)" >&2
+  exit 1
+fi

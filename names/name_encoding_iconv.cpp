@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "names/printable_text.h"
+
 struct NameConverter {
   iconv_t handle;
 };
@@ -104,6 +106,18 @@ bool FindSeparators(iconv_t handle, const std::string& name, std::vector<size_t>
   return true;
 }
 
+// glibc's reader of "UTF-8" passes some ill-formed bytes through as they are (F7 91 90 81,
+// beyond U+10FFFF): what comes out is checked, so that no name is handed on as UTF-8 that
+// is not.
+bool IsWellFormedUtf8(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t length = Utf8CharacterLength(text, at);
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool OpenNameEncoding(const std::string& codePage, NameEncoding& encoding, std::string* error) {
@@ -145,6 +159,7 @@ bool ConvertName(const NameEncoding& encoding, const std::string& bytes, std::st
     if (end < bytes.size()) converted += bytes[end];
     start = end + 1;
   }
+  if (!IsWellFormedUtf8(converted)) return false;
   text = std::move(converted);
   return true;
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <unordered_map>
 
+#include "extract/entry_extract.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 
@@ -147,10 +148,12 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
     }
   }
   // As extraction writes them: of entries of one path the later one's bytes are in the file.
+  // One whose data lies outside the archive writes nothing, leaving an earlier one's there.
   std::unordered_map<std::string, size_t> lastOfPath;
   for (size_t j = 0; j < count && aliasUsable; ++j) {
     const bool converted = j >= input.notConverted.size() || !input.notConverted[j];
     if (!converted || !IsSafeRelativePath(input.entryNames[j], true)) continue;
+    if (!EntryDataInsideFile(old, old.entries[j])) continue;
     PathComponents path = alias;
     const PathComponents own = SplitName(input.entryNames[j]);
     path.insert(path.end(), own.begin(), own.end());

@@ -12,7 +12,7 @@ need=(
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-utils imagemagick python3 unzip zip time
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev nlohmann-json3-dev
   fonts-wine fonts-liberation
   dpkg-dev fakeroot file groff-base
 )

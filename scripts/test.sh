@@ -51,7 +51,7 @@ stage "Bootstrap" ./scripts/bootstrap.sh
 stage "Linux build and tests" native_tests native
 stage "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer (zlib alone)" native_tests sanitize
 stage "Linux tests that run threads, under ThreadSanitizer" native_tests tsan
-stage "Fuzzing the loader and extraction" ./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"
+stage "Fuzzing every input surface" ./fuzz/run.sh "${WZA_FUZZ_SECONDS:-180}"
 # Both Windows builds must compile and link on every machine, whatever runs here.
 stage "Windows builds (mingw-w64 i686 and x86_64)" eval 'windows_build win32 && windows_build win64'
 

@@ -1,0 +1,148 @@
+// libFuzzer target: one entry's stored bytes, decoded every way the tool has. The input is
+// an 8-byte head (flags, the block sizes to use, the declared size, a seed for the reads'
+// offsets) and then the stored bytes. The one-shot inflate decides: the streamed inflate,
+// the faster inflate (in one block and in small ones) and the mount's reader, read at
+// random offsets through its resume points and then from start to end, must give the same
+// bytes and the same verdict, salvaged bytes of a damaged stream included.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "extract/entry_extract.h"
+#include "fuzz/fuzz_check.h"
+#include "mount/entry_reader.h"
+#include "mount/mount_tree.h"
+#include "platform/memory_file.h"
+
+namespace {
+
+constexpr size_t kHead = 8;
+constexpr uint32_t kMaxDeclared = 1u << 16;  // room for the one-shot inflate, bounded time
+
+struct Decoded {
+  std::string bytes;
+  EntryResult result;
+};
+
+Decoded Decode(ArchiveCatalogue& catalogue, EntryWorkspace& workspace, bool restartable) {
+  Decoded decoded;
+  const EntrySink sink = [&](const unsigned char* data, size_t length) {
+    decoded.bytes.append(reinterpret_cast<const char*>(data), length);
+    return true;
+  };
+  const EntryRestart restart = [&] {
+    decoded.bytes.clear();
+    return true;
+  };
+  decoded.result = DecodeEntry(catalogue, 0, workspace, sink, restartable ? restart : nullptr);
+  return decoded;
+}
+
+EntryWorkspace& Workspace(size_t blockSize, bool fast) {
+  static std::vector<std::unique_ptr<EntryWorkspace>> kept;
+  for (auto& workspace : kept) {
+    if (workspace->blockSize == blockSize && workspace->fastInflate == fast) return *workspace;
+  }
+  kept.push_back(std::make_unique<EntryWorkspace>());
+  kept.back()->blockSize = blockSize;
+  kept.back()->fastInflate = fast;
+  return *kept.back();
+}
+
+void CheckSame(const Decoded& one, const Decoded& other) {
+  FUZZ_CHECK(one.bytes == other.bytes);
+  FUZZ_CHECK(one.result.status == other.result.status);
+}
+
+// Random reads, then one pass from the start: every byte as the one-shot inflate gave it,
+// nothing where it gave none, and in the end the same verdict.
+void CheckMountReader(ArchiveCatalogue& catalogue, const Decoded& truth, const uint8_t* head,
+                      std::minstd_rand& random) {
+  ReaderLimits limits;
+  // Far smaller than the mount's own, so that blocks, points and their eviction all come
+  // into play in a few KiB; not so small that every read starts over from far back.
+  limits.blockSize = 64 + head[1] * 61u;
+  limits.minPointSpan = 256 + (head[2] & 0x0F) * 997u;
+  limits.maxPointsPerEntry = UINT64_MAX;  // so the span is minPointSpan, however small
+  limits.blockCacheBytes = limits.blockSize * (4 << (head[2] >> 6));
+  limits.pointCacheBytes = (256u << 10) * (1 + ((head[2] >> 4) & 3));
+  limits.maxParkedDecoders = 1 + (head[0] >> 6);
+  ArchiveReader reader;
+  StartReader(reader, catalogue, limits);
+  const uint64_t shown = ShownSize(catalogue.entries[0]);
+  const std::string& bytes = truth.bytes;
+  std::vector<unsigned char> buffer(8192);
+  const auto check = [&](uint64_t offset, size_t count) {
+    const ReadResult read = ReadEntryAt(reader, 0, offset, buffer.data(), count);
+    FUZZ_CHECK(read.length <= count);
+    if (offset < bytes.size()) {
+      FUZZ_CHECK(read.length > 0 && !read.failed);
+      FUZZ_CHECK(read.length <= bytes.size() - offset);
+      FUZZ_CHECK(std::memcmp(buffer.data(), bytes.data() + offset, read.length) == 0);
+    } else {
+      FUZZ_CHECK(read.length == 0);
+      if (offset < shown) FUZZ_CHECK(read.failed);
+    }
+    return read.length;
+  };
+  for (int i = 0; i < 6; ++i) {
+    const uint64_t offset = random() % (shown + 2);
+    check(offset, 1 + random() % buffer.size());
+  }
+  uint64_t offset = 0;
+  for (;;) {
+    const size_t got = check(offset, 1 + random() % buffer.size());
+    if (got == 0) break;
+    offset += got;
+  }
+  FUZZ_CHECK(offset == bytes.size());
+  const EntryCondition condition = ConditionOf(reader, 0);
+  FUZZ_CHECK((condition == EntryCondition::Whole) == truth.result.Complete());
+
+  ArchiveReader fresh;
+  StartReader(fresh, catalogue, limits);
+  std::vector<unsigned char> whole(shown);
+  FUZZ_CHECK(ReadWholeEntry(fresh, 0, whole.data()) == truth.result.Complete());
+  if (truth.result.Complete() && !bytes.empty()) {
+    FUZZ_CHECK(std::memcmp(whole.data(), bytes.data(), bytes.size()) == 0);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < kHead) return 0;
+  platform::SetMemoryFile("entry", data, size);
+  ArchiveCatalogue catalogue;
+  catalogue.file = platform::OpenForRead("entry");
+  catalogue.fileLength = size;
+  FileEntry entry;
+  entry.flags = data[0] & 1;
+  entry.dataOffset = kHead;
+  entry.storedSize = static_cast<uint32_t>(size - kHead);
+  uint32_t declared = 0;
+  std::memcpy(&declared, data + 3, 4);
+  entry.size = declared % (kMaxDeclared + 1);
+  catalogue.entries = {entry};
+  catalogue.fileNames = {"e"};
+  catalogue.entryNames = {"e"};
+
+  const Decoded truth = Decode(catalogue, Workspace(kMaxDeclared, false), false);
+  FUZZ_CHECK(truth.bytes.size() <= entry.size);
+  FUZZ_CHECK(truth.result.Complete() == (truth.bytes.size() == entry.size &&
+                                         truth.result.status == EntryStatus::Complete));
+  const size_t smallBlock = 1 + (data[0] >> 1) % 31 * 67;
+  CheckSame(truth, Decode(catalogue, Workspace(smallBlock, false), false));
+  if (FastInflateAvailable()) {
+    const Decoded fast = Decode(catalogue, Workspace(kMaxDeclared, true), true);
+    CheckSame(truth, fast);
+    FUZZ_CHECK(fast.result.bytesRead == truth.result.bytesRead);
+    CheckSame(truth, Decode(catalogue, Workspace(smallBlock, true), true));
+  }
+  std::minstd_rand random(data[7] * 256u + data[2]);
+  CheckMountReader(catalogue, truth, data, random);
+  return 0;
+}
