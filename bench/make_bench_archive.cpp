@@ -284,21 +284,25 @@ std::string Numbered(const char* prefix, uint32_t n, int width) {
   return text;
 }
 
+// Leaf folders below a few top folders, `perGroup` leaves to a group: art\group00\pack000...
+std::vector<PlannedFolder> LeafFolders(uint32_t count, uint32_t perGroup) {
+  static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
+  std::vector<PlannedFolder> folders(count);
+  for (uint32_t f = 0; f < count; ++f) {
+    folders[f].name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / perGroup, 2) +
+                      "\\" + Numbered("pack", f, 3);
+  }
+  return folders;
+}
+
 // A game-like tree: a few top folders, a few hundred leaf folders, ~20,000 entries. Most
 // are small; a hundred are of some MB and eight of tens of MB. About a fifth are media
 // stored as they are (.ogg, which the zip stores too); the rest are deflated.
 std::vector<PlannedFolder> PlanLarge() {
-  static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
   Random random{0xB16A4C417Eull};
-  std::vector<PlannedFolder> folders;
   const uint32_t leafCount = 320;
   const uint32_t entryCount = 20000;
-  for (uint32_t f = 0; f < leafCount; ++f) {
-    PlannedFolder folder;
-    folder.name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / 24, 2) + "\\" +
-                  Numbered("pack", f, 3);
-    folders.push_back(folder);
-  }
+  std::vector<PlannedFolder> folders = LeafFolders(leafCount, 24);
   for (uint32_t i = 0; i < entryCount; ++i) {
     PlannedEntry entry;
     entry.seed = random.Next();
@@ -330,16 +334,9 @@ std::vector<PlannedFolder> PlanLarge() {
 // 7.5 KiB) in 300 folders, half stored media and half deflated, so that the cost of each
 // entry's handling shows beside the inflating.
 std::vector<PlannedFolder> PlanSmall() {
-  static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
   Random random{0x5A11ull};
-  std::vector<PlannedFolder> folders;
   const uint32_t leafCount = 300;
-  for (uint32_t f = 0; f < leafCount; ++f) {
-    PlannedFolder folder;
-    folder.name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / 25, 2) + "\\" +
-                  Numbered("pack", f, 3);
-    folders.push_back(folder);
-  }
+  std::vector<PlannedFolder> folders = LeafFolders(leafCount, 25);
   for (uint32_t i = 0; i < 20000; ++i) {
     PlannedEntry entry;
     entry.seed = random.Next();
@@ -357,16 +354,9 @@ std::vector<PlannedFolder> PlanSmall() {
 // `wza pack`'s trees: `scale` 1 gives ~20,000 files of about 150 MB in all (the new archive
 // target); `scale` 14 an archive of about 1 GiB of many entries (the --like targets).
 std::vector<PlannedFolder> PlanPack(uint32_t scale) {
-  static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
   Random random{0x9AC4ull + scale};
-  std::vector<PlannedFolder> folders;
   const uint32_t leafCount = 320;
-  for (uint32_t f = 0; f < leafCount; ++f) {
-    PlannedFolder folder;
-    folder.name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / 24, 2) + "\\" +
-                  Numbered("pack", f, 3);
-    folders.push_back(folder);
-  }
+  std::vector<PlannedFolder> folders = LeafFolders(leafCount, 24);
   for (uint32_t i = 0; i < 20000; ++i) {
     PlannedEntry entry;
     entry.seed = random.Next();
