@@ -77,10 +77,10 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const ComparisonWork& work,
 
 bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWork>& work,
                     size_t workers, std::vector<Comparison>& results,
-                    const std::function<void(uint64_t bytesRead)>& progress,
-                    const std::function<bool()>& interrupted) {
+                    const CompareCallbacks& callbacks) {
   results.assign(work.size(), Comparison());
   workers = std::min(workers, kMaxCompareThreads);
+  const std::function<bool()>& interrupted = callbacks.interrupted;
   EntryWorkspace workspace;
   workspace.interrupted = interrupted;
   const EntryPoolPtr pool =
@@ -97,9 +97,10 @@ bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWor
     stopped = stopped || (interrupted && interrupted());
     return !stopped;
   };
-  batch.report = [&](size_t, const EntryResult& result) {
+  batch.report = [&](size_t i, const EntryResult& result) {
     read += result.bytesRead;
-    if (progress) progress(read);
+    if (callbacks.compared) callbacks.compared(i, results[i]);
+    if (callbacks.progress) callbacks.progress(read);
   };
   RunBatch(pool.get(), workspace, batch);
   return !stopped && !(interrupted && interrupted());

@@ -33,12 +33,15 @@ struct ComparisonWork {
 // more memory than pack may (64 MiB) with no gain on any disk.
 constexpr size_t kMaxCompareThreads = 8;
 
+// All optional; called on the thread that compares, but `interrupted`.
+struct CompareCallbacks {
+  std::function<void(uint64_t bytesRead)> progress;  // the bytes of the archive read so far
+  std::function<void(size_t index, const Comparison& result)> compared;  // in order of work
+  std::function<bool()> interrupted;  // stops the run; any thread may call it
+};
+
 // Compares each entry of `work` with its file on `workers` threads (1: on this one; at most
-// kMaxCompareThreads). The
-// results come back by index of `work`. `progress` (optional) is called on this thread
-// with the bytes of the archive read so far; `interrupted` (optional) stops the run, and
-// false is returned.
+// kMaxCompareThreads). The results come back by index of `work`. False when interrupted.
 bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWork>& work,
                     size_t workers, std::vector<Comparison>& results,
-                    const std::function<void(uint64_t bytesRead)>& progress,
-                    const std::function<bool()>& interrupted);
+                    const CompareCallbacks& callbacks);

@@ -3,6 +3,7 @@
 #include "archive/catalogue.h"
 #include "extract/exit_codes.h"
 #include "names/name_encoding.h"
+#include "pack/early_copy.h"
 #include "pack/entry_compare.h"
 #include "pack/like_layout.h"
 #include "pack/new_layout.h"
@@ -103,6 +104,9 @@ struct Work {
   SourceTree tree;
   Layout layout;
   ArchiveCatalogue old;
+  // The new archive's file when it is made before the plan, to copy OLD into early.
+  TemporaryOutput temporary;
+  std::vector<CopiedRange> copied;
 };
 
 bool Interrupted(Work& work) {
@@ -113,6 +117,36 @@ bool Interrupted(Work& work) {
 std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
   return request.patterns != nullptr ? UnmatchedPatterns(*request.patterns)
                                      : std::vector<std::string>();
+}
+
+// A link named as the output (to OLD, say) has the file it leads to replaced.
+std::string WrittenPath(const Work& work) {
+  std::string target;
+  return platform::LinkTarget(work.outcome.output, target) ? target : work.outcome.output;
+}
+
+void DropTemporary(Work& work) {
+  if (work.temporary.path.empty()) return;
+  work.temporary.file.reset();
+  platform::RemoveTemporary(work.temporary.path);
+  work.temporary.path.clear();
+}
+
+// Starts copying OLD into the new archive beside the comparing, where that can be done.
+EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
+  std::string error;  // the writer tries again, and says why
+  if (!CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) return nullptr;
+  EarlyCopyInput input;
+  input.old = &work.old;
+  input.claims = &claims;
+  input.tree = &work.tree;
+  input.oldPath = work.request.like;
+  input.out = work.temporary.file.get();
+  input.level = work.request.level;
+  input.interrupted = work.callbacks.interrupted;
+  EarlyCopyPtr copy = StartEarlyCopy(input);
+  if (!copy) DropTemporary(work);
+  return copy;
 }
 
 // What --like OLD makes of the folder: claims, comparisons and the plan. The names and
@@ -139,14 +173,21 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
   std::vector<Comparison> comparisons;
   uint64_t total = 0;
   for (const ComparisonWork& one : claims.work) total += work.old.entries[one.entry].storedSize;
-  const auto progress = [&](uint64_t read) {
+  EarlyCopyPtr early = StartCopying(work, claims);
+  CompareCallbacks callbacks;
+  callbacks.progress = [&](uint64_t read) {
     if (work.callbacks.progress) work.callbacks.progress("comparing", read, total);
   };
-  if (!CompareEntries(work.old, claims.work, work.request.workers, comparisons, progress,
-                      work.callbacks.interrupted)) {
+  if (early) {
+    callbacks.compared = [&](size_t i, const Comparison& result) { EntryCompared(*early, i, result); };
+  }
+  callbacks.interrupted = work.callbacks.interrupted;
+  if (!CompareEntries(work.old, claims.work, work.request.workers, comparisons, callbacks)) {
+    FinishEarlyCopy(std::move(early), true);
     work.outcome.interrupted = true;
     return false;
   }
+  work.copied = FinishEarlyCopy(std::move(early), false);
   plan = MakePlan(input, claims, comparisons, problems);
   for (const std::string& pattern : UnmatchedExcludes(work.request)) {
     problems.refused.push_back("pattern matched nothing: " + pattern);
@@ -265,16 +306,19 @@ bool DefaultOutput(const std::string& folder, std::string& output) {
   return true;
 }
 
-PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callbacks) {
-  Work work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {}, {}};
+namespace {
+
+PackOutcome Pack(Work& work) {
+  const PackRequest& request = work.request;
+  const PackCallbacks& callbacks = work.callbacks;
   if (!Prepare(work)) return work.outcome;
   const bool planned = request.like.empty() ? PlanNew(work) : PlanLike(work);
   if (!planned || Interrupted(work)) return work.outcome;
 
   WriteRequest write;
-  // A link named as the output (to OLD, say) has the file it leads to replaced.
-  std::string target;
-  write.output = platform::LinkTarget(work.outcome.output, target) ? target : work.outcome.output;
+  write.output = WrittenPath(work);
+  write.temporary = &work.temporary;
+  write.copied = &work.copied;
   write.old = request.like;
   write.tree = &work.tree;
   write.level = request.level;
@@ -296,4 +340,13 @@ PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callback
   work.outcome.size = written.size;
   work.outcome.exitCode = kExitOk;
   return work.outcome;
+}
+
+}  // namespace
+
+PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callbacks) {
+  Work work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {}, {}, {}, {}};
+  PackOutcome outcome = Pack(work);
+  DropTemporary(work);  // made for copying early and never handed to the writer
+  return outcome;
 }

@@ -86,17 +86,28 @@ std::vector<DeflateSource> DeflateSources(const Layout& layout, const WriteReque
   return sources;
 }
 
+// OLD's range, less what was copied to the same place while the entries were compared.
 bool FlushCopy(Writer& w) {
   if (!w.Flush()) return false;
-  for (uint64_t at = 0; at < w.copyLength; at += kCopyStep) {
+  for (uint64_t at = 0; at < w.copyLength;) {
     if (w.Stopped()) return false;
-    const uint64_t step = std::min(kCopyStep, w.copyLength - at);
+    uint64_t step = std::min(kCopyStep, w.copyLength - at);
+    if (w.request.copied != nullptr) {
+      const CopiedRun run = CopiedRunAt(*w.request.copied, w.copyFrom + at, w.copyTo + at);
+      step = std::min(step, run.length);
+      if (run.copied) {
+        w.Progress(step);
+        at += step;
+        continue;
+      }
+    }
     std::string error;
     if (!platform::CopyBetween(*w.old, w.copyFrom + at, *w.out, w.copyTo + at, step, &error)) {
       w.outcome.error = "cannot write " + w.request.output + ": " + error;
       return false;
     }
     w.Progress(step);
+    at += step;
   }
   w.copyLength = 0;
   return true;
@@ -289,20 +300,29 @@ bool Finish(Writer& w, const std::string& temporary) {
 
 }  // namespace
 
+bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary,
+                           std::string& error) {
+  temporary.file = platform::CreateHiddenFile(FolderOf(output), NameOf(output), temporary.path, &error);
+  return temporary.file != nullptr;
+}
+
 WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
   Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0};
   w.marks.assign(layout.markCount, 0);
   w.pending.reserve(kGather);
   w.results.assign(layout.jobs.size(), DataResult());
   w.total = TotalBytes(layout, request);
-  std::string temporary;
+  TemporaryOutput own;
+  TemporaryOutput& made = request.temporary != nullptr ? *request.temporary : own;
   std::string error;
-  w.out = platform::CreateHiddenFile(FolderOf(request.output), NameOf(request.output), temporary,
-                                     &error);
-  if (!w.out) {
+  if (!made.file && !CreateTemporaryOutput(request.output, made, error)) {
     w.outcome.error = "cannot write " + request.output + ": " + error;
     return w.outcome;
   }
+  // From here on the file is this function's to rename or remove.
+  w.out = std::move(made.file);
+  const std::string temporary = std::move(made.path);
+  made.path.clear();
   if (!request.old.empty()) {
     w.old = platform::OpenRegularFile(request.old, &error, true);
     if (!w.old) w.outcome.error = "cannot read " + request.old + ": " + error;

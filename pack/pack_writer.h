@@ -9,8 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "pack/early_copy.h"
 #include "pack/layout.h"
 #include "pack/source_tree.h"
+#include "platform/raw_file.h"
+
+// The hidden file beside the output that the archive is written into.
+struct TemporaryOutput {
+  platform::RawFilePtr file;
+  std::string path;
+};
+
+// Makes it; false with `error` set.
+bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary,
+                           std::string& error);
 
 struct WriteRequest {
   std::string output;
@@ -23,6 +35,10 @@ struct WriteRequest {
   // Called once the new archive is whole and checked, before it takes the output's name:
   // every handle on OLD must be closed by then (Windows will not replace an open file).
   std::function<void()> beforeRename;
+  // The temporary file when it was made beforehand (it is then written into and removed
+  // on failure as one made here), and what of OLD is in it already.
+  TemporaryOutput* temporary = nullptr;
+  const std::vector<CopiedRange>* copied = nullptr;
 };
 
 struct WriteOutcome {
