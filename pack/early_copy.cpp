@@ -153,14 +153,6 @@ bool ChangesOnly(const Claims& claims) {
          std::find(claims.claimed.begin(), claims.claimed.end(), false) == claims.claimed.end();
 }
 
-// Copying early pays only when the comparing takes a while: a folder of a few changed
-// files is compared at once, and the copy would just wait for the sizes of their new data.
-bool WorthIt(const ArchiveCatalogue& old, const Claims& claims) {
-  uint64_t compared = 0;
-  for (const ComparisonWork& work : claims.work) compared += old.entries[work.entry].storedSize;
-  return compared >= old.fileLength / 4;
-}
-
 // The steps, in OLD's order; false when an entry's place cannot be followed.
 bool PlanSteps(EarlyCopy& c) {
   const ArchiveCatalogue& old = *c.input.old;
@@ -186,6 +178,15 @@ bool PlanSteps(EarlyCopy& c) {
 
 }  // namespace
 
+// A folder of a few changed files is compared at once, and a copy begun early would only
+// wait for the sizes of their new data.
+bool EarlyCopyPays(const ArchiveCatalogue& old, const Claims& claims) {
+  if (!ChangesOnly(claims)) return false;
+  uint64_t compared = 0;
+  for (const ComparisonWork& work : claims.work) compared += old.entries[work.entry].storedSize;
+  return compared >= old.fileLength / 4;
+}
+
 void EarlyCopyStop::operator()(EarlyCopy* copy) const noexcept {
   {
     std::lock_guard<std::mutex> lock(copy->mutex);
@@ -197,7 +198,7 @@ void EarlyCopyStop::operator()(EarlyCopy* copy) const noexcept {
 }
 
 EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input) {
-  if (!ChangesOnly(*input.claims) || !WorthIt(*input.old, *input.claims)) return nullptr;
+  if (!EarlyCopyPays(*input.old, *input.claims)) return nullptr;
   EarlyCopyPtr copy(new EarlyCopy);
   copy->input = input;
   copy->old = platform::OpenRegularFile(input.oldPath, nullptr, true);

@@ -45,8 +45,12 @@ struct EarlyCopyStop {
 };
 using EarlyCopyPtr = std::unique_ptr<EarlyCopy, EarlyCopyStop>;
 
-// Starts copying on a thread of its own; null when the folder adds or leaves out anything,
-// or OLD's data is laid out so that where its bytes go is not plain before the plan is.
+// Whether copying early can pay: the folder adds and leaves out nothing, and comparing it
+// takes a while (its entries hold a quarter of OLD or more).
+bool EarlyCopyPays(const ArchiveCatalogue& old, const Claims& claims);
+
+// Starts copying on a thread of its own, when it pays; null when it does not, or when OLD
+// cannot be opened again.
 EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input);
 
 // Comparison `index` of the claims' work came out as `comparison`.

@@ -135,7 +135,10 @@ void DropTemporary(Work& work) {
 // Starts copying OLD into the new archive beside the comparing, where that can be done.
 EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
   std::string error;  // the writer tries again, and says why
-  if (!CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) return nullptr;
+  if (!EarlyCopyPays(work.old, claims) ||
+      !CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) {
+    return nullptr;
+  }
   EarlyCopyInput input;
   input.old = &work.old;
   input.claims = &claims;
