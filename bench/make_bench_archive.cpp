@@ -289,8 +289,8 @@ std::vector<PlannedFolder> LeafFolders(uint32_t count, uint32_t perGroup) {
   static const char* const kTop[] = {"art", "sound", "data", "maps", "ui", "scripts"};
   std::vector<PlannedFolder> folders(count);
   for (uint32_t f = 0; f < count; ++f) {
-    folders[f].name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / perGroup, 2) +
-                      "\\" + Numbered("pack", f, 3);
+    folders[f].name = std::string(kTop[f % 6]) + "\\" + Numbered("group", f / perGroup, 2) + "\\" +
+                      Numbered("pack", f, 3);
   }
   return folders;
 }
@@ -330,6 +330,27 @@ std::vector<PlannedFolder> PlanLarge() {
   return folders;
 }
 
+// Entry i of a mix of stored media (.ogg), records (.bin) and text (.xml), in the given
+// percentages; its size is the caller's.
+PlannedEntry MixedEntry(Random& random, uint32_t i, uint32_t mediaPercent,
+                        uint32_t recordsPercent) {
+  PlannedEntry entry;
+  entry.seed = random.Next();
+  const uint32_t pick = random.Below(100);
+  const bool media = pick < mediaPercent;
+  const bool records = !media && pick < mediaPercent + recordsPercent;
+  entry.content = media ? Content::Noise : records ? Content::Records : Content::Text;
+  entry.compressed = !media;
+  entry.name = Numbered(media     ? "sfx"
+                        : records ? "mesh"
+                                  : "text",
+                        i, 5) +
+               (media     ? ".ogg"
+                : records ? ".bin"
+                          : ".xml");
+  return entry;
+}
+
 // What most game archives hold: 20,000 small entries (median about 1.7 KiB, mean about
 // 7.5 KiB) in 300 folders, half stored media and half deflated, so that the cost of each
 // entry's handling shows beside the inflating.
@@ -338,13 +359,7 @@ std::vector<PlannedFolder> PlanSmall() {
   const uint32_t leafCount = 300;
   std::vector<PlannedFolder> folders = LeafFolders(leafCount, 25);
   for (uint32_t i = 0; i < 20000; ++i) {
-    PlannedEntry entry;
-    entry.seed = random.Next();
-    const uint32_t pick = random.Below(100);
-    entry.content = pick < 50 ? Content::Noise : pick < 75 ? Content::Records : Content::Text;
-    entry.compressed = entry.content != Content::Noise;
-    entry.name = Numbered(pick < 50 ? "sfx" : pick < 75 ? "mesh" : "text", i, 5) +
-                 (pick < 50 ? ".ogg" : pick < 75 ? ".bin" : ".xml");
+    PlannedEntry entry = MixedEntry(random, i, 50, 25);
     entry.size = random.LogUniform(56, 53000);
     folders[random.Below(leafCount)].entries.push_back(entry);
   }
@@ -358,13 +373,7 @@ std::vector<PlannedFolder> PlanPack(uint32_t scale) {
   const uint32_t leafCount = 320;
   std::vector<PlannedFolder> folders = LeafFolders(leafCount, 24);
   for (uint32_t i = 0; i < 20000; ++i) {
-    PlannedEntry entry;
-    entry.seed = random.Next();
-    const uint32_t pick = random.Below(100);
-    entry.content = pick < 20 ? Content::Noise : pick < 60 ? Content::Records : Content::Text;
-    entry.compressed = entry.content != Content::Noise;
-    entry.name = Numbered(pick < 20 ? "sfx" : pick < 60 ? "mesh" : "text", i, 5) +
-                 (pick < 20 ? ".ogg" : pick < 60 ? ".bin" : ".xml");
+    PlannedEntry entry = MixedEntry(random, i, 20, 40);
     if (i % 2500 == 1234) {
       entry.size = scale * (2000000 + random.Below(4000000));
     } else if (i % 200 == 17) {
@@ -428,8 +437,9 @@ int main(int argc, char** argv) {
     std::vector<PlannedFolder> folders = PlanCatalogue();
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
   }
-  std::fprintf(stderr,
-               "usage: wza_bench_make large|small ARCHIVE MANIFEST | single[-text] ARCHIVE [MANIFEST] | "
-               "catalogue ARCHIVE [MANIFEST]\n");
+  std::fprintf(
+      stderr,
+      "usage: wza_bench_make large|small ARCHIVE MANIFEST | single[-text] ARCHIVE [MANIFEST] | "
+      "catalogue ARCHIVE [MANIFEST]\n");
   return 2;
 }
