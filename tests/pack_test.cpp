@@ -339,8 +339,11 @@ TEST(WzaPack, NamesGoBackIntoTheirCodePage) {
 }
 #endif
 
-// Every refusal names its cause, exits with 2 (1 for what cannot be read) and leaves
-// nothing behind: no archive, no temporary file.
+void Make(const fs::path& folder, const std::string& name, const std::string& content) {
+  fs::create_directories((folder / name).parent_path());
+  WriteFile(folder / name, content);
+}
+
 // A pack that must be refused: its arguments, what its message says, its exit code.
 struct Refusal {
   std::vector<std::string> args;
@@ -355,8 +358,7 @@ std::vector<Refusal> CraftedLikeRefusals(const fs::path& folder) {
   const auto craft = [&](const std::string& name, const std::string& bytes, const std::string& add,
                          const std::string& error) {
     WriteFile(folder / name, bytes);
-    fs::create_directories((folder / ("__" + name) / add).parent_path());
-    WriteFile(folder / ("__" + name) / add, "added");
+    Make(folder, "__" + name + "/" + add, "added");
     cases.push_back({{"--like", name, "-o", "out.big", "__" + name}, error});
   };
   // The last entry's data runs into the ToC that follows it.
@@ -400,6 +402,33 @@ std::vector<Refusal> CraftedLikeRefusals(const fs::path& folder) {
   return cases;
 }
 
+#ifndef _WIN32
+// Names extract would not write, an alias holding "\\", and -o through links that end
+// inside the folder (the file there would be written): refused, as a NUL or a link is.
+std::vector<Refusal> NameAndLinkRefusals(const fs::path& folder) {
+  std::vector<Refusal> refusals;
+  const std::string unwritable = ": extract would not write this name";
+  Make(folder, "__con.big/data/sub/CON", "x");
+  Make(folder, "__dot.big/data/end.", "x");
+  Make(folder, "__dot.big/data/a\nb.txt", "x");
+  Make(folder, "__aux.big/AUX/x.txt", "x");
+  Make(folder, "__alias.big/a\\b/x.txt", "x");
+  refusals.push_back({{"--like", "a.big", "-o", "out.big", "__con.big"}, "sub/CON" + unwritable});
+  refusals.push_back({{"-o", "out.big", "__dot.big"}, "data/end." + unwritable});
+  refusals.push_back({{"-o", "out.big", "__dot.big"}, "data/a\\x0ab.txt" + unwritable});
+  refusals.push_back({{"-o", "out.big", "__aux.big"}, "AUX" + unwritable});
+  refusals.push_back({{"-o", "out.big", "__alias.big"}, "a\\b: a name holding \\ cannot go"});
+  // -o through links that end inside the folder: the file there would be written.
+  fs::create_symlink("__a.big/data/new.txt", folder / "to-new.big");
+  fs::create_symlink("to-new.big", folder / "chain.big");
+  refusals.push_back({{"--like", "a.big", "-o", "chain.big", "__a.big"},
+                      "chain.big: lies inside the folder being packed"});
+  return refusals;
+}
+#endif
+
+// Every refusal names its cause, exits with 2 (1 for what cannot be read) and leaves
+// nothing behind: no archive, no temporary file.
 TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
   TempFolder folder;
   WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
@@ -466,23 +495,7 @@ TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
   cases.push_back({{"--names", "utf-16le", "-o", "out.big", "__utf16.big"}, "its name holds a NUL"});
   cases.push_back({{"-o", "out.big", "__link.big"}, "link.txt: a symbolic link, not followed"});
   cases.push_back({{"-o", "out.big", "__fifo.big"}, "pipe: a device, FIFO or socket, not a file"});
-  // Names extract would not write, and an alias holding "\", are not packed either.
-  const std::string unwritable = ": extract would not write this name";
-  make("__con.big/data/sub/CON", "x");
-  make("__dot.big/data/end.", "x");
-  make("__dot.big/data/a\nb.txt", "x");
-  make("__aux.big/AUX/x.txt", "x");
-  make("__alias.big/a\\b/x.txt", "x");
-  cases.push_back({{"--like", "a.big", "-o", "out.big", "__con.big"}, "sub/CON" + unwritable});
-  cases.push_back({{"-o", "out.big", "__dot.big"}, "data/end." + unwritable});
-  cases.push_back({{"-o", "out.big", "__dot.big"}, "data/a\\x0ab.txt" + unwritable});
-  cases.push_back({{"-o", "out.big", "__aux.big"}, "AUX" + unwritable});
-  cases.push_back({{"-o", "out.big", "__alias.big"}, "a\\b: a name holding \\ cannot go"});
-  // -o through links that end inside the folder: the file there would be written.
-  fs::create_symlink("__a.big/data/new.txt", folder.path / "to-new.big");
-  fs::create_symlink("to-new.big", folder.path / "chain.big");
-  cases.push_back({{"--like", "a.big", "-o", "chain.big", "__a.big"},
-                   "chain.big: lies inside the folder being packed"});
+  for (const Refusal& one : NameAndLinkRefusals(folder.path)) cases.push_back(one);
   // What cannot be read is named, with exit 1: a file compared with its entry, a file
   // deflated into a new archive, a folder that cannot be listed. Root reads whatever the
   // mode says, so as root wza runs as nobody, whom the test folder lets in.
