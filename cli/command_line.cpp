@@ -67,7 +67,6 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
     }
   }
   if (options.archives.empty()) return "no archive given";
-  if (options.destination.empty()) return "the destination is empty";
   if (options.toStandardOutput && options.keepExisting) return "-p writes no files: -n has no use";
   if (options.toStandardOutput && destinationGiven) return "-p writes no files: -d has no use";
   return "";

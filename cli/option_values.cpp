@@ -26,11 +26,14 @@ bool OptionValue(const std::string& arg, const std::string& option, int argc, ch
                  std::string& value) {
   if (arg != option) {
     value = arg.substr(option.size() + (option.size() > 2 ? 1 : 0));
-    return true;
+  } else if (i + 1 < argc) {
+    value = argv[++i];
+  } else {
+    return false;
   }
-  if (i + 1 >= argc) return false;
-  value = argv[++i];
-  return true;
+  // An empty value is most often a variable that was never set ("--like $OLd"): taken as
+  // no value at all it would quietly change what the command does.
+  return !value.empty();
 }
 
 bool TakesValue(const std::string& arg, const std::string& option) {

@@ -13,7 +13,7 @@ bool IsNumber(const std::string& text);
 size_t AllCores();
 
 // The value of an option given as "-i VALUE" or "-iVALUE" ("--names VALUE" or
-// "--names=VALUE"); false when it is missing.
+// "--names=VALUE"); false when it is missing or empty.
 bool OptionValue(const std::string& arg, const std::string& option, int argc, char** argv, int& i,
                  std::string& value);
 

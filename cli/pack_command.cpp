@@ -52,7 +52,7 @@ std::string ParseOption(const std::string& arg, int argc, char** argv, int& i,
   } else if (TakesValue(arg, "--like")) {
     if (!OptionValue(arg, "--like", argc, argv, i, request.like)) return "--like needs an archive";
   } else if (TakesValue(arg, "-o")) {
-    if (!OptionValue(arg, "-o", argc, argv, i, request.output) || request.output.empty()) {
+    if (!OptionValue(arg, "-o", argc, argv, i, request.output)) {
       return "-o needs the archive to write";
     }
   } else if (TakesValue(arg, "-x")) {

@@ -32,6 +32,8 @@ int MountCommand(int argc, char** argv) {
     } else if (arg == "--names" || arg.rfind("--names=", 0) == 0) {
       if (arg == "--names" && i + 1 >= argc) return UsageError("--names needs a code page");
       const std::string codePage = arg == "--names" ? argv[++i] : arg.substr(8);
+      // Empty, iconv would take the locale's code page: most likely a variable never set.
+      if (codePage.empty()) return UsageError("--names needs a code page");
       std::string reason;
       if (!OpenNameEncoding(codePage, options.names, &reason)) {
         return UsageError("--names " + codePage + ": " + reason);

@@ -38,6 +38,10 @@ bool AliasOf(const NewArchiveInput& input, std::string& alias, PlanProblems& pro
         (filesOnTop ? " and files)" : ")"));
     return false;
   }
+  if (!NameFitsAnArchive(tops[0], tops[0], problems) ||
+      !ExtractWouldWrite(tops[0], tops[0], false, problems)) {
+    return false;
+  }
   if (!ConvertNameBack(*input.back, tops[0], alias)) {
     problems.refused.push_back(tops[0] + ": the alias has no form in " + input.back->codePage);
     return false;

@@ -55,6 +55,12 @@ char FolderSeparator(const PlanInput& input) {
   return slashes > backslashes ? '/' : '\\';
 }
 
+bool FitsAnEntry(const SourceFile& file, PlanProblems& problems) {
+  if (file.size <= UINT32_MAX) return true;
+  problems.refused.push_back(file.path + ": larger than an archive entry can be (4 GiB)");
+  return false;
+}
+
 bool AliasUsable(const PlanInput& input) {
   return input.aliasConverted && IsSafeRelativePath(input.alias, false);
 }
@@ -91,16 +97,29 @@ PathComponents SplitName(const std::string& name) {
   return components;
 }
 
+bool NameFitsAnArchive(const std::string& name, const std::string& path, PlanProblems& problems) {
+  // On Linux "\" is a character of a name; in an archive it separates folders.
+  if (name.find('\\') == std::string::npos) return true;
+  problems.refused.push_back(path + ": a name holding \\ cannot go into an archive");
+  return false;
+}
+
+bool ExtractWouldWrite(const std::string& name, const std::string& path, bool mustNameFile,
+                       PlanProblems& problems) {
+  if (IsSafeRelativePath(name, mustNameFile)) return true;
+  problems.refused.push_back(path + ": extract would not write this name (a device name "
+                                    "such as CON, a name ending in a dot or a space, a control "
+                                    "character or one of :<>\"|?*)");
+  return false;
+}
+
 bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
                        PathComponents& bytes, PlanProblems& problems) {
   bytes.clear();
+  std::string shown;  // as extract sees the name once it is converted back
   for (size_t i = skip; i < file.components.size(); ++i) {
     const std::string& component = file.components[i];
-    // On Linux "\" is a character of a name; in an archive it separates folders.
-    if (component.find('\\') != std::string::npos) {
-      problems.refused.push_back(file.path + ": a name holding \\ cannot go into an archive");
-      return false;
-    }
+    if (!NameFitsAnArchive(component, file.path, problems)) return false;
     std::string converted;
     if (!ConvertNameBack(back, component, converted)) {
       problems.refused.push_back(file.path + ": its name cannot be written in " + back.codePage +
@@ -112,12 +131,9 @@ bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBa
       return false;
     }
     bytes.push_back(converted);
+    shown += (i > skip ? "/" : "") + component;
   }
-  if (file.size > UINT32_MAX) {
-    problems.refused.push_back(file.path + ": larger than an archive entry can be (4 GiB)");
-    return false;
-  }
-  return true;
+  return ExtractWouldWrite(shown, file.path, true, problems) && FitsAnEntry(file, problems);
 }
 
 Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
@@ -171,6 +187,8 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
     }
     if (claims.leftOut[j] || claims.fileOf[j] == kNoFile) continue;
     const SourceFile& file = tree.files[claims.fileOf[j]];
+    // No entry is that large, so it would replace one: refused before anything is written.
+    if (!FitsAnEntry(file, problems)) continue;
     claims.work.push_back({j, file.path, file.size});
   }
   return claims;

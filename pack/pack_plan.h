@@ -88,6 +88,12 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
 bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
                        PathComponents& bytes, PlanProblems& problems);
 
+// Whether a new name can go into an archive as it is, and whether extract would write a
+// file of it (`name` "/"-separated); false, with the refusal naming `path`, when not.
+bool NameFitsAnArchive(const std::string& name, const std::string& path, PlanProblems& problems);
+bool ExtractWouldWrite(const std::string& name, const std::string& path, bool mustNameFile,
+                       PlanProblems& problems);
+
 // Helpers shared with the new-archive plan.
 // The key two paths of one file share as the file system tells paths apart.
 std::string PathKey(const PathComponents& components);

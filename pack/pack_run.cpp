@@ -30,6 +30,13 @@ PackOutcome Refused(PackOutcome outcome, const std::string& problem) {
   return Refused(std::move(outcome), {problem}, kExitFailed);
 }
 
+// A link named as the output (to OLD, say) has the file it finally leads to replaced; a
+// link to nothing is itself replaced.
+std::string WrittenPath(const std::string& output) {
+  std::string target;
+  return platform::LinkTarget(output, target) ? target : output;
+}
+
 // Refusals about the output, before anything is read.
 std::string OutputProblem(const std::string& folder, const std::string& output, bool named) {
   const platform::PathKind kind = platform::KindAt(output);
@@ -39,8 +46,10 @@ std::string OutputProblem(const std::string& folder, const std::string& output, 
   }
   std::string inside;
   std::string around;
-  const size_t cut = output.find_last_of(platform::kPathSeparators);
-  const std::string outputFolder = cut == std::string::npos ? "." : cut == 0 ? "/" : output.substr(0, cut);
+  // Judged by where the archive will really be written, not by where the link to it is.
+  const std::string written = WrittenPath(output);
+  const size_t cut = written.find_last_of(platform::kPathSeparators);
+  const std::string outputFolder = cut == std::string::npos ? "." : cut == 0 ? "/" : written.substr(0, cut);
   if (platform::ResolvedPath(folder, inside) && platform::ResolvedPath(outputFolder, around)) {
     const std::string sep(1, platform::kPathSeparator);
     if (around == inside || around.rfind(inside + (inside.back() == sep[0] ? "" : sep), 0) == 0) {
@@ -119,10 +128,8 @@ std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
                                      : std::vector<std::string>();
 }
 
-// A link named as the output (to OLD, say) has the file it leads to replaced.
 std::string WrittenPath(const Work& work) {
-  std::string target;
-  return platform::LinkTarget(work.outcome.output, target) ? target : work.outcome.output;
+  return WrittenPath(work.outcome.output);
 }
 
 void DropTemporary(Work& work) {

@@ -295,6 +295,12 @@ bool Finish(Writer& w, const std::string& temporary) {
     w.outcome.error = "cannot write " + w.request.output + ": " + error;
     return false;
   }
+  // Until the folder is on disk too, a power cut could bring the old file back, or none.
+  if (!platform::FlushFolder(FolderOf(w.request.output), &error)) {
+    w.outcome.error = w.request.output + ": written, but its folder cannot be flushed to disk (" +
+                      error + "): a power cut may still undo it";
+    return false;
+  }
   return true;
 }
 

@@ -52,6 +52,10 @@ bool PrepareToReplace(const std::string& temporary, const std::string& model, st
 // Gives `temporary` the name `path` in one step, replacing a file there.
 bool RenameOver(const std::string& temporary, const std::string& path, std::string* error);
 
+// Writes the folder's list of names through to the disk, so that a rename in it lasts
+// through a power cut. True where the system has nothing more to do.
+bool FlushFolder(const std::string& folder, std::string* error);
+
 // Removes the temporary file at `path` (one this process made); false when it cannot.
 bool RemoveTemporary(const std::string& path);
 

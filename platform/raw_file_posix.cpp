@@ -201,6 +201,19 @@ bool RenameOver(const std::string& temporary, const std::string& path, std::stri
   return false;
 }
 
+bool FlushFolder(const std::string& folder, std::string* error) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    SetError(error, errno);
+    return false;
+  }
+  // EINVAL: a file system that cannot flush a folder (some FUSE ones); nothing more to do.
+  const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
+  if (!flushed) SetError(error, errno);
+  ::close(fd);
+  return flushed;
+}
+
 bool RemoveTemporary(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }

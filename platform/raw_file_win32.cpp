@@ -164,6 +164,10 @@ bool RenameOver(const std::string& temporary, const std::string& path, std::stri
   return false;
 }
 
+bool FlushFolder(const std::string&, std::string*) {
+  return true;  // RenameOver's MOVEFILE_WRITE_THROUGH returns once the rename is on disk
+}
+
 bool RemoveTemporary(const std::string& path) {
   return ::DeleteFileW(WidePath(path).c_str()) != 0;
 }

@@ -247,6 +247,15 @@ TEST(WzaPack, AChangeAnAdditionAndALeftOutEntryKeepEverythingElse) {
     ASSERT_EQ(replaced.exitCode, 0) << replaced.err;
     EXPECT_TRUE(ReadFile(folder.path / "a.big") == outputs[0]);
     EXPECT_TRUE(ReadFile(folder.path / self) == outputs[0]);
+#ifndef _WIN32
+    // A link to nothing is replaced itself, even one that points into the folder.
+    fs::create_symlink("../work/__a.big/data/gone.txt", folder.path / "sub" / "nothing.big");
+    const ProgramResult dangling = RunWza(
+        {"pack", "-q", "--like", "a.big", "-o", "sub/nothing.big", "work/__a.big"}, folder.path.string());
+    EXPECT_EQ(dangling.exitCode, 0) << dangling.err;
+    EXPECT_TRUE(ReadFile(folder.path / "sub" / "nothing.big") == outputs[0]);
+    EXPECT_FALSE(fs::exists(root / "gone.txt"));
+#endif
   }
 }
 
@@ -330,6 +339,94 @@ TEST(WzaPack, NamesGoBackIntoTheirCodePage) {
 }
 #endif
 
+void Make(const fs::path& folder, const std::string& name, const std::string& content) {
+  fs::create_directories((folder / name).parent_path());
+  WriteFile(folder / name, content);
+}
+
+// A pack that must be refused: its arguments, what its message says, its exit code.
+struct Refusal {
+  std::vector<std::string> args;
+  std::string error;
+  int exitCode = 2;
+};
+
+// Archives of the test writer, patched so that their regions overlap or run past the end,
+// each beside a folder that adds a file: --like refuses each change, naming why.
+std::vector<Refusal> CraftedLikeRefusals(const fs::path& folder) {
+  std::vector<Refusal> cases;
+  const auto craft = [&](const std::string& name, const std::string& bytes, const std::string& add,
+                         const std::string& error) {
+    WriteFile(folder / name, bytes);
+    Make(folder, "__" + name + "/" + add, "added");
+    cases.push_back({{"--like", name, "-o", "out.big", "__" + name}, error});
+  };
+  // The last entry's data runs into the ToC that follows it.
+  ArchiveSpec spec = SampleSpec(2, 20, "data");
+  spec.tablesAfterData = true;
+  BuiltArchive built = BuildArchive(spec);
+  PutU32(built.bytes, built.fileAt + 4 * 20 + 12, 8 + 30);
+  craft("tangle.big", built.bytes, "data/new.txt",
+        "the data of entry 4 and the ToC overlap: it can be packed --like itself only unchanged");
+  // Folder 1 takes entries 1 and 2, folder 0 entries 0 and 1: a file added to folder 0
+  // would be in both.
+  spec = ArchiveSpec();
+  spec.folders = {{"", {{"a.txt", "A"}, {"b.txt", "B"}}}, {"sub", {{"c.txt", "C"}}}};
+  built = BuildArchive(spec);
+  PutU16(built.bytes, built.folderAt + 12 + 8, 1);
+  craft("cover.big", built.bytes, "data/x.txt", "x.txt would fall into another folder's range");
+  // The folder and entry 0 name "" at offset 9, inside entry 1's name ("b.txt" at 7), where
+  // a new folder's name would go.
+  spec.folders = {{"", {{"a.txt", "A"}, {"b.txt", "B"}}}};
+  built = BuildArchive(spec);
+  PutU32(built.bytes, built.folderAt, 9);
+  PutU32(built.bytes, built.fileAt, 9);
+  craft("inside.big", built.bytes, "data/new/x.txt",
+        "a new folder's name would go inside the name of entry 1");
+  // No data, and the last name's NUL cut off: the data would start past the end.
+  spec.folders = {{"", {{"a.txt", ""}}}};
+  built = BuildArchive(spec);
+  built.bytes.pop_back();
+  craft("past.big", built.bytes, "data/new.txt", "name would go past the end of the archive");
+  // Folder 0 reaches 65,535, past the file table: one more record moves it beyond.
+  spec.folders = {{"", {{"a.txt", "A"}}}};
+  built = BuildArchive(spec);
+  PutU16(built.bytes, built.folderAt + 10, 65535);
+  craft("pass.big", built.bytes, "data/new/x.txt", "folder 0's range would pass 65,535 files");
+  // A folder name of 32,766 bytes over 2,048 entries: their full names add up to exactly
+  // the 64 MiB the loader takes, and one more name makes the packed archive unloadable.
+  spec.folders = {{std::string(32766, 'n'), {}}};
+  spec.folders[0].entries.assign(2048, {"x", ""});
+  craft("names.big", BuildArchive(spec).bytes, "data/new/x.txt",
+        "the packed archive does not read back as planned (it does not load");
+  return cases;
+}
+
+#ifndef _WIN32
+// Names extract would not write, an alias holding "\\", and -o through links that end
+// inside the folder (the file there would be written): refused, as a NUL or a link is.
+std::vector<Refusal> NameAndLinkRefusals(const fs::path& folder) {
+  std::vector<Refusal> refusals;
+  const std::string unwritable = ": extract would not write this name";
+  Make(folder, "__con.big/data/sub/CON", "x");
+  Make(folder, "__dot.big/data/end.", "x");
+  Make(folder, "__dot.big/data/a\nb.txt", "x");
+  Make(folder, "__aux.big/AUX/x.txt", "x");
+  Make(folder, "__alias.big/a\\b/x.txt", "x");
+  refusals.push_back({{"--like", "a.big", "-o", "out.big", "__con.big"}, "sub/CON" + unwritable});
+  refusals.push_back({{"-o", "out.big", "__dot.big"}, "data/end." + unwritable});
+  refusals.push_back({{"-o", "out.big", "__dot.big"}, "data/a\\x0ab.txt" + unwritable});
+  refusals.push_back({{"-o", "out.big", "__aux.big"}, "AUX" + unwritable});
+  refusals.push_back({{"-o", "out.big", "__alias.big"}, "a\\b: a name holding \\ cannot go"});
+  // -o through links that end inside the folder: the file there would be written.
+  fs::create_symlink("__a.big/data/new.txt", folder / "to-new.big");
+  fs::create_symlink("to-new.big", folder / "chain.big");
+  refusals.push_back({{"--like", "a.big", "-o", "chain.big", "__a.big"},
+                      "chain.big: lies inside the folder being packed"});
+  return refusals;
+}
+#endif
+
 // Every refusal names its cause, exits with 2 (1 for what cannot be read) and leaves
 // nothing behind: no archive, no temporary file.
 TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
@@ -354,11 +451,10 @@ TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
   make("__big.big/data/huge.bin", "");
   fs::resize_file(folder.path / "__big.big" / "data" / "huge.bin", (uint64_t{1} << 32) + 1);
 
-  struct Case {
-    std::vector<std::string> args;
-    std::string error;
-    int exitCode = 2;
-  };
+  make("__bigger.big/data/readme.txt", "");
+  fs::resize_file(folder.path / "__bigger.big" / "data" / "readme.txt", (uint64_t{1} << 32) + 1);
+
+  using Case = Refusal;
   std::vector<Case> cases = {
       {{"--like", "many.big", "-o", "out.big", "__many.big"},
        "the archive would hold 65536 files; it can hold 65,535"},
@@ -374,7 +470,14 @@ TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
       {{"--like", "junk.big", "-o", "out.big", "__a.big"}, "junk.big: Not supported archive"},
       {{"--like", "a.big", "--record", "22", "__a.big"}, "--version and --record make a new archive"},
       {{"-o", "out.big", "missing"}, "missing: not a folder"},
+      {{"--like", "a.big", "-o", "out.big", "__bigger.big"},
+       "readme.txt: larger than an archive entry can be (4 GiB)"},
+      // An empty value is an unset variable more often than a choice.
+      {{"--like", "", "-o", "out.big", "__a.big"}, "--like needs an archive"},
+      {{"--like", "a.big", "-x", "", "-o", "out.big", "__a.big"}, "-x needs a pattern"},
+      {{"--names=", "-o", "out.big", "__a.big"}, "--names needs a code page"},
   };
+  for (const Refusal& one : CraftedLikeRefusals(folder.path)) cases.push_back(one);
 #ifndef _WIN32
   make("__names.big/data/\xe6\x97\xa5.txt", "a name with no form in cp1252");
   make("__slash.big/data/back\\slash.txt", "x");
@@ -392,6 +495,7 @@ TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
   cases.push_back({{"--names", "utf-16le", "-o", "out.big", "__utf16.big"}, "its name holds a NUL"});
   cases.push_back({{"-o", "out.big", "__link.big"}, "link.txt: a symbolic link, not followed"});
   cases.push_back({{"-o", "out.big", "__fifo.big"}, "pipe: a device, FIFO or socket, not a file"});
+  for (const Refusal& one : NameAndLinkRefusals(folder.path)) cases.push_back(one);
   // What cannot be read is named, with exit 1: a file compared with its entry, a file
   // deflated into a new archive, a folder that cannot be listed. Root reads whatever the
   // mode says, so as root wza runs as nobody, whom the test folder lets in.
@@ -438,6 +542,7 @@ TEST(WzaPack, RefusalsNameTheCauseAndWriteNothing) {
     EXPECT_EQ(result.out, "");
   }
   EXPECT_EQ(listing(), before);
+  EXPECT_EQ(ReadFile(folder.path / "__a.big" / "data" / "new.txt"), "new");
 }
 
 #ifndef _WIN32

@@ -680,6 +680,16 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   EXPECT_EQ(mount.exitCode, 2);
   EXPECT_NE(mount.err.find("built without mount support"), std::string::npos) << mount.err;
 #endif
+  // An empty value is an unset variable more often than a choice: as much an error as none.
+  const std::vector<std::vector<std::string>> empties = {
+      {"extract", "-d", "", "a.big"}, {"list", "-i", "", "a.big"}, {"test", "-x", "", "a.big"},
+      {"list", "--names=", "a.big"}, {"mount", "--names", "", "a.big", "folder"}};
+  for (const std::vector<std::string>& args : empties) {
+    const ProgramResult empty = RunWza(args);
+    EXPECT_EQ(empty.exitCode, 2) << args[1];
+    const std::string option = args[1].substr(0, args[1].find('='));
+    EXPECT_TRUE(Contains(empty.err, "wza: " + option + " needs a")) << empty.err;
+  }
   for (const char* threads : {"-j0", "-j65", "-j1x", "-j-1"}) {
     const ProgramResult bad = RunWza({"test", threads, "a.big"});
     EXPECT_EQ(bad.exitCode, 2) << threads;
