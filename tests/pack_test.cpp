@@ -569,7 +569,8 @@ TEST(WzaPack, OldReplacedWhileAPackRunsCannotMatter) {
       FindEntry(changed, "boom.wav")->data = "BANG!";
       EXPECT_TRUE(ReadFile(folder.path / "b.big") == BuildArchive(changed).bytes) << what;
     }
-    ASSERT_EQ(RunWza({"extract", "-q", "-d", "again", "b.big"}, folder.path.string()).exitCode, 0);
+    ASSERT_EQ(RunWza({"extract", "-q", "-d", "again", "b.big"}, folder.path.string()).exitCode, 0)
+        << what;
     EXPECT_EQ(ReadTree(folder.path / "again" / "__b.big"), ReadTree(folder.path / "work" / "__a.big"))
         << what;
   }
@@ -593,6 +594,7 @@ TEST(WzaPack, AFileThatGrowsWhilePackedIsNamed) {
   };
   for (const auto& [like, level] : {std::pair<std::string, int>{"a.big", 6}, {"", 9}, {"", 0}}) {
     const std::string what = (like.empty() ? "new, -" : "--like, -") + std::to_string(level);
+    fs::remove(folder.path / "b.big");
     WriteFile(png, text);
     WriteFile(bin, text.substr(0, 6000));
     std::once_flag grown;
