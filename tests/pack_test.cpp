@@ -599,7 +599,8 @@ TEST(WzaPack, AFileThatGrowsWhilePackedIsNamed) {
     WriteFile(bin, text.substr(0, 6000));
     std::once_flag grown;
     PackCallbacks callbacks;
-    // Once everything is listed and planned, before any file is read to be packed.
+    // Grown while the entries are compared (--like) or once the new archive is laid out:
+    // after the listing, before the writer reads a byte.
     callbacks.progress = [&](const char* phase, uint64_t, uint64_t) {
       if (std::string(phase) == "comparing") std::call_once(grown, grow);
     };
