@@ -80,6 +80,10 @@ bool ReadInput(Worker& worker, const DeflateSource& source, uint64_t from, size_
     Fail(chunk, "file changed or could not be read while packed");
     return false;
   }
+  if (from + length == source.size && !EndsAsListed(*worker.file, source.size)) {
+    Fail(chunk, kChangedWhilePacked);
+    return false;
+  }
   return true;
 }
 
@@ -158,6 +162,13 @@ void Work(DeflatePipeline& pipeline) {
 }
 
 }  // namespace
+
+const char kChangedWhilePacked[] = "file changed while packed";
+
+bool EndsAsListed(platform::RawFile& file, uint64_t size) {
+  uint64_t now = 0;
+  return platform::RawLength(file, now) && now == size;
+}
 
 uint64_t ChunksOf(uint64_t size) {
   return size == 0 ? 1 : (size + kDeflateChunk - 1) / kDeflateChunk;

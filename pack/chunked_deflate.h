@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/raw_file.h"
+
 constexpr size_t kDeflateChunk = 128u << 10;
 
 struct DeflateSource {
@@ -28,6 +30,13 @@ struct DeflatedChunk {
   bool failed = false;  // the file could not be read: `error` says why
   std::string error;
 };
+
+// What a file that is not as it was listed is named with.
+extern const char kChangedWhilePacked[];
+
+// Whether an open file is still `size` bytes long, as listed: read to that size, one that
+// grew meanwhile would go in cut short. Checked when a file is opened and read to its end.
+bool EndsAsListed(platform::RawFile& file, uint64_t size);
 
 // Chunks a file of `size` bytes is cut into (one for an empty file).
 uint64_t ChunksOf(uint64_t size);

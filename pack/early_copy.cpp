@@ -201,7 +201,7 @@ EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input) {
   if (!EarlyCopyPays(*input.old, *input.claims)) return nullptr;
   EarlyCopyPtr copy(new EarlyCopy);
   copy->input = input;
-  copy->old = platform::OpenRegularFile(input.oldPath, nullptr, true);
+  copy->old = platform::ShareOpenFile(*input.old->file, nullptr);
   if (!copy->old || !PlanSteps(*copy)) return nullptr;
   copy->outcomes.assign(input.claims->work.size(), kPending);
   EarlyCopy* running = copy.get();

@@ -33,7 +33,6 @@ struct EarlyCopyInput {
   const ArchiveCatalogue* old = nullptr;
   const Claims* claims = nullptr;
   const SourceTree* tree = nullptr;
-  std::string oldPath;
   platform::RawFile* out = nullptr;   // the new archive's temporary file
   int level = 6;                      // what replaced entries are deflated at
   std::function<bool()> interrupted;  // safe to call from any thread
@@ -49,8 +48,8 @@ using EarlyCopyPtr = std::unique_ptr<EarlyCopy, EarlyCopyStop>;
 // takes a while (its entries hold a quarter of OLD or more).
 bool EarlyCopyPays(const ArchiveCatalogue& old, const Claims& claims);
 
-// Starts copying on a thread of its own, when it pays; null when it does not, or when OLD
-// cannot be opened again.
+// Starts copying on a thread of its own, when it pays; null when it does not, or when no
+// second handle on OLD's open file can be had.
 EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input);
 
 // Comparison `index` of the claims' work came out as `comparison`.

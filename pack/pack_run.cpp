@@ -150,7 +150,6 @@ EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
   input.old = &work.old;
   input.claims = &claims;
   input.tree = &work.tree;
-  input.oldPath = work.request.like;
   input.out = work.temporary.file.get();
   input.level = work.request.level;
   input.interrupted = work.callbacks.interrupted;
@@ -330,6 +329,7 @@ PackOutcome Pack(Work& work) {
   write.temporary = &work.temporary;
   write.copied = &work.copied;
   write.old = request.like;
+  write.oldFile = work.old.file.get();
   write.tree = &work.tree;
   write.level = request.level;
   write.workers = request.workers;

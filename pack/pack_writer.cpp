@@ -131,12 +131,11 @@ bool CopySource(Writer& w, const SourceFile& file, uint64_t& copied) {
   if (!w.Flush()) return false;
   std::string error;
   platform::RawFilePtr source = platform::OpenRegularFile(file.path, &error);
-  uint64_t length = 0;
-  if (!source || !platform::RawLength(*source, length) || length != file.size) {
-    w.outcome.unreadable.push_back(file.path + ": " +
-                                   (error.empty() ? "file changed while packed" : error));
+  if (!source || !EndsAsListed(*source, file.size)) {
+    w.outcome.unreadable.push_back(file.path + ": " + (error.empty() ? kChangedWhilePacked : error));
     return true;  // goes on, so that every such file is named
   }
+  const uint64_t length = file.size;
   for (uint64_t at = 0; at < length; at += kCopyStep) {
     if (w.Stopped()) return false;
     const uint64_t step = std::min(kCopyStep, length - at);
@@ -144,6 +143,10 @@ bool CopySource(Writer& w, const SourceFile& file, uint64_t& copied) {
       w.outcome.error = "cannot write " + w.request.output + ": " + error;
       return false;
     }
+  }
+  if (!EndsAsListed(*source, file.size)) {
+    w.outcome.unreadable.push_back(file.path + ": " + kChangedWhilePacked);
+    return true;
   }
   copied = length;
   return true;
@@ -329,8 +332,8 @@ WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
   w.out = std::move(made.file);
   const std::string temporary = std::move(made.path);
   made.path.clear();
-  if (!request.old.empty()) {
-    w.old = platform::OpenRegularFile(request.old, &error, true);
+  if (request.oldFile != nullptr) {
+    w.old = platform::ShareOpenFile(*request.oldFile, &error);
     if (!w.old) w.outcome.error = "cannot read " + request.old + ": " + error;
   }
   if (w.outcome.error.empty()) {

@@ -12,6 +12,7 @@
 #include "pack/early_copy.h"
 #include "pack/layout.h"
 #include "pack/source_tree.h"
+#include "platform/file_io.h"
 #include "platform/raw_file.h"
 
 // The hidden file beside the output that the archive is written into.
@@ -26,7 +27,10 @@ bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary
 
 struct WriteRequest {
   std::string output;
-  std::string old;  // OLD's path, or "" for a new archive
+  // OLD as its catalogue opened it, or null for a new archive: its ranges are copied from
+  // that open file, never from whatever has its name by now.
+  platform::File* oldFile = nullptr;
+  std::string old;  // OLD's path, for messages
   const SourceTree* tree = nullptr;
   int level = 6;
   size_t workers = 1;

@@ -8,6 +8,7 @@
 
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
+#include "platform/system_handle.h"
 
 namespace platform {
 
@@ -23,6 +24,10 @@ void FileCloser::operator()(File* file) const noexcept {
     ::close(file->fd);
     delete file;
   }
+}
+
+int SystemHandleOf(File& file) {
+  return file.fd;
 }
 
 namespace {

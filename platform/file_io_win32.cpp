@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/system_handle.h"
 
 namespace platform {
 
@@ -18,6 +19,10 @@ void FileCloser::operator()(File* file) const noexcept {
     ::CloseHandle(file->handle);
     delete file;
   }
+}
+
+void* SystemHandleOf(File& file) {
+  return file.handle;
 }
 
 namespace {

@@ -21,6 +21,13 @@ using RawFilePtr = std::unique_ptr<RawFile, RawFileCloser>;
 // reason in *error.
 RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink = false);
 
+struct File;  // file_io.h
+
+// A second handle on the file `file` has open (never a file opened again by its name): what
+// is read through it stays that file's bytes though another file be renamed over its
+// name meanwhile. Null on failure, reason in *error.
+RawFilePtr ShareOpenFile(File& file, std::string* error);
+
 bool RawLength(RawFile& file, uint64_t& length);
 
 // Reads up to `count` bytes at `position`; fewer only at the end or on an error.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/raw_file.h"
+#include "platform/system_handle.h"
 
 namespace platform {
 
@@ -80,6 +81,15 @@ RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool fol
     return nullptr;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return RawFilePtr(new RawFile{fd});
+}
+
+RawFilePtr ShareOpenFile(File& file, std::string* error) {
+  const int fd = ::fcntl(SystemHandleOf(file), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) {
+    SetError(error, errno);
+    return nullptr;
+  }
   return RawFilePtr(new RawFile{fd});
 }
 

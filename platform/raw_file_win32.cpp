@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/raw_file.h"
+#include "platform/system_handle.h"
 #include "platform/wide_path_win32.h"
 
 namespace platform {
@@ -50,6 +51,17 @@ RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool fol
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     if (error != nullptr) *error = "not a regular file";
     ::CloseHandle(handle);
+    return nullptr;
+  }
+  return RawFilePtr(new RawFile{handle});
+}
+
+RawFilePtr ShareOpenFile(File& file, std::string* error) {
+  HANDLE handle = nullptr;
+  const HANDLE process = ::GetCurrentProcess();
+  if (!::DuplicateHandle(process, SystemHandleOf(file), process, &handle, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    SetError(error, ::GetLastError());
     return nullptr;
   }
   return RawFilePtr(new RawFile{handle});

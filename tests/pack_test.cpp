@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <mutex>
 
 #ifndef _WIN32
 #include <signal.h>
@@ -14,6 +15,7 @@
 #endif
 
 #include "archive/catalogue.h"
+#include "pack/pack_run.h"
 #include "platform/file_io.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/run_program.h"
@@ -617,6 +619,108 @@ TEST(WzaPack, AnInterruptOrAFullDiskLeavesNoOutput) {
   EXPECT_TRUE(Contains(full.err, "wza: cannot write small/b.big: No space left on device\n"))
       << full.err;
   EXPECT_TRUE(fs::is_empty(folder.path / "small"));
+}
+#endif
+
+#ifndef _WIN32
+// Packs in this process, so that a callback of the run can change files at a set point of
+// it. Windows lets no one rename over OLD or write a file that pack holds open.
+PackOutcome PackHere(const fs::path& folder, const std::string& like, const std::string& output,
+                     int level, const PackCallbacks& callbacks) {
+  PackRequest request;
+  request.folder = (folder / "work" / "__a.big").string();
+  request.like = like.empty() ? "" : (folder / like).string();
+  request.output = (folder / output).string();
+  request.level = level;
+  return PackFolder(request, callbacks);
+}
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& line : lines) all += line + "\n";
+  return all;
+}
+
+// OLD renamed over once its tables were read, as a second `wza pack -o OLD` does: the
+// entries kept still get the bytes of the OLD that was read, whether the writer copies them
+// or the copy begun while comparing does (a folder that only changes entries).
+TEST(WzaPack, OldReplacedWhileAPackRunsCannotMatter) {
+  TempFolder folder;
+  const ArchiveSpec spec = SampleSpec(2, 20, "data");
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "work", "a.big"}, folder.path.string()).exitCode, 0);
+  ArchiveSpec other = spec;  // what the second pack wrote: all that follows b.bin moved
+  FindEntry(other, "b.bin")->data = std::string(20000, 'B');
+  const std::string replacement = BuildArchive(other).bytes;
+  for (const bool adding : {false, true}) {
+    const std::string what = adding ? "a file added" : "changes only";
+    WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+    WriteFile(folder.path / "other.big", replacement);
+    fs::remove(folder.path / "b.big");
+    fs::remove_all(folder.path / "again");
+    WriteFile(AliasFolder(folder.path) / "sound" / "fx" / "boom.wav", "BANG!");
+    if (adding) WriteFile(AliasFolder(folder.path) / "new.txt", "new");
+    std::once_flag renamed;
+    PackCallbacks callbacks;
+    callbacks.interrupted = [&] {  // first asked just after OLD was loaded
+      std::call_once(renamed, [&] { fs::rename(folder.path / "other.big", folder.path / "a.big"); });
+      return false;
+    };
+    const PackOutcome outcome = PackHere(folder.path, "a.big", "b.big", 6, callbacks);
+    ASSERT_EQ(outcome.exitCode, 0) << what << ": " << Lines(outcome.problems);
+    ASSERT_TRUE(ReadFile(folder.path / "a.big") == replacement) << what;
+    if (!adding) {
+      ArchiveSpec changed = spec;
+      FindEntry(changed, "boom.wav")->data = "BANG!";
+      EXPECT_TRUE(ReadFile(folder.path / "b.big") == BuildArchive(changed).bytes) << what;
+    }
+    ASSERT_EQ(RunWza({"extract", "-q", "-d", "again", "b.big"}, folder.path.string()).exitCode, 0)
+        << what;
+    EXPECT_EQ(ReadTree(folder.path / "again" / "__b.big"), ReadTree(folder.path / "work" / "__a.big"))
+        << what;
+  }
+}
+
+// A file that grows after it was listed, while it waits to be packed, deflated or stored,
+// new or replacing an entry: it is named, the run exits with 1 and writes nothing; packed
+// to its listed size it would go in cut short.
+TEST(WzaPack, AFileThatGrowsWhilePackedIsNamed) {
+  TempFolder folder;
+  WriteFile(folder.path / "a.big", BuildArchive(SampleSpec(2, 20, "data")).bytes);
+  ASSERT_EQ(RunWza({"extract", "-q", "-d", "work", "a.big"}, folder.path.string()).exitCode, 0);
+  const fs::path png = AliasFolder(folder.path) / "art" / "ui" / "x.png";  // compressed in a.big
+  const fs::path bin = AliasFolder(folder.path) / "b.bin";                 // stored in a.big
+  std::string text;
+  for (int i = 0; text.size() < 300000; ++i) text += std::to_string(i * 7919 % 10007) + ' ';
+  const auto grow = [&] {
+    for (const fs::path& path : {png, bin}) {
+      std::ofstream(path, std::ios::binary | std::ios::app) << "and more";
+    }
+  };
+  for (const auto& [like, level] : {std::pair<std::string, int>{"a.big", 6}, {"", 9}, {"", 0}}) {
+    const std::string what = (like.empty() ? "new, -" : "--like, -") + std::to_string(level);
+    fs::remove(folder.path / "b.big");
+    WriteFile(png, text);
+    WriteFile(bin, text.substr(0, 6000));
+    std::once_flag grown;
+    PackCallbacks callbacks;
+    // Grown while the entries are compared (--like) or once the new archive is laid out:
+    // after the listing, before the writer reads a byte.
+    callbacks.progress = [&](const char* phase, uint64_t, uint64_t) {
+      if (std::string(phase) == "comparing") std::call_once(grown, grow);
+    };
+    callbacks.note = [&](const std::string&) { std::call_once(grown, grow); };
+    const PackOutcome outcome = PackHere(folder.path, like, "b.big", level, callbacks);
+    EXPECT_EQ(outcome.exitCode, 1) << what << ": " << Lines(outcome.problems);
+    for (const fs::path& path : {png, bin}) {
+      EXPECT_TRUE(Contains(Lines(outcome.problems), path.string() + ": file changed while packed\n"))
+          << what << ": " << Lines(outcome.problems);
+    }
+    EXPECT_FALSE(fs::exists(folder.path / "b.big")) << what;
+    for (const auto& item : fs::directory_iterator(folder.path)) {
+      EXPECT_NE(item.path().filename().string()[0], '.') << what << ": " << item.path();
+    }
+  }
 }
 #endif
 
