@@ -26,11 +26,11 @@ std::string JoinedBytes(const PathComponents& components) {
 bool AliasOf(const NewArchiveInput& input, std::string& alias, PlanProblems& problems) {
   const SourceTree& tree = *input.tree;
   std::vector<std::string> tops;
-  for (const PathComponents& folder : tree.folders) {
-    if (folder.size() == 1) tops.push_back(folder[0]);
+  for (size_t d = 1; d < tree.folders.size(); ++d) {
+    if (tree.folders[d].depth == 1) tops.emplace_back(NameOf(tree, tree.folders[d].name));
   }
   bool filesOnTop = false;
-  for (const SourceFile& file : tree.files) filesOnTop = filesOnTop || file.components.size() == 1;
+  for (const SourceFile& file : tree.files) filesOnTop = filesOnTop || file.folder == 0;
   if (tops.size() != 1 || filesOnTop) {
     problems.refused.push_back(
         "the folder must hold exactly one folder, the alias folder, and nothing else (it holds " +
@@ -54,9 +54,9 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
   const SourceTree& tree = *input.tree;
   for (size_t f = 0; f < tree.files.size(); ++f) {
     const SourceFile& file = tree.files[f];
-    if (file.components.size() < 2) continue;  // refused: only the alias folder may be there
+    if (file.folder == 0) continue;  // refused: only the alias folder may be there
     std::string shown;
-    for (const std::string& component : file.components) {
+    for (const std::string& component : FileComponents(tree, file)) {
       shown += (shown.empty() ? "" : "/") + component;
     }
     if (input.patterns != nullptr && !IsChosen(*input.patterns, shown)) {
@@ -64,7 +64,7 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
       continue;
     }
     PathComponents bytes;
-    if (!ArchiveComponents(file, 1, *input.back, bytes, problems)) continue;
+    if (!ArchiveComponents(tree, file, 1, *input.back, bytes, problems)) continue;
     const std::string name = bytes.back();
     bytes.pop_back();
     folders[bytes].push_back({name, f});
@@ -75,9 +75,9 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
               [](const NewFile& a, const NewFile& b) { return a.name < b.name; });
     for (size_t i = 1; i < list.size(); ++i) {
       if (list[i].name == list[i - 1].name) {
-        problems.refused.push_back(tree.files[list[i].source].path +
+        problems.refused.push_back(SourcePath(tree, tree.files[list[i].source]) +
                                    ": has the same name in the archive as " +
-                                   tree.files[list[i - 1].source].path);
+                                   SourcePath(tree, tree.files[list[i - 1].source]));
       }
     }
     files += list.size();

@@ -91,30 +91,31 @@ PathComponents SplitName(const std::string& name) {
   return components;
 }
 
-bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
-                       PathComponents& bytes, PlanProblems& problems) {
+bool ArchiveComponents(const SourceTree& tree, const SourceFile& file, size_t skip,
+                       const NameEncodingBack& back, PathComponents& bytes, PlanProblems& problems) {
   bytes.clear();
-  for (size_t i = skip; i < file.components.size(); ++i) {
-    const std::string& component = file.components[i];
+  const PathComponents components = FileComponents(tree, file);
+  for (size_t i = skip; i < components.size(); ++i) {
+    const std::string& component = components[i];
     // On Linux "\" is a character of a name; in an archive it separates folders.
     if (component.find('\\') != std::string::npos) {
-      problems.refused.push_back(file.path + ": a name holding \\ cannot go into an archive");
+      problems.refused.push_back(SourcePath(tree, file) + ": a name holding \\ cannot go into an archive");
       return false;
     }
     std::string converted;
     if (!ConvertNameBack(back, component, converted)) {
-      problems.refused.push_back(file.path + ": its name cannot be written in " + back.codePage +
+      problems.refused.push_back(SourcePath(tree, file) + ": its name cannot be written in " + back.codePage +
                                 " (a character has no form there, or would separate folders)");
       return false;
     }
     if (converted.find('\0') != std::string::npos) {
-      problems.refused.push_back(file.path + ": its name holds a NUL in " + back.codePage);
+      problems.refused.push_back(SourcePath(tree, file) + ": its name holds a NUL in " + back.codePage);
       return false;
     }
     bytes.push_back(converted);
   }
   if (file.size > UINT32_MAX) {
-    problems.refused.push_back(file.path + ": larger than an archive entry can be (4 GiB)");
+    problems.refused.push_back(SourcePath(tree, file) + ": larger than an archive entry can be (4 GiB)");
     return false;
   }
   return true;
@@ -132,18 +133,19 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
   const PathComponents alias = SplitName(input.alias);
   const bool aliasUsable = AliasUsable(input);
   const std::string shownAlias = Joined(alias, '/');
-  for (const PathComponents& folder : tree.folders) {
+  for (size_t d = 1; d < tree.folders.size(); ++d) {
+    const PathComponents folder = FolderComponents(tree, d);
     if (aliasUsable && (StartsWith(folder, alias) || StartsWith(alias, folder))) continue;
     problems.refused.push_back(Joined(folder, '/') + ": not inside the archive's alias folder \"" +
                                shownAlias + "\"");
   }
   std::unordered_map<std::string, size_t> fileByKey;
   for (size_t f = 0; f < tree.files.size(); ++f) {
-    const SourceFile& file = tree.files[f];
-    if (aliasUsable && file.components.size() > alias.size() && StartsWith(file.components, alias)) {
-      fileByKey.emplace(PathKey(file.components), f);
+    const PathComponents components = FileComponents(tree, tree.files[f]);
+    if (aliasUsable && components.size() > alias.size() && StartsWith(components, alias)) {
+      fileByKey.emplace(PathKey(components), f);
     } else {
-      problems.refused.push_back(file.path + ": not inside the archive's alias folder \"" +
+      problems.refused.push_back(SourcePath(tree, tree.files[f]) + ": not inside the archive's alias folder \"" +
                                  shownAlias + "\"");
     }
   }
@@ -170,8 +172,7 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
       claims.leftOut[j] = !IsChosen(*input.patterns, ShownName(input.alias + '\\' + input.entryNames[j]));
     }
     if (claims.leftOut[j] || claims.fileOf[j] == kNoFile) continue;
-    const SourceFile& file = tree.files[claims.fileOf[j]];
-    claims.work.push_back({j, file.path, file.size});
+    claims.work.push_back({j, claims.fileOf[j], tree.files[claims.fileOf[j]].size});
   }
   return claims;
 }
@@ -204,7 +205,8 @@ void SetFates(const PlanInput& input, const Claims& claims,
     const size_t j = claims.work[w].entry;
     const Comparison& comparison = comparisons[w];
     if (comparison.sameness == Sameness::Unreadable) {
-      problems.unreadable.push_back(claims.work[w].path + ": " + comparison.error);
+      problems.unreadable.push_back(SourcePath(*input.tree, input.tree->files[claims.work[w].file]) +
+                                    ": " + comparison.error);
     } else if (comparison.sameness == Sameness::Differs) {
       plan.fates[j] = Fate::Replaced;
       plan.sources[j] = claims.fileOf[j];
@@ -239,14 +241,15 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
   for (size_t f = 0; f < tree.files.size(); ++f) {
     if (claims.claimed[f]) continue;
     const SourceFile& file = tree.files[f];
-    if (file.components.size() <= aliasLength) continue;  // refused when claimed
-    if (input.patterns != nullptr && !IsChosen(*input.patterns, Joined(file.components, '/'))) {
+    const PathComponents components = FileComponents(tree, file);
+    if (components.size() <= aliasLength) continue;  // refused when claimed
+    if (input.patterns != nullptr && !IsChosen(*input.patterns, Joined(components, '/'))) {
       ++plan.leftOutFiles;
       continue;
     }
     PathComponents bytes;
-    if (!ArchiveComponents(file, aliasLength, *input.back, bytes, problems)) continue;
-    const PathComponents folderPath(file.components.begin() + aliasLength, file.components.end() - 1);
+    if (!ArchiveComponents(tree, file, aliasLength, *input.back, bytes, problems)) continue;
+    const PathComponents folderPath(components.begin() + aliasLength, components.end() - 1);
     Pending added{f, bytes.back(), kNoFile, {}};
     bytes.pop_back();
     const auto found = folders.oldByKey.find(PathKey(folderPath));
@@ -286,8 +289,9 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
     const AddedFile& a = plan.added[i - 1];
     const AddedFile& b = plan.added[i];
     if (a.folder == b.folder && a.name == b.name) {
-      problems.refused.push_back(tree.files[b.source].path + ": has the same name in the archive as " +
-                                 tree.files[a.source].path);
+      problems.refused.push_back(SourcePath(tree, tree.files[b.source]) +
+                                 ": has the same name in the archive as " +
+                                 SourcePath(tree, tree.files[a.source]));
     }
   }
   const size_t kept = static_cast<size_t>(

@@ -85,8 +85,8 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
 
 // Checks a new file's name and gives its components in the archive's code page; false,
 // with the refusal added, when it cannot go into an archive.
-bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
-                       PathComponents& bytes, PlanProblems& problems);
+bool ArchiveComponents(const SourceTree& tree, const SourceFile& file, size_t skip,
+                       const NameEncodingBack& back, PathComponents& bytes, PlanProblems& problems);
 
 // Helpers shared with the new-archive plan.
 // The key two paths of one file share as the file system tells paths apart.

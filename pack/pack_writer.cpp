@@ -34,6 +34,7 @@ struct Writer {
   uint64_t copyFrom = 0;
   uint64_t copyTo = 0;
   uint64_t copyLength = 0;
+  SourceReader reader;  // for files stored as they are
 
   bool Flush() {
     if (pending.empty()) return true;
@@ -80,8 +81,7 @@ std::vector<DeflateSource> DeflateSources(const Layout& layout, const WriteReque
     if (piece.kind != PieceKind::Data) continue;
     const DataJob& job = layout.jobs[piece.index];
     if (job.mode == DataMode::Store) continue;
-    const SourceFile& file = request.tree->files[job.source];
-    sources.push_back({file.path, file.size, job.mode == DataMode::Smaller});
+    sources.push_back({job.source, request.tree->files[job.source].size, job.mode == DataMode::Smaller});
   }
   return sources;
 }
@@ -127,13 +127,15 @@ bool CopyOld(Writer& w, const Piece& piece) {
   return true;
 }
 
-bool CopySource(Writer& w, const SourceFile& file, uint64_t& copied) {
+bool CopySource(Writer& w, size_t job, uint64_t& copied) {
   if (!w.Flush()) return false;
+  const SourceTree& tree = *w.request.tree;
+  const SourceFile& file = SourceOf(w, job);
   std::string error;
-  platform::RawFilePtr source = platform::OpenRegularFile(file.path, &error);
+  platform::RawFilePtr source = OpenSourceFile(tree, w.layout.jobs[job].source, w.reader, &error);
   uint64_t length = 0;
   if (!source || !platform::RawLength(*source, length) || length != file.size) {
-    w.outcome.unreadable.push_back(file.path + ": " +
+    w.outcome.unreadable.push_back(SourcePath(tree, file) + ": " +
                                    (error.empty() ? "file changed while packed" : error));
     return true;  // goes on, so that every such file is named
   }
@@ -164,7 +166,7 @@ bool WriteDeflated(Writer& w, size_t job, DataResult& result) {
       return false;
     }
     if (chunk.failed) {
-      if (!failed) w.outcome.unreadable.push_back(file.path + ": " + chunk.error);
+      if (!failed) w.outcome.unreadable.push_back(SourcePath(*w.request.tree, file) + ": " + chunk.error);
       failed = true;
       continue;
     }
@@ -197,7 +199,7 @@ bool WriteDeflated(Writer& w, size_t job, DataResult& result) {
     if (!w.Flush()) return false;
     w.offset = start;
     uint64_t copied = 0;
-    if (!CopySource(w, file, copied)) return false;
+    if (!CopySource(w, job, copied)) return false;
     w.offset += copied;
     result.compressed = false;
     result.storedSize = copied;
@@ -210,7 +212,7 @@ bool WriteData(Writer& w, size_t job) {
   result.offset = w.offset;
   if (w.layout.jobs[job].mode != DataMode::Store) return WriteDeflated(w, job, result);
   uint64_t copied = 0;
-  if (!CopySource(w, SourceOf(w, job), copied)) return false;
+  if (!CopySource(w, job, copied)) return false;
   w.offset += copied;
   w.Progress(copied);
   result.storedSize = result.size = copied;
@@ -307,7 +309,7 @@ bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary
 }
 
 WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
-  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0};
+  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0, {}};
   w.marks.assign(layout.markCount, 0);
   w.pending.reserve(kGather);
   w.results.assign(layout.jobs.size(), DataResult());
@@ -328,8 +330,8 @@ WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
     if (!w.old) w.outcome.error = "cannot read " + request.old + ": " + error;
   }
   if (w.outcome.error.empty()) {
-    w.deflating = StartDeflating(DeflateSources(layout, request), request.level, request.workers,
-                                 request.interrupted);
+    w.deflating = StartDeflating(*request.tree, DeflateSources(layout, request), request.level,
+                                 request.workers, request.interrupted);
     if (WritePieces(w) && w.outcome.unreadable.empty()) {
       w.deflating.reset();
       w.outcome.written = Finish(w, temporary);
