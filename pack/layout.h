@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/archive_records.h"
@@ -52,7 +53,9 @@ struct ExpectedTables {
   std::vector<FolderEntry> folders;
   std::vector<std::string> folderNames;
   std::vector<FileEntry> entries;
-  std::vector<std::string> entryNames;  // full names, folders in front
+  // NameHash of each entry's full name, folders in front: the names themselves are let go
+  // before the archive is read back, so that no name is held twice.
+  std::vector<size_t> entryNameHashes;
 };
 
 using FinishTables = std::function<bool(
@@ -66,6 +69,9 @@ struct Layout {
   size_t markCount = 0;
   FinishTables finish;
 };
+
+// What ExpectedTables keeps of a name.
+size_t NameHash(std::string_view name);
 
 // Refusal text for a value that does not fit its field.
 std::string TooLarge(const std::string& what);

@@ -37,8 +37,7 @@ struct TableState {
   std::vector<FileEntry> oldEntries;
   std::vector<std::string> folderNames;  // new table's, as the loader cuts them
   std::vector<NewRecord> records;
-  std::vector<std::string> ownNames;   // by new record
-  std::vector<std::string> fullNames;  // by new record
+  std::vector<size_t> entryNameHashes;  // by new record
   uint32_t newFlags = 1;
   Marks marks;
 };
@@ -105,15 +104,13 @@ FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks m
     if (record.added) {
       const AddedFile& added = b.plan.added[record.index];
       state->fileTable += NewRecordBytes(b, added.anchor);
-      state->ownNames.push_back(added.name);
-      state->fullNames.push_back(
+      state->entryNameHashes.push_back(NameHash(
           (added.folder < old.folders.size() ? old.folderNames[added.folder]
                                              : b.plan.newFolders[added.folder - old.folders.size()] + '\\') +
-          added.name);
+          added.name));
     } else {
       state->fileTable += oldFiles.substr(record.index * R, R);
-      state->ownNames.push_back(old.fileNames[record.index]);
-      state->fullNames.push_back(old.entryNames[record.index]);
+      state->entryNameHashes.push_back(NameHash(old.entryNames[record.index]));
     }
   }
   for (const std::string& name : old.folderNames) {
@@ -172,7 +169,7 @@ FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks m
     expected.version = header.version;
     expected.recordSize = s.shape.recordSize;
     expected.folderNames = s.folderNames;
-    expected.entryNames = s.fullNames;
+    expected.entryNameHashes = s.entryNameHashes;
     return true;
   };
 }

@@ -125,7 +125,7 @@ bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& c
     names += JoinedBytes(folder) + '\0';
     for (const NewFile& file : list) {
       expected->entries.push_back(FileEntry());
-      expected->entryNames.push_back(JoinedBytes(folder) + '\\' + file.name);
+      expected->entryNameHashes.push_back(NameHash(JoinedBytes(folder) + '\\' + file.name));
       Piece piece;
       piece.kind = PieceKind::Data;
       piece.index = layout.jobs.size();
@@ -133,29 +133,31 @@ bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& c
       layout.pieces.push_back(piece);
     }
   }
-  std::vector<std::string> own;
+  size_t p = 0;
   for (const auto& [folder, list] : folders) {
     for (const NewFile& file : list) {
-      expected->entries[own.size()].nameOffset = static_cast<uint32_t>(names.size());
-      own.push_back(file.name);
+      expected->entries[p++].nameOffset = static_cast<uint32_t>(names.size());
       names += file.name + '\0';
     }
   }
   const uint64_t dataOffset = namesAt + names.size();
+  const size_t namesLength = names.size();
   // The tables and names come first, and are filled in once the data's places are known.
-  layout.bytes = {std::string(static_cast<size_t>(namesAt), '\0'), names};
+  layout.bytes.resize(2);
+  layout.bytes[0].assign(static_cast<size_t>(namesAt), '\0');
+  layout.bytes[1] = std::move(names);
   Piece head;
   head.kind = PieceKind::Bytes;
   head.length = namesAt;
   Piece nameTable;
   nameTable.kind = PieceKind::Bytes;
   nameTable.index = 1;
-  nameTable.length = names.size();
+  nameTable.length = namesLength;
   layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
 
   layout.finish = [=](const std::vector<uint64_t>&, const std::vector<DataResult>& data,
                       std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
-    tables = *expected;
+    tables = std::move(*expected);  // asked for once
     std::string image(static_cast<size_t>(namesAt), '\0');
     auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
     ArchiveHeader header;

@@ -59,6 +59,52 @@ bool AliasUsable(const PlanInput& input) {
   return input.aliasConverted && IsSafeRelativePath(input.alias, false);
 }
 
+// An entry by the hash of its path's key: no key is held, and equal hashes are told apart
+// by putting the keys together again.
+struct KeyedEntry {
+  size_t hash = 0;
+  size_t entry = 0;
+};
+
+std::string EntryKey(const PlanInput& input, const PathComponents& alias, size_t j) {
+  PathComponents path = alias;
+  const PathComponents own = SplitName((*input.entryNames)[j]);
+  path.insert(path.end(), own.begin(), own.end());
+  return PathKey(path);
+}
+
+// As extraction writes them: of entries of one path the later one's bytes are in the file.
+// One whose data lies outside the archive writes nothing, leaving an earlier one's there.
+// Sorted by hash, and of one hash by entry.
+std::vector<KeyedEntry> LastOfEachPath(const PlanInput& input, const PathComponents& alias,
+                                       bool aliasUsable) {
+  std::vector<KeyedEntry> keyed;
+  const ArchiveCatalogue& old = *input.old;
+  for (size_t j = 0; j < old.entries.size() && aliasUsable; ++j) {
+    const bool converted = j >= input.notConverted.size() || !input.notConverted[j];
+    if (!converted || !IsSafeRelativePath((*input.entryNames)[j], true)) continue;
+    if (!EntryDataInsideFile(old, old.entries[j])) continue;
+    keyed.push_back({std::hash<std::string>()(EntryKey(input, alias, j)), j});
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const KeyedEntry& a, const KeyedEntry& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
+  });
+  return keyed;
+}
+
+// The last entry whose path has `key`, or kNoFile.
+size_t EntryAt(const PlanInput& input, const PathComponents& alias,
+               const std::vector<KeyedEntry>& keyed, const std::string& key) {
+  const size_t hash = std::hash<std::string>()(key);
+  auto at = std::upper_bound(keyed.begin(), keyed.end(), hash,
+                             [](size_t h, const KeyedEntry& k) { return h < k.hash; });
+  while (at != keyed.begin() && (at - 1)->hash == hash) {
+    --at;
+    if (EntryKey(input, alias, at->entry) == key) return at->entry;
+  }
+  return kNoFile;
+}
+
 }  // namespace
 
 bool PackPlan::Changes() const {
@@ -139,37 +185,23 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
     problems.refused.push_back(Joined(folder, '/') + ": not inside the archive's alias folder \"" +
                                shownAlias + "\"");
   }
-  std::unordered_map<std::string, size_t> fileByKey;
+  const std::vector<KeyedEntry> lastOfPath = LastOfEachPath(input, alias, aliasUsable);
   for (size_t f = 0; f < tree.files.size(); ++f) {
     const PathComponents components = FileComponents(tree, tree.files[f]);
-    if (aliasUsable && components.size() > alias.size() && StartsWith(components, alias)) {
-      fileByKey.emplace(PathKey(components), f);
-    } else {
-      problems.refused.push_back(SourcePath(tree, tree.files[f]) + ": not inside the archive's alias folder \"" +
-                                 shownAlias + "\"");
+    if (!aliasUsable || components.size() <= alias.size() || !StartsWith(components, alias)) {
+      problems.refused.push_back(SourcePath(tree, tree.files[f]) +
+                                 ": not inside the archive's alias folder \"" + shownAlias + "\"");
+      continue;
     }
-  }
-  // As extraction writes them: of entries of one path the later one's bytes are in the file.
-  // One whose data lies outside the archive writes nothing, leaving an earlier one's there.
-  std::unordered_map<std::string, size_t> lastOfPath;
-  for (size_t j = 0; j < count && aliasUsable; ++j) {
-    const bool converted = j >= input.notConverted.size() || !input.notConverted[j];
-    if (!converted || !IsSafeRelativePath(input.entryNames[j], true)) continue;
-    if (!EntryDataInsideFile(old, old.entries[j])) continue;
-    PathComponents path = alias;
-    const PathComponents own = SplitName(input.entryNames[j]);
-    path.insert(path.end(), own.begin(), own.end());
-    lastOfPath[PathKey(path)] = j;
-  }
-  for (const auto& [key, j] : lastOfPath) {
-    const auto found = fileByKey.find(key);
-    if (found == fileByKey.end()) continue;
-    claims.fileOf[j] = found->second;
-    claims.claimed[found->second] = true;
+    // The first file of a path stands for its entry.
+    const size_t j = EntryAt(input, alias, lastOfPath, PathKey(components));
+    if (j == kNoFile || claims.fileOf[j] != kNoFile) continue;
+    claims.fileOf[j] = f;
+    claims.claimed[f] = true;
   }
   for (size_t j = 0; j < count; ++j) {
     if (input.patterns != nullptr) {
-      claims.leftOut[j] = !IsChosen(*input.patterns, ShownName(input.alias + '\\' + input.entryNames[j]));
+      claims.leftOut[j] = !IsChosen(*input.patterns, ShownName(input.alias + '\\' + (*input.entryNames)[j]));
     }
     if (claims.leftOut[j] || claims.fileOf[j] == kNoFile) continue;
     claims.work.push_back({j, claims.fileOf[j], tree.files[claims.fileOf[j]].size});
@@ -211,7 +243,7 @@ void SetFates(const PlanInput& input, const Claims& claims,
       plan.fates[j] = Fate::Replaced;
       plan.sources[j] = claims.fileOf[j];
     } else if (!comparison.decoded.Complete()) {
-      plan.keptDamaged.push_back(ShownName(input.alias + '\\' + input.entryNames[j]) + ": " +
+      plan.keptDamaged.push_back(ShownName(input.alias + '\\' + (*input.entryNames)[j]) + ": " +
                                  DescribeEntryStatus(comparison.decoded));
     }
   }

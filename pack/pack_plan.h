@@ -49,7 +49,7 @@ struct PlanInput {
   const ArchiveCatalogue* old = nullptr;  // raw names as loaded
   std::string alias;                      // converted
   bool aliasConverted = true;
-  std::vector<std::string> entryNames;    // converted full names
+  const std::vector<std::string>* entryNames = nullptr;  // converted full names
   std::vector<bool> notConverted;         // by entry; empty: all were
   std::vector<std::string> folderNames;   // converted, without the trailing "\"; "" + flag
   std::vector<bool> folderNotConverted;

@@ -378,7 +378,7 @@ bool ReadsBackAsPlanned(const std::string& path, const ExpectedTables& expected,
     const FileEntry& b = expected.entries[j];
     if (a.nameOffset != b.nameOffset || a.flags != b.flags || a.dataOffset != b.dataOffset ||
         a.storedSize != b.storedSize || a.size != b.size ||
-        loaded.entryNames[j] != expected.entryNames[j]) {
+        NameHash(loaded.entryNames[j]) != expected.entryNameHashes[j]) {
       problem = "entry " + std::to_string(j) + " differs";
       return false;
     }

@@ -112,6 +112,8 @@ SourceTree ScanSourceFolder(const std::string& folder, const std::function<bool(
     return tree;
   }
   ScanFolder(tree, 0, interrupted);
+  tree.names.shrink_to_fit();  // held to the end: no room left over
+  tree.files.shrink_to_fit();
   std::sort(tree.refused.begin(), tree.refused.end());
   std::sort(tree.unreadable.begin(), tree.unreadable.end());
   return tree;

@@ -515,6 +515,36 @@ TEST(WzaPack, AnInterruptOrAFullDiskLeavesNoOutput) {
   EXPECT_TRUE(fs::is_empty(folder.path / "small"));
 }
 
+// Many files with long paths: packing, new or --like, holds each name about once, and
+// takes at most 32 MiB more than extracting the same archive (at the same -j).
+TEST(WzaPack, ManyLongNamesTakeLittleMoreMemoryThanExtracting) {
+  TempFolder folder;
+  ArchiveSpec spec;
+  for (int f = 0; f < 20; ++f) {
+    TestFolder leaf{"textures_" + std::string(140, 'x') + "\\characters_" + std::string(40, 'y') +
+                        "\\hero_" + std::to_string(100 + f),
+                    {}};
+    for (int i = 0; i < 1000; ++i) {
+      leaf.entries.push_back({"diffuse_map_" + std::to_string(1000 + i) + std::string(70, 'z') + ".dds",
+                              std::string(1, static_cast<char>(i))});
+    }
+    spec.folders.push_back(std::move(leaf));
+  }
+  WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
+  const ProgramResult extracted = RunWza({"extract", "-q", "-j2", "-d", "out", "a.big"}, folder.path.string());
+  ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
+  ASSERT_GT(extracted.peakKiB, 0);
+  const std::string tree = (fs::path("out") / "__a.big").string();
+  const ProgramResult packed = RunWza({"pack", "-q", "-j2", "-o", "new.big", tree}, folder.path.string());
+  EXPECT_EQ(packed.exitCode, 0) << packed.err;
+  EXPECT_LE(packed.peakKiB, extracted.peakKiB + 32 * 1024);
+  const ProgramResult like =
+      RunWza({"pack", "-q", "-j2", "--like", "a.big", "-o", "like.big", tree}, folder.path.string());
+  EXPECT_EQ(like.exitCode, 0) << like.err;
+  EXPECT_LE(like.peakKiB, extracted.peakKiB + 32 * 1024);
+  EXPECT_EQ(ReadFile(folder.path / "like.big"), ReadFile(folder.path / "a.big"));
+}
+
 // Holds `wza` at its first line on stderr: a FIFO already full when it starts. Once it
 // waits there, a new archive's note, the folder has been listed and planned and no file
 // read yet.
