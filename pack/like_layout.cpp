@@ -26,6 +26,9 @@ bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& t
   if (!FolderRanges(b, ranges, problem)) return false;
   if (plan.Changes() && !CheckCoverage(b, ranges, problem)) return false;
 
+  // Events each record makes at most (an added file five, OLD's two), and the tables' own.
+  b.events.reserve(8 + b.shape.folderCount + 2 * plan.newFolders.size() + 2 * b.records.size() +
+                   3 * plan.added.size());
   Marks marks;
   marks.data = b.Mark(b.shape.data, kDataOffset);
   marks.names = b.Mark(b.shape.names, kNameTableStart);

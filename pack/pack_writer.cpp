@@ -16,7 +16,7 @@ constexpr uint64_t kCopyStep = 64u << 20;
 constexpr size_t kGather = 1u << 20;
 
 struct Writer {
-  const Layout& layout;
+  Layout& layout;
   const WriteRequest& request;
   platform::RawFilePtr out;
   platform::RawFilePtr old;
@@ -281,6 +281,10 @@ bool Finish(Writer& w, const std::string& temporary) {
   ok = ok && platform::FlushToDisk(*w.out, &error);
   w.out.reset();
   w.old.reset();
+  // Written: the pieces are let go before the archive is loaded again to be checked.
+  w.layout.pieces = std::vector<Piece>();
+  w.layout.bytes = std::vector<std::string>();
+  w.layout.jobs = std::vector<DataJob>();
   if (!ok) {
     w.outcome.error = "cannot write " + w.request.output + ": " + error;
     return false;
@@ -308,7 +312,7 @@ bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary
   return temporary.file != nullptr;
 }
 
-WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
+WriteOutcome WriteArchive(Layout& layout, const WriteRequest& request) {
   Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0, {}};
   w.marks.assign(layout.markCount, 0);
   w.pending.reserve(kGather);
