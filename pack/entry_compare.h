@@ -31,7 +31,7 @@ struct ComparisonWork {
 };
 
 // Threads comparing at most: each holds inflate blocks, and past this many they would take
-// more memory than pack may (64 MiB) with no gain on any disk.
+// more memory with no gain on any disk.
 constexpr size_t kMaxCompareThreads = 8;
 
 // All optional; called on the thread that compares, but `interrupted`.
