@@ -92,40 +92,34 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
   return problems.refused.empty();
 }
 
-}  // namespace
-
-bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& counts,
-               PlanProblems& problems) {
-  layout = Layout();
+// Where a new archive's tables lie, and what its header holds.
+struct NewShape {
+  uint32_t version = 2;
+  uint32_t recordSize = 20;
+  uint64_t headerLength = 0;
+  uint64_t base = 0;
+  uint64_t tocAt = 0;
+  uint64_t foldersAt = 0;
+  uint64_t filesAt = 0;
+  uint64_t namesAt = 0;
+  uint64_t dataOffset = 0;
   std::string alias;
-  Folders folders;
-  const bool aliasFine = AliasOf(input, alias, problems);
-  const bool filesFine = GatherFiles(input, folders, counts, problems);
-  if (!aliasFine || !filesFine) return false;
-  const uint32_t version = input.version;
-  const uint32_t R = input.recordSize;
-  const uint64_t headerLength = HeaderLengthFor(version);
-  const uint64_t base = TableBaseFor(version);
-  const uint64_t tocAt = headerLength + kDataHeaderLength;
-  const uint64_t foldersAt = tocAt + kTocEntryLength;
-  const uint64_t filesAt = foldersAt + folders.size() * kFolderEntryLength;
-  const uint64_t namesAt = filesAt + uint64_t{R} * counts.added;
+};
 
-  auto expected = std::make_shared<ExpectedTables>();
-  expected->version = version;
-  expected->recordSize = R;
+// A data piece for each file, and the tables as planned; gives the name table.
+std::string LayOutFiles(const Folders& folders, Layout& layout, ExpectedTables& expected) {
   std::string names;
   for (const auto& [folder, list] : folders) {
     FolderEntry entry;
     entry.nameOffset = static_cast<uint32_t>(names.size());
-    entry.firstFile = static_cast<uint16_t>(expected->entries.size());
+    entry.firstFile = static_cast<uint16_t>(expected.entries.size());
     entry.endFile = static_cast<uint16_t>(entry.firstFile + list.size());
-    expected->folders.push_back(entry);
-    expected->folderNames.push_back(JoinedBytes(folder));
+    expected.folders.push_back(entry);
+    expected.folderNames.push_back(JoinedBytes(folder));
     names += JoinedBytes(folder) + '\0';
     for (const NewFile& file : list) {
-      expected->entries.push_back(FileEntry());
-      expected->entryNameHashes.push_back(NameHash(JoinedBytes(folder) + '\\' + file.name));
+      expected.entries.push_back(FileEntry());
+      expected.entryNameHashes.push_back(NameHash(JoinedBytes(folder) + '\\' + file.name));
       Piece piece;
       piece.kind = PieceKind::Data;
       piece.index = layout.jobs.size();
@@ -136,63 +130,96 @@ bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& c
   size_t p = 0;
   for (const auto& [folder, list] : folders) {
     for (const NewFile& file : list) {
-      expected->entries[p++].nameOffset = static_cast<uint32_t>(names.size());
+      expected.entries[p++].nameOffset = static_cast<uint32_t>(names.size());
       names += file.name + '\0';
     }
   }
-  const uint64_t dataOffset = namesAt + names.size();
+  return names;
+}
+
+// The header and tables, once the data's places are known; `tables` as planned.
+bool FinishNew(const NewShape& s, const std::vector<DataResult>& data,
+               std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
+  std::string image(static_cast<size_t>(s.namesAt), '\0');
+  auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
+  ArchiveHeader header;
+  header.version = s.version;
+  header.dataOffset = static_cast<uint32_t>(s.dataOffset);
+  EncodeArchiveHeader(bytes, header);
+  DataHeader counts;
+  counts.tocOffset = static_cast<uint32_t>(s.tocAt - s.base);
+  counts.tocCount = 1;
+  counts.folderOffset = static_cast<uint32_t>(s.foldersAt - s.base);
+  counts.folderCount = static_cast<uint16_t>(tables.folders.size());
+  counts.fileOffset = static_cast<uint32_t>(s.filesAt - s.base);
+  counts.fileCount = static_cast<uint16_t>(tables.entries.size());
+  counts.nameOffset = static_cast<uint32_t>(s.namesAt - s.base);
+  counts.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
+  EncodeDataHeader(bytes + s.headerLength, counts);
+  EncodeTocAlias(bytes + s.tocAt, s.alias);
+  for (size_t i = 0; i < tables.folders.size(); ++i) {
+    EncodeFolderEntry(bytes + s.foldersAt + i * kFolderEntryLength, tables.folders[i]);
+  }
+  for (size_t p = 0; p < tables.entries.size(); ++p) {
+    FileEntry& entry = tables.entries[p];
+    const DataResult& result = data[p];
+    if (result.offset - s.dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
+      problem = TooLarge("an entry's position or size");
+      return false;
+    }
+    entry.flags = result.compressed ? 1 : 0;
+    entry.dataOffset = static_cast<uint32_t>(result.offset - s.dataOffset);
+    entry.storedSize = static_cast<uint32_t>(result.storedSize);
+    entry.size = static_cast<uint32_t>(result.size);
+    EncodeFileEntry(bytes + s.filesAt + p * s.recordSize, s.recordSize, entry);
+  }
+  patches.push_back({0, image});
+  return true;
+}
+
+}  // namespace
+
+bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& counts,
+               PlanProblems& problems) {
+  layout = Layout();
+  NewShape shape;
+  Folders folders;
+  const bool aliasFine = AliasOf(input, shape.alias, problems);
+  const bool filesFine = GatherFiles(input, folders, counts, problems);
+  if (!aliasFine || !filesFine) return false;
+  shape.version = input.version;
+  shape.recordSize = input.recordSize;
+  shape.headerLength = HeaderLengthFor(shape.version);
+  shape.base = TableBaseFor(shape.version);
+  shape.tocAt = shape.headerLength + kDataHeaderLength;
+  shape.foldersAt = shape.tocAt + kTocEntryLength;
+  shape.filesAt = shape.foldersAt + folders.size() * kFolderEntryLength;
+  shape.namesAt = shape.filesAt + uint64_t{shape.recordSize} * counts.added;
+
+  auto expected = std::make_shared<ExpectedTables>();
+  expected->version = shape.version;
+  expected->recordSize = shape.recordSize;
+  std::string names = LayOutFiles(folders, layout, *expected);
+  shape.dataOffset = shape.namesAt + names.size();
   const size_t namesLength = names.size();
   // The tables and names come first, and are filled in once the data's places are known.
   layout.bytes.resize(2);
-  layout.bytes[0].assign(static_cast<size_t>(namesAt), '\0');
+  layout.bytes[0].assign(static_cast<size_t>(shape.namesAt), '\0');
   layout.bytes[1] = std::move(names);
   Piece head;
   head.kind = PieceKind::Bytes;
-  head.length = namesAt;
+  head.length = shape.namesAt;
   Piece nameTable;
   nameTable.kind = PieceKind::Bytes;
   nameTable.index = 1;
   nameTable.length = namesLength;
   layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
 
-  layout.finish = [=](const std::vector<uint64_t>&, const std::vector<DataResult>& data,
-                      std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
+  layout.finish = [shape, expected](const std::vector<uint64_t>&, const std::vector<DataResult>& data,
+                                    std::vector<Patch>& patches, ExpectedTables& tables,
+                                    std::string& problem) {
     tables = std::move(*expected);  // asked for once
-    std::string image(static_cast<size_t>(namesAt), '\0');
-    auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
-    ArchiveHeader header;
-    header.version = version;
-    header.dataOffset = static_cast<uint32_t>(dataOffset);
-    EncodeArchiveHeader(bytes, header);
-    DataHeader counts;
-    counts.tocOffset = static_cast<uint32_t>(tocAt - base);
-    counts.tocCount = 1;
-    counts.folderOffset = static_cast<uint32_t>(foldersAt - base);
-    counts.folderCount = static_cast<uint16_t>(tables.folders.size());
-    counts.fileOffset = static_cast<uint32_t>(filesAt - base);
-    counts.fileCount = static_cast<uint16_t>(tables.entries.size());
-    counts.nameOffset = static_cast<uint32_t>(namesAt - base);
-    counts.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
-    EncodeDataHeader(bytes + headerLength, counts);
-    EncodeTocAlias(bytes + tocAt, alias);
-    for (size_t i = 0; i < tables.folders.size(); ++i) {
-      EncodeFolderEntry(bytes + foldersAt + i * kFolderEntryLength, tables.folders[i]);
-    }
-    for (size_t p = 0; p < tables.entries.size(); ++p) {
-      FileEntry& entry = tables.entries[p];
-      const DataResult& result = data[p];
-      if (result.offset - dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
-        problem = TooLarge("an entry's position or size");
-        return false;
-      }
-      entry.flags = result.compressed ? 1 : 0;
-      entry.dataOffset = static_cast<uint32_t>(result.offset - dataOffset);
-      entry.storedSize = static_cast<uint32_t>(result.storedSize);
-      entry.size = static_cast<uint32_t>(result.size);
-      EncodeFileEntry(bytes + filesAt + p * R, R, entry);
-    }
-    patches.push_back({0, image});
-    return true;
+    return FinishNew(shape, data, patches, tables, problem);
   };
   return true;
 }

@@ -249,6 +249,33 @@ void SetFates(const PlanInput& input, const Claims& claims,
   }
 }
 
+// Two added files of one name, and counts past the tables' limits.
+void CheckAdded(const PackPlan& plan, const ArchiveCatalogue& old, const SourceTree& tree,
+                PlanProblems& problems) {
+  for (size_t i = 1; i < plan.added.size(); ++i) {
+    const AddedFile& a = plan.added[i - 1];
+    const AddedFile& b = plan.added[i];
+    if (a.folder == b.folder && a.name == b.name) {
+      problems.refused.push_back(SourcePath(tree, tree.files[b.source]) +
+                                 ": has the same name in the archive as " +
+                                 SourcePath(tree, tree.files[a.source]));
+    }
+  }
+  const size_t kept = static_cast<size_t>(
+      std::count_if(plan.fates.begin(), plan.fates.end(), [](Fate f) { return f != Fate::LeftOut; }));
+  const size_t files = kept + plan.added.size();
+  if (files > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(files) +
+                               " files; it can hold 65,535");
+  }
+  if (files == 0) problems.refused.push_back("no entry would be left in the archive");
+  const size_t folderCount = old.folders.size() + plan.newFolders.size();
+  if (folderCount > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(folderCount) +
+                               " folders; it can hold 65,535");
+  }
+}
+
 }  // namespace
 
 PackPlan MakePlan(const PlanInput& input, const Claims& claims,
@@ -317,27 +344,6 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
     if (a.folder != b.folder) return a.folder < b.folder;
     return a.name < b.name;
   });
-  for (size_t i = 1; i < plan.added.size(); ++i) {
-    const AddedFile& a = plan.added[i - 1];
-    const AddedFile& b = plan.added[i];
-    if (a.folder == b.folder && a.name == b.name) {
-      problems.refused.push_back(SourcePath(tree, tree.files[b.source]) +
-                                 ": has the same name in the archive as " +
-                                 SourcePath(tree, tree.files[a.source]));
-    }
-  }
-  const size_t kept = static_cast<size_t>(
-      std::count_if(plan.fates.begin(), plan.fates.end(), [](Fate f) { return f != Fate::LeftOut; }));
-  const size_t files = kept + plan.added.size();
-  if (files > 65535) {
-    problems.refused.push_back("the archive would hold " + std::to_string(files) +
-                               " files; it can hold 65,535");
-  }
-  if (files == 0) problems.refused.push_back("no entry would be left in the archive");
-  const size_t folderCount = old.folders.size() + plan.newFolders.size();
-  if (folderCount > 65535) {
-    problems.refused.push_back("the archive would hold " + std::to_string(folderCount) +
-                               " folders; it can hold 65,535");
-  }
+  CheckAdded(plan, *input.old, tree, problems);
   return plan;
 }
