@@ -13,18 +13,20 @@
 #include "archive/archive_records.h"
 #include "pack/pack_plan.h"
 
-enum class PieceKind {
+enum class PieceKind : uint8_t {
   Old,    // OLD's bytes [from, from + length)
-  Bytes,  // bytes[index] (names; records and tables, filled in at the end)
+  Bytes,  // bytes[index], its `length` bytes from `from` (names; records and tables,
+          // filled in at the end)
   Data,   // new entry data: jobs[index]
   Mark,   // notes the position reached, plus `from`, in marks[index]
 };
 
+// Small: an archive of many entries is laid out as a few pieces for each.
 struct Piece {
-  PieceKind kind = PieceKind::Old;
   uint64_t from = 0;
   uint64_t length = 0;
-  size_t index = 0;
+  uint32_t index = 0;
+  PieceKind kind = PieceKind::Old;
 };
 
 struct DataJob {

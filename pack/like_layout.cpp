@@ -8,6 +8,22 @@
 
 using namespace like;
 
+namespace {
+
+// Room for what is put in, as counted: the events each record makes at most (an added
+// file five, OLD's two) and the tables' own; the bytes of new records, names and folders.
+void Reserve(Builder& b) {
+  const PackPlan& plan = b.plan;
+  b.events.reserve(8 + b.shape.folderCount + 2 * plan.newFolders.size() + 2 * b.records.size() +
+                   3 * plan.added.size());
+  size_t bytes = plan.newFolders.size() * kFolderEntryLength;
+  for (const std::string& name : plan.newFolders) bytes += name.size() + 1;
+  for (const AddedFile& added : plan.added) bytes += added.name.size() + 1 + b.shape.recordSize;
+  b.layout.bytes.emplace_back().reserve(bytes);
+}
+
+}  // namespace
+
 bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& tree,
                 Layout& layout, std::string& problem) {
   layout = Layout();
@@ -26,9 +42,7 @@ bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& t
   if (!FolderRanges(b, ranges, problem)) return false;
   if (plan.Changes() && !CheckCoverage(b, ranges, problem)) return false;
 
-  // Events each record makes at most (an added file five, OLD's two), and the tables' own.
-  b.events.reserve(8 + b.shape.folderCount + 2 * plan.newFolders.size() + 2 * b.records.size() +
-                   3 * plan.added.size());
+  Reserve(b);
   Marks marks;
   marks.data = b.Mark(b.shape.data, kDataOffset);
   marks.names = b.Mark(b.shape.names, kNameTableStart);

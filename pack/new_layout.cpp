@@ -122,7 +122,7 @@ std::string LayOutFiles(const Folders& folders, Layout& layout, ExpectedTables& 
       expected.entryNameHashes.push_back(NameHash(JoinedBytes(folder) + '\\' + file.name));
       Piece piece;
       piece.kind = PieceKind::Data;
-      piece.index = layout.jobs.size();
+      piece.index = static_cast<uint32_t>(layout.jobs.size());
       layout.jobs.push_back({file.source, DataMode::Smaller});
       layout.pieces.push_back(piece);
     }

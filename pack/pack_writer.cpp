@@ -229,8 +229,9 @@ bool WritePieces(Writer& w) {
       case PieceKind::Bytes: {
         if (!FlushCopy(w)) return false;
         const std::string& bytes = w.layout.bytes[piece.index];
-        if (!w.Write(bytes.data(), bytes.size())) return false;
-        w.Progress(bytes.size());
+        const size_t length = static_cast<size_t>(piece.length);
+        if (!w.Write(bytes.data() + piece.from, length)) return false;
+        w.Progress(length);
         break;
       }
       case PieceKind::Data:
