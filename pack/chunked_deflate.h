@@ -43,11 +43,10 @@ struct DeflatePipelineStop {
 };
 using DeflatePipelinePtr = std::unique_ptr<DeflatePipeline, DeflatePipelineStop>;
 
-// Starts deflating `sources`, files of `tree`, in order, on `workers` threads. `interrupted` (optional) must
-// be safe to call from any thread.
+// Starts deflating `sources`, files of `tree`, in order, on `workers` threads. `interrupted`
+// (optional) must be safe to call from any thread.
 DeflatePipelinePtr StartDeflating(const SourceTree& tree, std::vector<DeflateSource> sources,
-                                  int level, size_t workers,
-                                  std::function<bool()> interrupted);
+                                  int level, size_t workers, std::function<bool()> interrupted);
 
 // The next chunk, in order of the sources and their chunks; waits for it. False once
 // interrupted.

@@ -77,9 +77,8 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
 }  // namespace
 
 bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
-                    const std::vector<ComparisonWork>& work,
-                    size_t workers, std::vector<Comparison>& results,
-                    const CompareCallbacks& callbacks) {
+                    const std::vector<ComparisonWork>& work, size_t workers,
+                    std::vector<Comparison>& results, const CompareCallbacks& callbacks) {
   results.assign(work.size(), Comparison());
   workers = std::min(workers, kMaxCompareThreads);
   const std::function<bool()>& interrupted = callbacks.interrupted;

@@ -26,7 +26,7 @@ struct Comparison {
 
 struct ComparisonWork {
   size_t entry = 0;
-  size_t file = 0;   // the SourceTree file to compare with
+  size_t file = 0;    // the SourceTree file to compare with
   uint64_t size = 0;  // its size when it was listed
 };
 
@@ -44,6 +44,5 @@ struct CompareCallbacks {
 // Compares each entry of `work` with its file on `workers` threads (1: on this one; at most
 // kMaxCompareThreads). The results come back by index of `work`. False when interrupted.
 bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
-                    const std::vector<ComparisonWork>& work,
-                    size_t workers, std::vector<Comparison>& results,
-                    const CompareCallbacks& callbacks);
+                    const std::vector<ComparisonWork>& work, size_t workers,
+                    std::vector<Comparison>& results, const CompareCallbacks& callbacks);

@@ -104,10 +104,11 @@ std::shared_ptr<const TableState> StateOf(const Builder& b, std::vector<FolderEn
     if (record.added) {
       const AddedFile& added = b.plan.added[record.index];
       state->fileTable += NewRecordBytes(b, added.anchor);
-      state->entryNameHashes.push_back(NameHash(
-          (added.folder < old.folders.size() ? old.folderNames[added.folder]
-                                             : b.plan.newFolders[added.folder - old.folders.size()] + '\\') +
-          added.name));
+      state->entryNameHashes.push_back(
+          NameHash((added.folder < old.folders.size()
+                        ? old.folderNames[added.folder]
+                        : b.plan.newFolders[added.folder - old.folders.size()] + '\\') +
+                   added.name));
     } else {
       state->fileTable += oldFiles.substr(record.index * R, R);
       state->entryNameHashes.push_back(NameHash(old.entryNames[record.index]));

@@ -138,8 +138,8 @@ std::string LayOutFiles(const Folders& folders, Layout& layout, ExpectedTables& 
 }
 
 // The header and tables, once the data's places are known; `tables` as planned.
-bool FinishNew(const NewShape& s, const std::vector<DataResult>& data,
-               std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
+bool FinishNew(const NewShape& s, const std::vector<DataResult>& data, std::vector<Patch>& patches,
+               ExpectedTables& tables, std::string& problem) {
   std::string image(static_cast<size_t>(s.namesAt), '\0');
   auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
   ArchiveHeader header;
@@ -215,9 +215,9 @@ bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& c
   nameTable.length = namesLength;
   layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
 
-  layout.finish = [shape, expected](const std::vector<uint64_t>&, const std::vector<DataResult>& data,
-                                    std::vector<Patch>& patches, ExpectedTables& tables,
-                                    std::string& problem) {
+  layout.finish = [shape, expected](
+                      const std::vector<uint64_t>&, const std::vector<DataResult>& data,
+                      std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
     tables = std::move(*expected);  // asked for once
     return FinishNew(shape, data, patches, tables, problem);
   };

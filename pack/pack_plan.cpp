@@ -138,30 +138,35 @@ PathComponents SplitName(const std::string& name) {
 }
 
 bool ArchiveComponents(const SourceTree& tree, const SourceFile& file, size_t skip,
-                       const NameEncodingBack& back, PathComponents& bytes, PlanProblems& problems) {
+                       const NameEncodingBack& back, PathComponents& bytes,
+                       PlanProblems& problems) {
   bytes.clear();
   const PathComponents components = FileComponents(tree, file);
   for (size_t i = skip; i < components.size(); ++i) {
     const std::string& component = components[i];
     // On Linux "\" is a character of a name; in an archive it separates folders.
     if (component.find('\\') != std::string::npos) {
-      problems.refused.push_back(SourcePath(tree, file) + ": a name holding \\ cannot go into an archive");
+      problems.refused.push_back(SourcePath(tree, file) +
+                                 ": a name holding \\ cannot go into an archive");
       return false;
     }
     std::string converted;
     if (!ConvertNameBack(back, component, converted)) {
-      problems.refused.push_back(SourcePath(tree, file) + ": its name cannot be written in " + back.codePage +
-                                " (a character has no form there, or would separate folders)");
+      problems.refused.push_back(SourcePath(tree, file) + ": its name cannot be written in " +
+                                 back.codePage +
+                                 " (a character has no form there, or would separate folders)");
       return false;
     }
     if (converted.find('\0') != std::string::npos) {
-      problems.refused.push_back(SourcePath(tree, file) + ": its name holds a NUL in " + back.codePage);
+      problems.refused.push_back(SourcePath(tree, file) + ": its name holds a NUL in " +
+                                 back.codePage);
       return false;
     }
     bytes.push_back(converted);
   }
   if (file.size > UINT32_MAX) {
-    problems.refused.push_back(SourcePath(tree, file) + ": larger than an archive entry can be (4 GiB)");
+    problems.refused.push_back(SourcePath(tree, file) +
+                               ": larger than an archive entry can be (4 GiB)");
     return false;
   }
   return true;
@@ -201,7 +206,8 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
   }
   for (size_t j = 0; j < count; ++j) {
     if (input.patterns != nullptr) {
-      claims.leftOut[j] = !IsChosen(*input.patterns, ShownName(input.alias + '\\' + (*input.entryNames)[j]));
+      claims.leftOut[j] =
+          !IsChosen(*input.patterns, ShownName(input.alias + '\\' + (*input.entryNames)[j]));
     }
     if (claims.leftOut[j] || claims.fileOf[j] == kNoFile) continue;
     claims.work.push_back({j, claims.fileOf[j], tree.files[claims.fileOf[j]].size});
@@ -237,8 +243,9 @@ void SetFates(const PlanInput& input, const Claims& claims,
     const size_t j = claims.work[w].entry;
     const Comparison& comparison = comparisons[w];
     if (comparison.sameness == Sameness::Unreadable) {
-      problems.unreadable.push_back(SourcePath(*input.tree, input.tree->files[claims.work[w].file]) +
-                                    ": " + comparison.error);
+      problems.unreadable.push_back(
+          SourcePath(*input.tree, input.tree->files[claims.work[w].file]) + ": " +
+          comparison.error);
     } else if (comparison.sameness == Sameness::Differs) {
       plan.fates[j] = Fate::Replaced;
       plan.sources[j] = claims.fileOf[j];
@@ -261,8 +268,8 @@ void CheckAdded(const PackPlan& plan, const ArchiveCatalogue& old, const SourceT
                                  SourcePath(tree, tree.files[a.source]));
     }
   }
-  const size_t kept = static_cast<size_t>(
-      std::count_if(plan.fates.begin(), plan.fates.end(), [](Fate f) { return f != Fate::LeftOut; }));
+  const size_t kept = static_cast<size_t>(std::count_if(plan.fates.begin(), plan.fates.end(),
+                                                        [](Fate f) { return f != Fate::LeftOut; }));
   const size_t files = kept + plan.added.size();
   if (files > 65535) {
     problems.refused.push_back("the archive would hold " + std::to_string(files) +

@@ -195,7 +195,8 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
     callbacks.compared = [&](size_t i, const Comparison& result) { EntryCompared(*early, i, result); };
   }
   callbacks.interrupted = work.callbacks.interrupted;
-  if (!CompareEntries(work.old, work.tree, claims.work, work.request.workers, comparisons, callbacks)) {
+  if (!CompareEntries(work.old, work.tree, claims.work, work.request.workers, comparisons,
+                      callbacks)) {
     FinishEarlyCopy(std::move(early), true);
     work.outcome.interrupted = true;
     return false;

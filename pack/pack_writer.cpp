@@ -81,7 +81,8 @@ std::vector<DeflateSource> DeflateSources(const Layout& layout, const WriteReque
     if (piece.kind != PieceKind::Data) continue;
     const DataJob& job = layout.jobs[piece.index];
     if (job.mode == DataMode::Store) continue;
-    sources.push_back({job.source, request.tree->files[job.source].size, job.mode == DataMode::Smaller});
+    sources.push_back(
+        {job.source, request.tree->files[job.source].size, job.mode == DataMode::Smaller});
   }
   return sources;
 }
@@ -166,7 +167,8 @@ bool WriteDeflated(Writer& w, size_t job, DataResult& result) {
       return false;
     }
     if (chunk.failed) {
-      if (!failed) w.outcome.unreadable.push_back(SourcePath(*w.request.tree, file) + ": " + chunk.error);
+      if (!failed)
+        w.outcome.unreadable.push_back(SourcePath(*w.request.tree, file) + ": " + chunk.error);
       failed = true;
       continue;
     }

@@ -22,7 +22,8 @@ const char* RefusalFor(const platform::FolderItem& item) {
 }
 
 SourceName Stored(SourceTree& tree, const std::string& name) {
-  const SourceName stored{static_cast<uint32_t>(tree.names.size()), static_cast<uint32_t>(name.size())};
+  const SourceName stored{static_cast<uint32_t>(tree.names.size()),
+                          static_cast<uint32_t>(name.size())};
   tree.names += name;
   return stored;
 }
@@ -39,8 +40,9 @@ void ScanFolder(SourceTree& tree, uint32_t index, const std::function<bool()>& i
     tree.unreadable.push_back(path + ": " + error);
     return;
   }
-  std::sort(items.begin(), items.end(),
-            [](const platform::FolderItem& a, const platform::FolderItem& b) { return a.name < b.name; });
+  std::sort(
+      items.begin(), items.end(),
+      [](const platform::FolderItem& a, const platform::FolderItem& b) { return a.name < b.name; });
   const uint32_t depth = tree.folders[index].depth + 1;
   for (const platform::FolderItem& item : items) {
     const char* refusal = RefusalFor(item);
@@ -128,8 +130,8 @@ platform::RawFilePtr OpenSourceFile(const SourceTree& tree, size_t file, SourceR
     for (size_t index : WayTo(tree, wanted.folder)) {
       platform::Folder& parent = here ? *here : *tree.topFolder;
       std::string reason;
-      platform::FolderPtr next =
-          platform::OpenFolderIn(parent, std::string(NameOf(tree, tree.folders[index].name)), &reason);
+      platform::FolderPtr next = platform::OpenFolderIn(
+          parent, std::string(NameOf(tree, tree.folders[index].name)), &reason);
       if (!next) {
         if (error != nullptr) *error = "changed since it was listed: " + reason;
         return nullptr;

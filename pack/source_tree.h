@@ -33,11 +33,11 @@ struct SourceFile {
 };
 
 struct SourceTree {
-  std::string top;                    // the folder as given
-  platform::FolderPtr topFolder;      // held from the listing on: files are opened below it
-  std::string names;                  // every folder's and file's own name
-  std::vector<SourceFolder> folders;  // the top folder first, then the others, sorted
-  std::vector<SourceFile> files;      // sorted by their components
+  std::string top;                      // the folder as given
+  platform::FolderPtr topFolder;        // held from the listing on: files are opened below it
+  std::string names;                    // every folder's and file's own name
+  std::vector<SourceFolder> folders;    // the top folder first, then the others, sorted
+  std::vector<SourceFile> files;        // sorted by their components
   std::vector<std::string> refused;     // "PATH: why" for links, devices, FIFOs, names
   std::vector<std::string> unreadable;  // "PATH: reason" for folders that cannot be listed
 };

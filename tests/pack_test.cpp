@@ -525,21 +525,24 @@ TEST(WzaPack, ManyLongNamesTakeLittleMoreMemoryThanExtracting) {
                         "\\hero_" + std::to_string(100 + f),
                     {}};
     for (int i = 0; i < 1000; ++i) {
-      leaf.entries.push_back({"diffuse_map_" + std::to_string(1000 + i) + std::string(70, 'z') + ".dds",
-                              std::string(1, static_cast<char>(i))});
+      leaf.entries.push_back(
+          {"diffuse_map_" + std::to_string(1000 + i) + std::string(70, 'z') + ".dds",
+           std::string(1, static_cast<char>(i))});
     }
     spec.folders.push_back(std::move(leaf));
   }
   WriteFile(folder.path / "a.big", BuildArchive(spec).bytes);
-  const ProgramResult extracted = RunWza({"extract", "-q", "-j2", "-d", "out", "a.big"}, folder.path.string());
+  const ProgramResult extracted =
+      RunWza({"extract", "-q", "-j2", "-d", "out", "a.big"}, folder.path.string());
   ASSERT_EQ(extracted.exitCode, 0) << extracted.err;
   ASSERT_GT(extracted.peakKiB, 0);
   const std::string tree = (fs::path("out") / "__a.big").string();
-  const ProgramResult packed = RunWza({"pack", "-q", "-j2", "-o", "new.big", tree}, folder.path.string());
+  const ProgramResult packed =
+      RunWza({"pack", "-q", "-j2", "-o", "new.big", tree}, folder.path.string());
   EXPECT_EQ(packed.exitCode, 0) << packed.err;
   EXPECT_LE(packed.peakKiB, extracted.peakKiB + 32 * 1024);
-  const ProgramResult like =
-      RunWza({"pack", "-q", "-j2", "--like", "a.big", "-o", "like.big", tree}, folder.path.string());
+  const ProgramResult like = RunWza(
+      {"pack", "-q", "-j2", "--like", "a.big", "-o", "like.big", tree}, folder.path.string());
   EXPECT_EQ(like.exitCode, 0) << like.err;
   EXPECT_LE(like.peakKiB, extracted.peakKiB + 32 * 1024);
   EXPECT_EQ(ReadFile(folder.path / "like.big"), ReadFile(folder.path / "a.big"));
@@ -595,20 +598,21 @@ TEST(WzaPack, AFolderSwappedForALinkAfterTheListingIsNotReadThrough) {
   ASSERT_GE(err.writer, 0);
   bool swapped = false;
   std::string said;
-  const ProgramResult result = RunWzaInShell(
-      "exec WZA pack -0 -j1 -o out.big __a.big 2>err.fifo", folder.path.string(),
-      [&](long processId) {
-        if (swapped || !FullStderr::Waiting(processId)) return;
-        fs::rename(data / "sub", folder.path / "was-sub");
-        fs::create_directory_symlink(folder.path / "outside", data / "sub");
-        swapped = true;
-        said += err.Drain();
-      });
+  const ProgramResult result =
+      RunWzaInShell("exec WZA pack -0 -j1 -o out.big __a.big 2>err.fifo", folder.path.string(),
+                    [&](long processId) {
+                      if (swapped || !FullStderr::Waiting(processId)) return;
+                      fs::rename(data / "sub", folder.path / "was-sub");
+                      fs::create_directory_symlink(folder.path / "outside", data / "sub");
+                      swapped = true;
+                      said += err.Drain();
+                    });
   said += err.Drain();
   ASSERT_TRUE(swapped) << said;
   EXPECT_EQ(result.exitCode, 1) << said;
-  EXPECT_TRUE(Contains(said, "wza: __a.big/data/sub/notes.txt: changed since it was listed: "
-                             "\"__a.big/data/sub\" is a symbolic link, not followed\n"))
+  EXPECT_TRUE(Contains(said,
+                       "wza: __a.big/data/sub/notes.txt: changed since it was listed: "
+                       "\"__a.big/data/sub\" is a symbolic link, not followed\n"))
       << said;
   EXPECT_FALSE(fs::exists(folder.path / "out.big"));
   for (const auto& item : fs::recursive_directory_iterator(folder.path)) {
