@@ -416,6 +416,25 @@ std::vector<PlannedFolder> PlanCatalogue() {
   return folders;
 }
 
+// Many long names: 65,000 one-byte entries in 65 leaf folders, paths of about 300 bytes
+// (what `wza pack` must hold about once each).
+std::vector<PlannedFolder> PlanNames() {
+  std::vector<PlannedFolder> folders(65);
+  for (uint32_t f = 0; f < folders.size(); ++f) {
+    folders[f].name = "textures_" + std::string(140, 'x') + "\\characters_" + std::string(40, 'y') +
+                      "\\" + Numbered("hero_", f, 3);
+    for (uint32_t i = 0; i < 1000; ++i) {
+      PlannedEntry entry;
+      entry.name = Numbered("diffuse_map_", i, 4) + std::string(70, 'z') + ".dds";
+      entry.compressed = false;
+      entry.size = 1;
+      entry.seed = f * 1000 + i;
+      folders[f].entries.push_back(entry);
+    }
+  }
+  return folders;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -433,6 +452,10 @@ int main(int argc, char** argv) {
     std::vector<PlannedFolder> folders = PlanPack(mode == "pack-tree" ? 1 : 14);
     return WriteArchive(argv[2], "data", folders, argv[3]) ? 0 : 1;
   }
+  if (mode == "pack-names" && (argc == 3 || argc == 4)) {
+    std::vector<PlannedFolder> folders = PlanNames();
+    return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
+  }
   if (mode == "catalogue" && (argc == 3 || argc == 4)) {
     std::vector<PlannedFolder> folders = PlanCatalogue();
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
@@ -440,6 +463,7 @@ int main(int argc, char** argv) {
   std::fprintf(
       stderr,
       "usage: wza_bench_make large|small ARCHIVE MANIFEST | single[-text] ARCHIVE [MANIFEST] | "
-      "catalogue ARCHIVE [MANIFEST]\n");
+      "catalogue ARCHIVE [MANIFEST] | pack-tree|pack-like ARCHIVE MANIFEST | "
+      "pack-names ARCHIVE [MANIFEST]\n");
   return 2;
 }

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The benchmark of `wza pack`, on tmpfs, one run printing the four targets:
+# The benchmark of `wza pack`, on tmpfs, one run printing the five targets:
 #   1. a new archive of a tree of ~20,000 files (~150 MB) against `zip -r -q -6` of the
 #      same tree: time (target <= 0.6) and size (within 3 %);
 #   2. --like a 1 GiB archive of many entries, the folder holding only one changed 1 MiB
 #      file, against `cp` of the archive (target <= 1.5);
 #   3. --like the same archive with its whole extracted tree, one file changed, against
 #      `wza test` of it at the same -j (target <= 1.3);
-#   4. peak memory of every pack run, at -j 1, the default and -j 64 (target <= 64 MiB).
+#   4. peak memory of every pack run, at -j 1, the default and -j 64 (target <= 64 MiB);
+#   5. 65,000 files of 300-byte paths, new and --like: peak memory against `wza extract`'s
+#      of the same archive at the same -j (target <= extract's + 32 MiB).
 #
 #   bench/pack.sh            RUNS=7 bench/pack.sh
 #
@@ -155,3 +157,25 @@ for name in pack-new pack-new-j1 pack-new-j64 pack-sparse pack-full pack-full-j1
 done
 load
 say "target 4: peak memory <= 64 MiB at any -j: is $(mib "$PEAK") MiB"
+
+# --- 5. many long names --------------------------------------------------------------------
+say "== 5. 65,000 files of 300-byte paths: pack's peak memory against extract's at the same -j"
+rm -rf "$WORK/full" "$WORK/sparse" "$WORK"/*.big
+"$BIN/wza_bench_make" pack-names "$WORK/names.big"
+MOST=0
+for j in 1 "$CORES" 64; do
+  rm -rf "$WORK/names" "$WORK/names-new.big" "$WORK/names-like.big"
+  run_timed "extract-names-j$j" "$BIN/wza" extract -q -j "$j" -d "$WORK/names" "$WORK/names.big"
+  run_timed "pack-names-j$j" "$BIN/wza" pack -q -j "$j" -o "$WORK/names-new.big" "$WORK/names/__names.big"
+  run_timed "like-names-j$j" "$BIN/wza" pack -q -j "$j" --like "$WORK/names.big" \
+    -o "$WORK/names-like.big" "$WORK/names/__names.big"
+  base=$(peak_kib "extract-names-j$j")
+  for name in "pack-names-j$j" "like-names-j$j"; do
+    more=$(($(peak_kib "$name") - base))
+    ((more > MOST)) && MOST=$more
+    printf '  %-16s peak %6s MiB, extract %6s MiB\n' "$name" "$(mib "$(peak_kib "$name")")" "$(mib "$base")"
+  done
+done
+cmp "$WORK/names-like.big" "$WORK/names.big" && say "--like gives the archive back byte for byte"
+load
+say "target 5: pack's peak memory <= extract's + 32 MiB at the same -j: is extract's + $(mib "$MOST") MiB"

@@ -28,6 +28,7 @@ struct Slot {
 }  // namespace
 
 struct DeflatePipeline {
+  const SourceTree* tree = nullptr;
   std::vector<DeflateSource> sources;
   std::vector<Task> tasks;
   int level = 6;
@@ -49,7 +50,8 @@ struct Worker {
   z_stream stream{};
   bool started = false;
   std::vector<unsigned char> input;
-  std::string path;
+  size_t source = static_cast<size_t>(-1);  // the tree's file open in `file`
+  SourceReader reader;
   platform::RawFilePtr file;
 
   ~Worker() {
@@ -63,13 +65,13 @@ void Fail(DeflatedChunk& chunk, const std::string& why) {
   chunk.bytes.clear();
 }
 
-bool ReadInput(Worker& worker, const DeflateSource& source, uint64_t from, size_t length,
-               DeflatedChunk& chunk) {
-  if (worker.path != source.path || !worker.file) {
+bool ReadInput(Worker& worker, const SourceTree& tree, const DeflateSource& source, uint64_t from,
+               size_t length, DeflatedChunk& chunk) {
+  if (worker.source != source.file || !worker.file) {
     worker.file.reset();
-    worker.path = source.path;
+    worker.source = source.file;
     std::string error;
-    worker.file = platform::OpenRegularFile(source.path, &error);
+    worker.file = OpenSourceFile(tree, source.file, worker.reader, &error);
     if (!worker.file) {
       Fail(chunk, error);
       return false;
@@ -87,12 +89,12 @@ bool ReadInput(Worker& worker, const DeflateSource& source, uint64_t from, size_
   return true;
 }
 
-void DeflateTask(Worker& worker, const DeflateSource& source, uint64_t index, int level,
-                 DeflatedChunk& chunk) {
+void DeflateTask(Worker& worker, const SourceTree& tree, const DeflateSource& source,
+                 uint64_t index, int level, DeflatedChunk& chunk) {
   const uint64_t offset = index * kDeflateChunk;
   const size_t length = static_cast<size_t>(std::min<uint64_t>(kDeflateChunk, source.size - offset));
   const size_t dictionary = static_cast<size_t>(std::min<uint64_t>(kDictionary, offset));
-  if (!ReadInput(worker, source, offset - dictionary, dictionary + length, chunk)) return;
+  if (!ReadInput(worker, tree, source, offset - dictionary, dictionary + length, chunk)) return;
   if (!worker.started) {
     if (deflateInit2(&worker.stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
       Fail(chunk, "out of memory");
@@ -148,7 +150,8 @@ void Work(DeflatePipeline& pipeline) {
       Fail(chunk, "interrupted");
     } else {
       try {
-        DeflateTask(worker, pipeline.sources[task.source], task.chunk, pipeline.level, chunk);
+        DeflateTask(worker, *pipeline.tree, pipeline.sources[task.source], task.chunk,
+                    pipeline.level, chunk);
       } catch (const std::bad_alloc&) {
         Fail(chunk, "out of memory");
       }
@@ -191,9 +194,10 @@ void DeflatePipelineStop::operator()(DeflatePipeline* pipeline) const noexcept {
   delete pipeline;
 }
 
-DeflatePipelinePtr StartDeflating(std::vector<DeflateSource> sources, int level, size_t workers,
-                                  std::function<bool()> interrupted) {
+DeflatePipelinePtr StartDeflating(const SourceTree& tree, std::vector<DeflateSource> sources,
+                                  int level, size_t workers, std::function<bool()> interrupted) {
   DeflatePipelinePtr pipeline(new DeflatePipeline);
+  pipeline->tree = &tree;
   pipeline->sources = std::move(sources);
   pipeline->level = level;
   pipeline->interrupted = std::move(interrupted);

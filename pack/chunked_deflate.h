@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "pack/source_tree.h"
 #include "platform/raw_file.h"
 
 constexpr size_t kDeflateChunk = 128u << 10;
 
 struct DeflateSource {
-  std::string path;
+  size_t file = 0;  // into the SourceTree
   uint64_t size = 0;
   bool storeIfSmaller = false;  // a one-chunk file that deflates to more comes back stored
 };
@@ -50,10 +51,10 @@ struct DeflatePipelineStop {
 };
 using DeflatePipelinePtr = std::unique_ptr<DeflatePipeline, DeflatePipelineStop>;
 
-// Starts deflating `sources`, in order, on `workers` threads. `interrupted` (optional) must
-// be safe to call from any thread.
-DeflatePipelinePtr StartDeflating(std::vector<DeflateSource> sources, int level, size_t workers,
-                                  std::function<bool()> interrupted);
+// Starts deflating `sources`, files of `tree`, in order, on `workers` threads. `interrupted`
+// (optional) must be safe to call from any thread.
+DeflatePipelinePtr StartDeflating(const SourceTree& tree, std::vector<DeflateSource> sources,
+                                  int level, size_t workers, std::function<bool()> interrupted);
 
 // The next chunk, in order of the sources and their chunks; waits for it. False once
 // interrupted.

@@ -91,15 +91,16 @@ Outcome OutcomeOf(EarlyCopy& c, size_t work) {
 
 // The stored size of a replaced entry's new data, as the writer will make it.
 bool NewStoredSize(EarlyCopy& c, size_t entry, uint64_t& size) {
-  const SourceFile& file = c.input.tree->files[c.input.claims->fileOf[entry]];
+  const size_t source = c.input.claims->fileOf[entry];
+  const SourceFile& file = c.input.tree->files[source];
   if (c.input.old->entries[entry].flags == 0) {
     size = file.size;
     return true;
   }
   if (c.deflated + file.size > kMostDeflated) return false;
   c.deflated += file.size;
-  const DeflatePipelinePtr pipeline = StartDeflating({{file.path, file.size, false}}, c.input.level,
-                                                     1, [&c] { return Stopped(c); });
+  const DeflatePipelinePtr pipeline = StartDeflating(*c.input.tree, {{source, file.size, false}},
+                                                     c.input.level, 1, [&c] { return Stopped(c); });
   size = ZlibHeader(c.input.level).size() + 4;  // and the Adler-32 after the chunks
   for (uint64_t n = ChunksOf(file.size); n > 0; --n) {
     DeflatedChunk chunk;

@@ -14,11 +14,12 @@ uint64_t MostBytesWritten(const FileEntry& entry) {
   return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;
 }
 
-Comparison CompareOne(ArchiveCatalogue& catalogue, const ComparisonWork& work,
-                      EntryWorkspace& workspace) {
+Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
+                      const ComparisonWork& work, EntryWorkspace& workspace) {
   Comparison comparison;
   const FileEntry& entry = catalogue.entries[work.entry];
-  platform::RawFilePtr file = platform::OpenRegularFile(work.path, &comparison.error);
+  SourceReader reader;
+  platform::RawFilePtr file = OpenSourceFile(tree, work.file, reader, &comparison.error);
   uint64_t length = 0;
   if (!file || !platform::RawLength(*file, length)) {
     if (comparison.error.empty()) comparison.error = "its length cannot be read";
@@ -75,9 +76,9 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const ComparisonWork& work,
 
 }  // namespace
 
-bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWork>& work,
-                    size_t workers, std::vector<Comparison>& results,
-                    const CompareCallbacks& callbacks) {
+bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
+                    const std::vector<ComparisonWork>& work, size_t workers,
+                    std::vector<Comparison>& results, const CompareCallbacks& callbacks) {
   results.assign(work.size(), Comparison());
   workers = std::min(workers, kMaxCompareThreads);
   const std::function<bool()>& interrupted = callbacks.interrupted;
@@ -90,7 +91,7 @@ bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWor
   EntryBatch batch;
   batch.count = work.size();
   batch.work = [&](size_t i, EntryWorkspace& own) {
-    results[i] = CompareOne(catalogue, work[i], own);
+    results[i] = CompareOne(catalogue, tree, work[i], own);
     return results[i].decoded;
   };
   batch.goOn = [&] {

@@ -10,6 +10,7 @@
 
 #include "archive/catalogue.h"
 #include "extract/entry_extract.h"
+#include "pack/source_tree.h"
 
 enum class Sameness {
   Same,        // the file holds what extraction writes
@@ -25,12 +26,12 @@ struct Comparison {
 
 struct ComparisonWork {
   size_t entry = 0;
-  std::string path;  // the file to compare with
+  size_t file = 0;    // the SourceTree file to compare with
   uint64_t size = 0;  // its size when it was listed
 };
 
 // Threads comparing at most: each holds inflate blocks, and past this many they would take
-// more memory than pack may (64 MiB) with no gain on any disk.
+// more memory with no gain on any disk.
 constexpr size_t kMaxCompareThreads = 8;
 
 // All optional; called on the thread that compares, but `interrupted`.
@@ -42,6 +43,6 @@ struct CompareCallbacks {
 
 // Compares each entry of `work` with its file on `workers` threads (1: on this one; at most
 // kMaxCompareThreads). The results come back by index of `work`. False when interrupted.
-bool CompareEntries(ArchiveCatalogue& catalogue, const std::vector<ComparisonWork>& work,
-                    size_t workers, std::vector<Comparison>& results,
-                    const CompareCallbacks& callbacks);
+bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
+                    const std::vector<ComparisonWork>& work, size_t workers,
+                    std::vector<Comparison>& results, const CompareCallbacks& callbacks);

@@ -7,23 +7,26 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/archive_records.h"
 #include "pack/pack_plan.h"
 
-enum class PieceKind {
+enum class PieceKind : uint8_t {
   Old,    // OLD's bytes [from, from + length)
-  Bytes,  // bytes[index] (names; records and tables, filled in at the end)
+  Bytes,  // bytes[index], its `length` bytes from `from` (names; records and tables,
+          // filled in at the end)
   Data,   // new entry data: jobs[index]
   Mark,   // notes the position reached, plus `from`, in marks[index]
 };
 
+// Small: an archive of many entries is laid out as a few pieces for each.
 struct Piece {
-  PieceKind kind = PieceKind::Old;
   uint64_t from = 0;
   uint64_t length = 0;
-  size_t index = 0;
+  uint32_t index = 0;
+  PieceKind kind = PieceKind::Old;
 };
 
 struct DataJob {
@@ -52,7 +55,9 @@ struct ExpectedTables {
   std::vector<FolderEntry> folders;
   std::vector<std::string> folderNames;
   std::vector<FileEntry> entries;
-  std::vector<std::string> entryNames;  // full names, folders in front
+  // NameHash of each entry's full name, folders in front: the names themselves are let go
+  // before the archive is read back, so that no name is held twice.
+  std::vector<size_t> entryNameHashes;
 };
 
 using FinishTables = std::function<bool(
@@ -66,6 +71,9 @@ struct Layout {
   size_t markCount = 0;
   FinishTables finish;
 };
+
+// What ExpectedTables keeps of a name.
+size_t NameHash(std::string_view name);
 
 // Refusal text for a value that does not fit its field.
 std::string TooLarge(const std::string& what);

@@ -60,25 +60,28 @@ struct Builder {
     const size_t mark = layout.markCount++;
     Event event{at, rank, order, {}};
     event.piece.kind = PieceKind::Mark;
-    event.piece.index = mark;
+    event.piece.index = static_cast<uint32_t>(mark);
     events.push_back(event);
     return mark;
   }
-  // Bytes put in at `at`, with a mark for where they land.
-  size_t Insert(uint64_t at, int rank, uint64_t order, std::string bytes) {
+  // Bytes put in at `at`, with a mark for where they land. All go into one string: one
+  // each for many small names and records would cost more than the bytes themselves.
+  size_t Insert(uint64_t at, int rank, uint64_t order, const std::string& bytes) {
     const size_t mark = Mark(at, rank, order);
     Event event{at, rank, order, {}};
+    if (layout.bytes.empty()) layout.bytes.emplace_back();
     event.piece.kind = PieceKind::Bytes;
+    event.piece.index = 0;
+    event.piece.from = layout.bytes[0].size();
     event.piece.length = bytes.size();
-    event.piece.index = layout.bytes.size();
-    layout.bytes.push_back(std::move(bytes));
+    layout.bytes[0] += bytes;
     events.push_back(event);
     return mark;
   }
   size_t InsertData(uint64_t at, uint64_t order, DataJob job) {
     Event event{at, kData, order, {}};
     event.piece.kind = PieceKind::Data;
-    event.piece.index = layout.jobs.size();
+    event.piece.index = static_cast<uint32_t>(layout.jobs.size());
     layout.jobs.push_back(job);
     events.push_back(event);
     return event.piece.index;

@@ -8,6 +8,22 @@
 
 using namespace like;
 
+namespace {
+
+// Room for what is put in, as counted: the events each record makes at most (an added
+// file five, OLD's two) and the tables' own; the bytes of new records, names and folders.
+void Reserve(Builder& b) {
+  const PackPlan& plan = b.plan;
+  b.events.reserve(8 + b.shape.folderCount + 2 * plan.newFolders.size() + 2 * b.records.size() +
+                   3 * plan.added.size());
+  size_t bytes = plan.newFolders.size() * kFolderEntryLength;
+  for (const std::string& name : plan.newFolders) bytes += name.size() + 1;
+  for (const AddedFile& added : plan.added) bytes += added.name.size() + 1 + b.shape.recordSize;
+  b.layout.bytes.emplace_back().reserve(bytes);
+}
+
+}  // namespace
+
 bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& tree,
                 Layout& layout, std::string& problem) {
   layout = Layout();
@@ -26,6 +42,7 @@ bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& t
   if (!FolderRanges(b, ranges, problem)) return false;
   if (plan.Changes() && !CheckCoverage(b, ranges, problem)) return false;
 
+  Reserve(b);
   Marks marks;
   marks.data = b.Mark(b.shape.data, kDataOffset);
   marks.names = b.Mark(b.shape.names, kNameTableStart);
@@ -42,7 +59,11 @@ bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& t
     if (!placed) return false;
   }
   b.drops = Drops(b, regions.data, regions.keptData);
-  BuildPieces(b);
   layout.finish = Finisher(b, std::move(ranges), std::move(marks));
+  // The tables to check keep the names' hashes: OLD's names are let go before the pieces
+  // are made, not held beside the new archive's when it is read back.
+  old.entryNames = std::vector<std::string>();
+  old.fileNames = std::vector<std::string>();
+  BuildPieces(b);
   return true;
 }

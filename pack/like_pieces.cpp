@@ -61,7 +61,14 @@ void BuildPieces(Builder& b) {
   const uint64_t length = b.shape.length;
   uint64_t cursor = 0;
   size_t nextDrop = 0;
-  b.layout.pieces.reserve(2 * b.events.size() + b.drops.size() + 1);
+  // OLD's bytes between two places where events are: at most one piece each, and one more
+  // for each drop that splits them. Reserved as counted, not guessed twice over: with many
+  // entries the pieces are among the largest things held.
+  size_t places = 0;
+  for (size_t e = 0; e < b.events.size(); ++e) {
+    places += e == 0 || b.events[e].at != b.events[e - 1].at;
+  }
+  b.layout.pieces.reserve(b.events.size() + places + b.drops.size() + 1);
   for (const Event& event : b.events) {
     if (event.at > cursor) {
       CopyOld(b, cursor, std::min(event.at, length), nextDrop);

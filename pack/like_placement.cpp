@@ -59,7 +59,7 @@ bool PlaceAdded(Builder& b, const Regions& regions, size_t p, Marks& marks, std:
            NewRecordBytes(b, added.anchor));
   const uint64_t nameAt = FileNameAt(shape, b.old, added.anchor);
   if (!CheckAnchor(b, nameAt, regions.structural, regions.keptData,
-                   b.tree.files[added.source].path + "'s name", problem) ||
+                   SourcePath(b.tree, b.tree.files[added.source]) + "'s name", problem) ||
       !CheckAnchor(b, regions.dataEnd, regions.structural, regions.keptData, "added data",
                    problem)) {
     return false;

@@ -110,7 +110,7 @@ bool CheckCoverage(const Builder& b, const std::vector<FolderEntry>& ranges, std
     const int64_t wanted = record.added ? 1 : oldRunning[record.index];
     if (running != wanted) {
       const std::string name =
-          record.added ? b.tree.files[b.plan.added[record.index].source].path
+          record.added ? SourcePath(b.tree, b.tree.files[b.plan.added[record.index].source])
                        : "entry " + std::to_string(record.index);
       problem = name + " would fall into another folder's range of files";
       return false;

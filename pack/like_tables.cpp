@@ -37,8 +37,7 @@ struct TableState {
   std::vector<FileEntry> oldEntries;
   std::vector<std::string> folderNames;  // new table's, as the loader cuts them
   std::vector<NewRecord> records;
-  std::vector<std::string> ownNames;   // by new record
-  std::vector<std::string> fullNames;  // by new record
+  std::vector<size_t> entryNameHashes;  // by new record
   uint32_t newFlags = 1;
   Marks marks;
 };
@@ -88,9 +87,9 @@ bool FinishFiles(const TableState& state, const std::vector<uint64_t>& marks,
   return true;
 }
 
-}  // namespace
-
-FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks marks) {
+// What the tables are finished from, taken from OLD and the plan once laid out.
+std::shared_ptr<const TableState> StateOf(const Builder& b, std::vector<FolderEntry> ranges,
+                                          Marks marks) {
   auto state = std::make_shared<TableState>();
   ArchiveCatalogue& old = b.old;
   state->shape = b.shape;
@@ -105,15 +104,14 @@ FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks m
     if (record.added) {
       const AddedFile& added = b.plan.added[record.index];
       state->fileTable += NewRecordBytes(b, added.anchor);
-      state->ownNames.push_back(added.name);
-      state->fullNames.push_back(
-          (added.folder < old.folders.size() ? old.folderNames[added.folder]
-                                             : b.plan.newFolders[added.folder - old.folders.size()] + '\\') +
-          added.name);
+      state->entryNameHashes.push_back(
+          NameHash((added.folder < old.folders.size()
+                        ? old.folderNames[added.folder]
+                        : b.plan.newFolders[added.folder - old.folders.size()] + '\\') +
+                   added.name));
     } else {
       state->fileTable += oldFiles.substr(record.index * R, R);
-      state->ownNames.push_back(old.fileNames[record.index]);
-      state->fullNames.push_back(old.entryNames[record.index]);
+      state->entryNameHashes.push_back(NameHash(old.entryNames[record.index]));
     }
   }
   for (const std::string& name : old.folderNames) {
@@ -125,55 +123,67 @@ FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks m
   state->records = b.records;
   state->newFlags = b.plan.newFlags;
   state->marks = std::move(marks);
+  return state;
+}
 
+// The tables, once the writer knows where each mark landed.
+bool FinishLike(const TableState& s, const std::vector<uint64_t>& marks,
+                const std::vector<DataResult>& data, std::vector<Patch>& patches,
+                ExpectedTables& expected, std::string& problem) {
+  const uint64_t base = s.shape.base;
+  const uint64_t dataOffset = marks[s.marks.data];
+  const uint64_t nameTable = marks[s.marks.names];
+  ArchiveHeader header = s.header;
+  DataHeader tables = s.tables;
+  bool fits = dataOffset <= UINT32_MAX && Relative(nameTable, base, tables.nameOffset) &&
+              Relative(marks[s.marks.files], base, tables.fileOffset);
+  header.dataOffset = static_cast<uint32_t>(dataOffset);
+  if (s.marks.toc != kNoFile) fits = fits && Relative(marks[s.marks.toc], base, tables.tocOffset);
+  if (s.marks.folders != kNoFile) {
+    fits = fits && Relative(marks[s.marks.folders], base, tables.folderOffset);
+  }
+  if (!fits) {
+    problem = TooLarge("a table's position");
+    return false;
+  }
+  const size_t names = s.tables.folderCount + s.tables.fileCount;
+  const size_t newNames = s.ranges.size() + s.records.size();
+  if (s.tables.nameCount == names) {
+    if (newNames > 65535) {
+      problem = "the archive would hold " + std::to_string(newNames) + " names; it can hold 65,535";
+      return false;
+    }
+    tables.nameCount = static_cast<uint16_t>(newNames);
+  }
+  tables.folderCount = static_cast<uint16_t>(s.ranges.size());
+  tables.fileCount = static_cast<uint16_t>(s.records.size());
+  std::string head = s.headerBytes;
+  EncodeArchiveHeader(At(head, 0), header);
+  EncodeDataHeader(At(head, HeaderLengthFor(header.version)), tables);
+  patches.push_back({0, head});
+
+  std::string folderImage;
+  std::string fileImage;
+  if (!FinishFolders(s, marks, nameTable, folderImage, expected.folders, problem) ||
+      !FinishFiles(s, marks, data, nameTable, dataOffset, fileImage, expected.entries, problem)) {
+    return false;
+  }
+  if (!folderImage.empty()) patches.push_back({marks[s.marks.folders], folderImage});
+  patches.push_back({marks[s.marks.files], fileImage});
+  expected.version = header.version;
+  expected.recordSize = s.shape.recordSize;
+  expected.folderNames = s.folderNames;
+  expected.entryNameHashes = s.entryNameHashes;
+  return true;
+}
+
+}  // namespace
+
+FinishTables Finisher(const Builder& b, std::vector<FolderEntry> ranges, Marks marks) {
+  const std::shared_ptr<const TableState> state = StateOf(b, std::move(ranges), std::move(marks));
   return [state](const std::vector<uint64_t>& marks, const std::vector<DataResult>& data,
                  std::vector<Patch>& patches, ExpectedTables& expected, std::string& problem) {
-    const TableState& s = *state;
-    const uint64_t base = s.shape.base;
-    const uint64_t dataOffset = marks[s.marks.data];
-    const uint64_t nameTable = marks[s.marks.names];
-    ArchiveHeader header = s.header;
-    DataHeader tables = s.tables;
-    bool fits = dataOffset <= UINT32_MAX && Relative(nameTable, base, tables.nameOffset) &&
-                Relative(marks[s.marks.files], base, tables.fileOffset);
-    header.dataOffset = static_cast<uint32_t>(dataOffset);
-    if (s.marks.toc != kNoFile) fits = fits && Relative(marks[s.marks.toc], base, tables.tocOffset);
-    if (s.marks.folders != kNoFile) {
-      fits = fits && Relative(marks[s.marks.folders], base, tables.folderOffset);
-    }
-    if (!fits) {
-      problem = TooLarge("a table's position");
-      return false;
-    }
-    const size_t names = s.tables.folderCount + s.tables.fileCount;
-    const size_t newNames = s.ranges.size() + s.records.size();
-    if (s.tables.nameCount == names) {
-      if (newNames > 65535) {
-        problem = "the archive would hold " + std::to_string(newNames) + " names; it can hold 65,535";
-        return false;
-      }
-      tables.nameCount = static_cast<uint16_t>(newNames);
-    }
-    tables.folderCount = static_cast<uint16_t>(s.ranges.size());
-    tables.fileCount = static_cast<uint16_t>(s.records.size());
-    std::string head = s.headerBytes;
-    EncodeArchiveHeader(At(head, 0), header);
-    EncodeDataHeader(At(head, HeaderLengthFor(header.version)), tables);
-    patches.push_back({0, head});
-
-    std::string folderImage;
-    std::string fileImage;
-    if (!FinishFolders(s, marks, nameTable, folderImage, expected.folders, problem) ||
-        !FinishFiles(s, marks, data, nameTable, dataOffset, fileImage, expected.entries, problem)) {
-      return false;
-    }
-    if (!folderImage.empty()) patches.push_back({marks[s.marks.folders], folderImage});
-    patches.push_back({marks[s.marks.files], fileImage});
-    expected.version = header.version;
-    expected.recordSize = s.shape.recordSize;
-    expected.folderNames = s.folderNames;
-    expected.entryNames = s.fullNames;
-    return true;
+    return FinishLike(*state, marks, data, patches, expected, problem);
   };
 }
 

@@ -26,11 +26,11 @@ std::string JoinedBytes(const PathComponents& components) {
 bool AliasOf(const NewArchiveInput& input, std::string& alias, PlanProblems& problems) {
   const SourceTree& tree = *input.tree;
   std::vector<std::string> tops;
-  for (const PathComponents& folder : tree.folders) {
-    if (folder.size() == 1) tops.push_back(folder[0]);
+  for (size_t d = 1; d < tree.folders.size(); ++d) {
+    if (tree.folders[d].depth == 1) tops.emplace_back(NameOf(tree, tree.folders[d].name));
   }
   bool filesOnTop = false;
-  for (const SourceFile& file : tree.files) filesOnTop = filesOnTop || file.components.size() == 1;
+  for (const SourceFile& file : tree.files) filesOnTop = filesOnTop || file.folder == 0;
   if (tops.size() != 1 || filesOnTop) {
     problems.refused.push_back(
         "the folder must hold exactly one folder, the alias folder, and nothing else (it holds " +
@@ -58,9 +58,9 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
   const SourceTree& tree = *input.tree;
   for (size_t f = 0; f < tree.files.size(); ++f) {
     const SourceFile& file = tree.files[f];
-    if (file.components.size() < 2) continue;  // refused: only the alias folder may be there
+    if (file.folder == 0) continue;  // refused: only the alias folder may be there
     std::string shown;
-    for (const std::string& component : file.components) {
+    for (const std::string& component : FileComponents(tree, file)) {
       shown += (shown.empty() ? "" : "/") + component;
     }
     if (input.patterns != nullptr && !IsChosen(*input.patterns, shown)) {
@@ -68,7 +68,7 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
       continue;
     }
     PathComponents bytes;
-    if (!ArchiveComponents(file, 1, *input.back, bytes, problems)) continue;
+    if (!ArchiveComponents(tree, file, 1, *input.back, bytes, problems)) continue;
     const std::string name = bytes.back();
     bytes.pop_back();
     folders[bytes].push_back({name, f});
@@ -79,9 +79,9 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
               [](const NewFile& a, const NewFile& b) { return a.name < b.name; });
     for (size_t i = 1; i < list.size(); ++i) {
       if (list[i].name == list[i - 1].name) {
-        problems.refused.push_back(tree.files[list[i].source].path +
+        problems.refused.push_back(SourcePath(tree, tree.files[list[i].source]) +
                                    ": has the same name in the archive as " +
-                                   tree.files[list[i - 1].source].path);
+                                   SourcePath(tree, tree.files[list[i - 1].source]));
       }
     }
     files += list.size();
@@ -96,105 +96,134 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
   return problems.refused.empty();
 }
 
+// Where a new archive's tables lie, and what its header holds.
+struct NewShape {
+  uint32_t version = 2;
+  uint32_t recordSize = 20;
+  uint64_t headerLength = 0;
+  uint64_t base = 0;
+  uint64_t tocAt = 0;
+  uint64_t foldersAt = 0;
+  uint64_t filesAt = 0;
+  uint64_t namesAt = 0;
+  uint64_t dataOffset = 0;
+  std::string alias;
+};
+
+// A data piece for each file, and the tables as planned; gives the name table.
+std::string LayOutFiles(const Folders& folders, Layout& layout, ExpectedTables& expected) {
+  std::string names;
+  for (const auto& [folder, list] : folders) {
+    FolderEntry entry;
+    entry.nameOffset = static_cast<uint32_t>(names.size());
+    entry.firstFile = static_cast<uint16_t>(expected.entries.size());
+    entry.endFile = static_cast<uint16_t>(entry.firstFile + list.size());
+    expected.folders.push_back(entry);
+    expected.folderNames.push_back(JoinedBytes(folder));
+    names += JoinedBytes(folder) + '\0';
+    for (const NewFile& file : list) {
+      expected.entries.push_back(FileEntry());
+      expected.entryNameHashes.push_back(NameHash(JoinedBytes(folder) + '\\' + file.name));
+      Piece piece;
+      piece.kind = PieceKind::Data;
+      piece.index = static_cast<uint32_t>(layout.jobs.size());
+      layout.jobs.push_back({file.source, DataMode::Smaller});
+      layout.pieces.push_back(piece);
+    }
+  }
+  size_t p = 0;
+  for (const auto& [folder, list] : folders) {
+    for (const NewFile& file : list) {
+      expected.entries[p++].nameOffset = static_cast<uint32_t>(names.size());
+      names += file.name + '\0';
+    }
+  }
+  return names;
+}
+
+// The header and tables, once the data's places are known; `tables` as planned.
+bool FinishNew(const NewShape& s, const std::vector<DataResult>& data, std::vector<Patch>& patches,
+               ExpectedTables& tables, std::string& problem) {
+  std::string image(static_cast<size_t>(s.namesAt), '\0');
+  auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
+  ArchiveHeader header;
+  header.version = s.version;
+  header.dataOffset = static_cast<uint32_t>(s.dataOffset);
+  EncodeArchiveHeader(bytes, header);
+  DataHeader counts;
+  counts.tocOffset = static_cast<uint32_t>(s.tocAt - s.base);
+  counts.tocCount = 1;
+  counts.folderOffset = static_cast<uint32_t>(s.foldersAt - s.base);
+  counts.folderCount = static_cast<uint16_t>(tables.folders.size());
+  counts.fileOffset = static_cast<uint32_t>(s.filesAt - s.base);
+  counts.fileCount = static_cast<uint16_t>(tables.entries.size());
+  counts.nameOffset = static_cast<uint32_t>(s.namesAt - s.base);
+  counts.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
+  EncodeDataHeader(bytes + s.headerLength, counts);
+  EncodeTocAlias(bytes + s.tocAt, s.alias);
+  for (size_t i = 0; i < tables.folders.size(); ++i) {
+    EncodeFolderEntry(bytes + s.foldersAt + i * kFolderEntryLength, tables.folders[i]);
+  }
+  for (size_t p = 0; p < tables.entries.size(); ++p) {
+    FileEntry& entry = tables.entries[p];
+    const DataResult& result = data[p];
+    if (result.offset - s.dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
+      problem = TooLarge("an entry's position or size");
+      return false;
+    }
+    entry.flags = result.compressed ? 1 : 0;
+    entry.dataOffset = static_cast<uint32_t>(result.offset - s.dataOffset);
+    entry.storedSize = static_cast<uint32_t>(result.storedSize);
+    entry.size = static_cast<uint32_t>(result.size);
+    EncodeFileEntry(bytes + s.filesAt + p * s.recordSize, s.recordSize, entry);
+  }
+  patches.push_back({0, image});
+  return true;
+}
+
 }  // namespace
 
 bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& counts,
                PlanProblems& problems) {
   layout = Layout();
-  std::string alias;
+  NewShape shape;
   Folders folders;
-  const bool aliasFine = AliasOf(input, alias, problems);
+  const bool aliasFine = AliasOf(input, shape.alias, problems);
   const bool filesFine = GatherFiles(input, folders, counts, problems);
   if (!aliasFine || !filesFine) return false;
-  const uint32_t version = input.version;
-  const uint32_t R = input.recordSize;
-  const uint64_t headerLength = HeaderLengthFor(version);
-  const uint64_t base = TableBaseFor(version);
-  const uint64_t tocAt = headerLength + kDataHeaderLength;
-  const uint64_t foldersAt = tocAt + kTocEntryLength;
-  const uint64_t filesAt = foldersAt + folders.size() * kFolderEntryLength;
-  const uint64_t namesAt = filesAt + uint64_t{R} * counts.added;
+  shape.version = input.version;
+  shape.recordSize = input.recordSize;
+  shape.headerLength = HeaderLengthFor(shape.version);
+  shape.base = TableBaseFor(shape.version);
+  shape.tocAt = shape.headerLength + kDataHeaderLength;
+  shape.foldersAt = shape.tocAt + kTocEntryLength;
+  shape.filesAt = shape.foldersAt + folders.size() * kFolderEntryLength;
+  shape.namesAt = shape.filesAt + uint64_t{shape.recordSize} * counts.added;
 
   auto expected = std::make_shared<ExpectedTables>();
-  expected->version = version;
-  expected->recordSize = R;
-  std::string names;
-  for (const auto& [folder, list] : folders) {
-    FolderEntry entry;
-    entry.nameOffset = static_cast<uint32_t>(names.size());
-    entry.firstFile = static_cast<uint16_t>(expected->entries.size());
-    entry.endFile = static_cast<uint16_t>(entry.firstFile + list.size());
-    expected->folders.push_back(entry);
-    expected->folderNames.push_back(JoinedBytes(folder));
-    names += JoinedBytes(folder) + '\0';
-    for (const NewFile& file : list) {
-      expected->entries.push_back(FileEntry());
-      expected->entryNames.push_back(JoinedBytes(folder) + '\\' + file.name);
-      Piece piece;
-      piece.kind = PieceKind::Data;
-      piece.index = layout.jobs.size();
-      layout.jobs.push_back({file.source, DataMode::Smaller});
-      layout.pieces.push_back(piece);
-    }
-  }
-  std::vector<std::string> own;
-  for (const auto& [folder, list] : folders) {
-    for (const NewFile& file : list) {
-      expected->entries[own.size()].nameOffset = static_cast<uint32_t>(names.size());
-      own.push_back(file.name);
-      names += file.name + '\0';
-    }
-  }
-  const uint64_t dataOffset = namesAt + names.size();
+  expected->version = shape.version;
+  expected->recordSize = shape.recordSize;
+  std::string names = LayOutFiles(folders, layout, *expected);
+  shape.dataOffset = shape.namesAt + names.size();
+  const size_t namesLength = names.size();
   // The tables and names come first, and are filled in once the data's places are known.
-  layout.bytes = {std::string(static_cast<size_t>(namesAt), '\0'), names};
+  layout.bytes.resize(2);
+  layout.bytes[0].assign(static_cast<size_t>(shape.namesAt), '\0');
+  layout.bytes[1] = std::move(names);
   Piece head;
   head.kind = PieceKind::Bytes;
-  head.length = namesAt;
+  head.length = shape.namesAt;
   Piece nameTable;
   nameTable.kind = PieceKind::Bytes;
   nameTable.index = 1;
-  nameTable.length = names.size();
+  nameTable.length = namesLength;
   layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
 
-  layout.finish = [=](const std::vector<uint64_t>&, const std::vector<DataResult>& data,
+  layout.finish = [shape, expected](
+                      const std::vector<uint64_t>&, const std::vector<DataResult>& data,
                       std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
-    tables = *expected;
-    std::string image(static_cast<size_t>(namesAt), '\0');
-    auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
-    ArchiveHeader header;
-    header.version = version;
-    header.dataOffset = static_cast<uint32_t>(dataOffset);
-    EncodeArchiveHeader(bytes, header);
-    DataHeader counts;
-    counts.tocOffset = static_cast<uint32_t>(tocAt - base);
-    counts.tocCount = 1;
-    counts.folderOffset = static_cast<uint32_t>(foldersAt - base);
-    counts.folderCount = static_cast<uint16_t>(tables.folders.size());
-    counts.fileOffset = static_cast<uint32_t>(filesAt - base);
-    counts.fileCount = static_cast<uint16_t>(tables.entries.size());
-    counts.nameOffset = static_cast<uint32_t>(namesAt - base);
-    counts.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
-    EncodeDataHeader(bytes + headerLength, counts);
-    EncodeTocAlias(bytes + tocAt, alias);
-    for (size_t i = 0; i < tables.folders.size(); ++i) {
-      EncodeFolderEntry(bytes + foldersAt + i * kFolderEntryLength, tables.folders[i]);
-    }
-    for (size_t p = 0; p < tables.entries.size(); ++p) {
-      FileEntry& entry = tables.entries[p];
-      const DataResult& result = data[p];
-      if (result.offset - dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
-        problem = TooLarge("an entry's position or size");
-        return false;
-      }
-      entry.flags = result.compressed ? 1 : 0;
-      entry.dataOffset = static_cast<uint32_t>(result.offset - dataOffset);
-      entry.storedSize = static_cast<uint32_t>(result.storedSize);
-      entry.size = static_cast<uint32_t>(result.size);
-      EncodeFileEntry(bytes + filesAt + p * R, R, entry);
-    }
-    patches.push_back({0, image});
-    return true;
+    tables = std::move(*expected);  // asked for once
+    return FinishNew(shape, data, patches, tables, problem);
   };
   return true;
 }

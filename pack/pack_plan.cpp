@@ -55,14 +55,60 @@ char FolderSeparator(const PlanInput& input) {
   return slashes > backslashes ? '/' : '\\';
 }
 
-bool FitsAnEntry(const SourceFile& file, PlanProblems& problems) {
+bool FitsAnEntry(const SourceTree& tree, const SourceFile& file, PlanProblems& problems) {
   if (file.size <= UINT32_MAX) return true;
-  problems.refused.push_back(file.path + ": larger than an archive entry can be (4 GiB)");
+  problems.refused.push_back(SourcePath(tree, file) + ": larger than an archive entry can be (4 GiB)");
   return false;
 }
 
 bool AliasUsable(const PlanInput& input) {
   return input.aliasConverted && IsSafeRelativePath(input.alias, false);
+}
+
+// An entry by the hash of its path's key: no key is held, and equal hashes are told apart
+// by putting the keys together again.
+struct KeyedEntry {
+  size_t hash = 0;
+  size_t entry = 0;
+};
+
+std::string EntryKey(const PlanInput& input, const PathComponents& alias, size_t j) {
+  PathComponents path = alias;
+  const PathComponents own = SplitName((*input.entryNames)[j]);
+  path.insert(path.end(), own.begin(), own.end());
+  return PathKey(path);
+}
+
+// As extraction writes them: of entries of one path the later one's bytes are in the file.
+// One whose data lies outside the archive writes nothing, leaving an earlier one's there.
+// Sorted by hash, and of one hash by entry.
+std::vector<KeyedEntry> LastOfEachPath(const PlanInput& input, const PathComponents& alias,
+                                       bool aliasUsable) {
+  std::vector<KeyedEntry> keyed;
+  const ArchiveCatalogue& old = *input.old;
+  for (size_t j = 0; j < old.entries.size() && aliasUsable; ++j) {
+    const bool converted = j >= input.notConverted.size() || !input.notConverted[j];
+    if (!converted || !IsSafeRelativePath((*input.entryNames)[j], true)) continue;
+    if (!EntryDataInsideFile(old, old.entries[j])) continue;
+    keyed.push_back({std::hash<std::string>()(EntryKey(input, alias, j)), j});
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const KeyedEntry& a, const KeyedEntry& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.entry < b.entry;
+  });
+  return keyed;
+}
+
+// The last entry whose path has `key`, or kNoFile.
+size_t EntryAt(const PlanInput& input, const PathComponents& alias,
+               const std::vector<KeyedEntry>& keyed, const std::string& key) {
+  const size_t hash = std::hash<std::string>()(key);
+  auto at = std::upper_bound(keyed.begin(), keyed.end(), hash,
+                             [](size_t h, const KeyedEntry& k) { return h < k.hash; });
+  while (at != keyed.begin() && (at - 1)->hash == hash) {
+    --at;
+    if (EntryKey(input, alias, at->entry) == key) return at->entry;
+  }
+  return kNoFile;
 }
 
 }  // namespace
@@ -98,7 +144,7 @@ PathComponents SplitName(const std::string& name) {
 }
 
 bool NameFitsAnArchive(const std::string& name, const std::string& path, PlanProblems& problems) {
-  // On Linux "\" is a character of a name; in an archive it separates folders.
+  // On Linux "\\" is a character of a name; in an archive it separates folders.
   if (name.find('\\') == std::string::npos) return true;
   problems.refused.push_back(path + ": a name holding \\ cannot go into an archive");
   return false;
@@ -113,27 +159,31 @@ bool ExtractWouldWrite(const std::string& name, const std::string& path, bool mu
   return false;
 }
 
-bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
-                       PathComponents& bytes, PlanProblems& problems) {
+bool ArchiveComponents(const SourceTree& tree, const SourceFile& file, size_t skip,
+                       const NameEncodingBack& back, PathComponents& bytes,
+                       PlanProblems& problems) {
   bytes.clear();
+  const PathComponents components = FileComponents(tree, file);
+  const std::string path = SourcePath(tree, file);
   std::string shown;  // as extract sees the name once it is converted back
-  for (size_t i = skip; i < file.components.size(); ++i) {
-    const std::string& component = file.components[i];
-    if (!NameFitsAnArchive(component, file.path, problems)) return false;
+  for (size_t i = skip; i < components.size(); ++i) {
+    const std::string& component = components[i];
+    if (!NameFitsAnArchive(component, path, problems)) return false;
     std::string converted;
     if (!ConvertNameBack(back, component, converted)) {
-      problems.refused.push_back(file.path + ": its name cannot be written in " + back.codePage +
-                                " (a character has no form there, or would separate folders)");
+      problems.refused.push_back(path + ": its name cannot be written in " +
+                                 back.codePage +
+                                 " (a character has no form there, or would separate folders)");
       return false;
     }
     if (converted.find('\0') != std::string::npos) {
-      problems.refused.push_back(file.path + ": its name holds a NUL in " + back.codePage);
+      problems.refused.push_back(path + ": its name holds a NUL in " + back.codePage);
       return false;
     }
     bytes.push_back(converted);
     shown += (i > skip ? "/" : "") + component;
   }
-  return ExtractWouldWrite(shown, file.path, true, problems) && FitsAnEntry(file, problems);
+  return ExtractWouldWrite(shown, path, true, problems) && FitsAnEntry(tree, file, problems);
 }
 
 Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
@@ -148,48 +198,36 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
   const PathComponents alias = SplitName(input.alias);
   const bool aliasUsable = AliasUsable(input);
   const std::string shownAlias = Joined(alias, '/');
-  for (const PathComponents& folder : tree.folders) {
+  for (size_t d = 1; d < tree.folders.size(); ++d) {
+    const PathComponents folder = FolderComponents(tree, d);
     if (aliasUsable && (StartsWith(folder, alias) || StartsWith(alias, folder))) continue;
     problems.refused.push_back(Joined(folder, '/') + ": not inside the archive's alias folder \"" +
                                shownAlias + "\"");
   }
-  std::unordered_map<std::string, size_t> fileByKey;
+  const std::vector<KeyedEntry> lastOfPath = LastOfEachPath(input, alias, aliasUsable);
   for (size_t f = 0; f < tree.files.size(); ++f) {
-    const SourceFile& file = tree.files[f];
-    if (aliasUsable && file.components.size() > alias.size() && StartsWith(file.components, alias)) {
-      fileByKey.emplace(PathKey(file.components), f);
-    } else {
-      problems.refused.push_back(file.path + ": not inside the archive's alias folder \"" +
-                                 shownAlias + "\"");
+    const PathComponents components = FileComponents(tree, tree.files[f]);
+    if (!aliasUsable || components.size() <= alias.size() || !StartsWith(components, alias)) {
+      problems.refused.push_back(SourcePath(tree, tree.files[f]) +
+                                 ": not inside the archive's alias folder \"" + shownAlias + "\"");
+      continue;
     }
-  }
-  // As extraction writes them: of entries of one path the later one's bytes are in the file.
-  // One whose data lies outside the archive writes nothing, leaving an earlier one's there.
-  std::unordered_map<std::string, size_t> lastOfPath;
-  for (size_t j = 0; j < count && aliasUsable; ++j) {
-    const bool converted = j >= input.notConverted.size() || !input.notConverted[j];
-    if (!converted || !IsSafeRelativePath(input.entryNames[j], true)) continue;
-    if (!EntryDataInsideFile(old, old.entries[j])) continue;
-    PathComponents path = alias;
-    const PathComponents own = SplitName(input.entryNames[j]);
-    path.insert(path.end(), own.begin(), own.end());
-    lastOfPath[PathKey(path)] = j;
-  }
-  for (const auto& [key, j] : lastOfPath) {
-    const auto found = fileByKey.find(key);
-    if (found == fileByKey.end()) continue;
-    claims.fileOf[j] = found->second;
-    claims.claimed[found->second] = true;
+    // The first file of a path stands for its entry.
+    const size_t j = EntryAt(input, alias, lastOfPath, PathKey(components));
+    if (j == kNoFile || claims.fileOf[j] != kNoFile) continue;
+    claims.fileOf[j] = f;
+    claims.claimed[f] = true;
   }
   for (size_t j = 0; j < count; ++j) {
     if (input.patterns != nullptr) {
-      claims.leftOut[j] = !IsChosen(*input.patterns, ShownName(input.alias + '\\' + input.entryNames[j]));
+      claims.leftOut[j] =
+          !IsChosen(*input.patterns, ShownName(input.alias + '\\' + (*input.entryNames)[j]));
     }
     if (claims.leftOut[j] || claims.fileOf[j] == kNoFile) continue;
     const SourceFile& file = tree.files[claims.fileOf[j]];
     // No entry is that large, so it would replace one: refused before anything is written.
-    if (!FitsAnEntry(file, problems)) continue;
-    claims.work.push_back({j, file.path, file.size});
+    if (!FitsAnEntry(tree, file, problems)) continue;
+    claims.work.push_back({j, claims.fileOf[j], file.size});
   }
   return claims;
 }
@@ -222,14 +260,43 @@ void SetFates(const PlanInput& input, const Claims& claims,
     const size_t j = claims.work[w].entry;
     const Comparison& comparison = comparisons[w];
     if (comparison.sameness == Sameness::Unreadable) {
-      problems.unreadable.push_back(claims.work[w].path + ": " + comparison.error);
+      problems.unreadable.push_back(
+          SourcePath(*input.tree, input.tree->files[claims.work[w].file]) + ": " +
+          comparison.error);
     } else if (comparison.sameness == Sameness::Differs) {
       plan.fates[j] = Fate::Replaced;
       plan.sources[j] = claims.fileOf[j];
     } else if (!comparison.decoded.Complete()) {
-      plan.keptDamaged.push_back(ShownName(input.alias + '\\' + input.entryNames[j]) + ": " +
+      plan.keptDamaged.push_back(ShownName(input.alias + '\\' + (*input.entryNames)[j]) + ": " +
                                  DescribeEntryStatus(comparison.decoded));
     }
+  }
+}
+
+// Two added files of one name, and counts past the tables' limits.
+void CheckAdded(const PackPlan& plan, const ArchiveCatalogue& old, const SourceTree& tree,
+                PlanProblems& problems) {
+  for (size_t i = 1; i < plan.added.size(); ++i) {
+    const AddedFile& a = plan.added[i - 1];
+    const AddedFile& b = plan.added[i];
+    if (a.folder == b.folder && a.name == b.name) {
+      problems.refused.push_back(SourcePath(tree, tree.files[b.source]) +
+                                 ": has the same name in the archive as " +
+                                 SourcePath(tree, tree.files[a.source]));
+    }
+  }
+  const size_t kept = static_cast<size_t>(std::count_if(plan.fates.begin(), plan.fates.end(),
+                                                        [](Fate f) { return f != Fate::LeftOut; }));
+  const size_t files = kept + plan.added.size();
+  if (files > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(files) +
+                               " files; it can hold 65,535");
+  }
+  if (files == 0) problems.refused.push_back("no entry would be left in the archive");
+  const size_t folderCount = old.folders.size() + plan.newFolders.size();
+  if (folderCount > 65535) {
+    problems.refused.push_back("the archive would hold " + std::to_string(folderCount) +
+                               " folders; it can hold 65,535");
   }
 }
 
@@ -257,14 +324,15 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
   for (size_t f = 0; f < tree.files.size(); ++f) {
     if (claims.claimed[f]) continue;
     const SourceFile& file = tree.files[f];
-    if (file.components.size() <= aliasLength) continue;  // refused when claimed
-    if (input.patterns != nullptr && !IsChosen(*input.patterns, Joined(file.components, '/'))) {
+    const PathComponents components = FileComponents(tree, file);
+    if (components.size() <= aliasLength) continue;  // refused when claimed
+    if (input.patterns != nullptr && !IsChosen(*input.patterns, Joined(components, '/'))) {
       ++plan.leftOutFiles;
       continue;
     }
     PathComponents bytes;
-    if (!ArchiveComponents(file, aliasLength, *input.back, bytes, problems)) continue;
-    const PathComponents folderPath(file.components.begin() + aliasLength, file.components.end() - 1);
+    if (!ArchiveComponents(tree, file, aliasLength, *input.back, bytes, problems)) continue;
+    const PathComponents folderPath(components.begin() + aliasLength, components.end() - 1);
     Pending added{f, bytes.back(), kNoFile, {}};
     bytes.pop_back();
     const auto found = folders.oldByKey.find(PathKey(folderPath));
@@ -300,26 +368,6 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
     if (a.folder != b.folder) return a.folder < b.folder;
     return a.name < b.name;
   });
-  for (size_t i = 1; i < plan.added.size(); ++i) {
-    const AddedFile& a = plan.added[i - 1];
-    const AddedFile& b = plan.added[i];
-    if (a.folder == b.folder && a.name == b.name) {
-      problems.refused.push_back(tree.files[b.source].path + ": has the same name in the archive as " +
-                                 tree.files[a.source].path);
-    }
-  }
-  const size_t kept = static_cast<size_t>(
-      std::count_if(plan.fates.begin(), plan.fates.end(), [](Fate f) { return f != Fate::LeftOut; }));
-  const size_t files = kept + plan.added.size();
-  if (files > 65535) {
-    problems.refused.push_back("the archive would hold " + std::to_string(files) +
-                               " files; it can hold 65,535");
-  }
-  if (files == 0) problems.refused.push_back("no entry would be left in the archive");
-  const size_t folderCount = old.folders.size() + plan.newFolders.size();
-  if (folderCount > 65535) {
-    problems.refused.push_back("the archive would hold " + std::to_string(folderCount) +
-                               " folders; it can hold 65,535");
-  }
+  CheckAdded(plan, *input.old, tree, problems);
   return plan;
 }

@@ -49,7 +49,7 @@ struct PlanInput {
   const ArchiveCatalogue* old = nullptr;  // raw names as loaded
   std::string alias;                      // converted
   bool aliasConverted = true;
-  std::vector<std::string> entryNames;    // converted full names
+  const std::vector<std::string>* entryNames = nullptr;  // converted full names
   std::vector<bool> notConverted;         // by entry; empty: all were
   std::vector<std::string> folderNames;   // converted, without the trailing "\"; "" + flag
   std::vector<bool> folderNotConverted;
@@ -85,8 +85,8 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
 
 // Checks a new file's name and gives its components in the archive's code page; false,
 // with the refusal added, when it cannot go into an archive.
-bool ArchiveComponents(const SourceFile& file, size_t skip, const NameEncodingBack& back,
-                       PathComponents& bytes, PlanProblems& problems);
+bool ArchiveComponents(const SourceTree& tree, const SourceFile& file, size_t skip,
+                       const NameEncodingBack& back, PathComponents& bytes, PlanProblems& problems);
 
 // Whether a new name can go into an archive as it is, and whether extract would write a
 // file of it (`name` "/"-separated); false, with the refusal naming `path`, when not.

@@ -63,14 +63,18 @@ std::string OutputProblem(const std::string& folder, const std::string& output, 
 struct ConvertedNames {
   std::string alias;
   bool aliasConverted = true;
-  std::vector<std::string> entryNames;
+  bool entriesConverted = false;       // else OLD's names are the entries' names
+  std::vector<std::string> converted;  // the entries' names, when --names converts them
   std::vector<bool> notConverted;
   std::vector<std::string> folderNames;
   std::vector<bool> folderNotConverted;
 };
 
-ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& encoding) {
-  ConvertedNames names;
+// Without --names OLD's names are taken as they are, not copied.
+void ConvertEntryNames(const ArchiveCatalogue& old, const NameEncoding& encoding,
+                       ConvertedNames& names) {
+  names.alias = old.alias;
+  if (!encoding.converter) return;
   ArchiveCatalogue copy;
   copy.header = old.header;
   copy.dataHeader = old.dataHeader;
@@ -80,11 +84,17 @@ ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& enc
   copy.entries = old.entries;
   copy.fileNames = old.fileNames;
   copy.entryNames = old.entryNames;
-  std::string converted;
-  names.aliasConverted = ConvertName(encoding, old.alias, converted);
   names.notConverted = ConvertCatalogueNames(encoding, copy);
   names.alias = copy.alias;
-  names.entryNames = std::move(copy.entryNames);
+  names.converted = std::move(copy.entryNames);
+  names.entriesConverted = true;
+}
+
+ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& encoding) {
+  ConvertedNames names;
+  ConvertEntryNames(old, encoding, names);
+  std::string converted;
+  names.aliasConverted = ConvertName(encoding, old.alias, converted);
   for (const std::string& name : old.folderNames) {
     const std::string bare = name.substr(0, name.size() - 1);
     const bool ok = ConvertName(encoding, bare, converted);
@@ -166,7 +176,7 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
   input.old = &work.old;
   input.alias = names.alias;
   input.aliasConverted = names.aliasConverted;
-  input.entryNames = names.entryNames;
+  input.entryNames = names.entriesConverted ? &names.converted : &work.old.entryNames;
   input.notConverted = names.notConverted;
   input.folderNames = names.folderNames;
   input.folderNotConverted = names.folderNotConverted;
@@ -191,7 +201,8 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
     callbacks.compared = [&](size_t i, const Comparison& result) { EntryCompared(*early, i, result); };
   }
   callbacks.interrupted = work.callbacks.interrupted;
-  if (!CompareEntries(work.old, claims.work, work.request.workers, comparisons, callbacks)) {
+  if (!CompareEntries(work.old, work.tree, claims.work, work.request.workers, comparisons,
+                      callbacks)) {
     FinishEarlyCopy(std::move(early), true);
     work.outcome.interrupted = true;
     return false;

@@ -16,7 +16,7 @@ constexpr uint64_t kCopyStep = 64u << 20;
 constexpr size_t kGather = 1u << 20;
 
 struct Writer {
-  const Layout& layout;
+  Layout& layout;
   const WriteRequest& request;
   platform::RawFilePtr out;
   platform::RawFilePtr old;
@@ -34,6 +34,7 @@ struct Writer {
   uint64_t copyFrom = 0;
   uint64_t copyTo = 0;
   uint64_t copyLength = 0;
+  SourceReader reader;  // for files stored as they are
 
   bool Flush() {
     if (pending.empty()) return true;
@@ -80,8 +81,8 @@ std::vector<DeflateSource> DeflateSources(const Layout& layout, const WriteReque
     if (piece.kind != PieceKind::Data) continue;
     const DataJob& job = layout.jobs[piece.index];
     if (job.mode == DataMode::Store) continue;
-    const SourceFile& file = request.tree->files[job.source];
-    sources.push_back({file.path, file.size, job.mode == DataMode::Smaller});
+    sources.push_back(
+        {job.source, request.tree->files[job.source].size, job.mode == DataMode::Smaller});
   }
   return sources;
 }
@@ -127,12 +128,15 @@ bool CopyOld(Writer& w, const Piece& piece) {
   return true;
 }
 
-bool CopySource(Writer& w, const SourceFile& file, uint64_t& copied) {
+bool CopySource(Writer& w, size_t job, uint64_t& copied) {
   if (!w.Flush()) return false;
+  const SourceTree& tree = *w.request.tree;
+  const SourceFile& file = SourceOf(w, job);
   std::string error;
-  platform::RawFilePtr source = platform::OpenRegularFile(file.path, &error);
+  platform::RawFilePtr source = OpenSourceFile(tree, w.layout.jobs[job].source, w.reader, &error);
   if (!source || !EndsAsListed(*source, file.size)) {
-    w.outcome.unreadable.push_back(file.path + ": " + (error.empty() ? kChangedWhilePacked : error));
+    w.outcome.unreadable.push_back(SourcePath(tree, file) + ": " +
+                                   (error.empty() ? kChangedWhilePacked : error));
     return true;  // goes on, so that every such file is named
   }
   const uint64_t length = file.size;
@@ -145,7 +149,7 @@ bool CopySource(Writer& w, const SourceFile& file, uint64_t& copied) {
     }
   }
   if (!EndsAsListed(*source, file.size)) {
-    w.outcome.unreadable.push_back(file.path + ": " + kChangedWhilePacked);
+    w.outcome.unreadable.push_back(SourcePath(tree, file) + ": " + kChangedWhilePacked);
     return true;
   }
   copied = length;
@@ -167,7 +171,8 @@ bool WriteDeflated(Writer& w, size_t job, DataResult& result) {
       return false;
     }
     if (chunk.failed) {
-      if (!failed) w.outcome.unreadable.push_back(file.path + ": " + chunk.error);
+      if (!failed)
+        w.outcome.unreadable.push_back(SourcePath(*w.request.tree, file) + ": " + chunk.error);
       failed = true;
       continue;
     }
@@ -200,7 +205,7 @@ bool WriteDeflated(Writer& w, size_t job, DataResult& result) {
     if (!w.Flush()) return false;
     w.offset = start;
     uint64_t copied = 0;
-    if (!CopySource(w, file, copied)) return false;
+    if (!CopySource(w, job, copied)) return false;
     w.offset += copied;
     result.compressed = false;
     result.storedSize = copied;
@@ -213,7 +218,7 @@ bool WriteData(Writer& w, size_t job) {
   result.offset = w.offset;
   if (w.layout.jobs[job].mode != DataMode::Store) return WriteDeflated(w, job, result);
   uint64_t copied = 0;
-  if (!CopySource(w, SourceOf(w, job), copied)) return false;
+  if (!CopySource(w, job, copied)) return false;
   w.offset += copied;
   w.Progress(copied);
   result.storedSize = result.size = copied;
@@ -230,8 +235,9 @@ bool WritePieces(Writer& w) {
       case PieceKind::Bytes: {
         if (!FlushCopy(w)) return false;
         const std::string& bytes = w.layout.bytes[piece.index];
-        if (!w.Write(bytes.data(), bytes.size())) return false;
-        w.Progress(bytes.size());
+        const size_t length = static_cast<size_t>(piece.length);
+        if (!w.Write(bytes.data() + piece.from, length)) return false;
+        w.Progress(length);
         break;
       }
       case PieceKind::Data:
@@ -282,6 +288,10 @@ bool Finish(Writer& w, const std::string& temporary) {
   ok = ok && platform::FlushToDisk(*w.out, &error);
   w.out.reset();
   w.old.reset();
+  // Written: the pieces are let go before the archive is loaded again to be checked.
+  w.layout.pieces = std::vector<Piece>();
+  w.layout.bytes = std::vector<std::string>();
+  w.layout.jobs = std::vector<DataJob>();
   if (!ok) {
     w.outcome.error = "cannot write " + w.request.output + ": " + error;
     return false;
@@ -315,8 +325,8 @@ bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary
   return temporary.file != nullptr;
 }
 
-WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
-  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0};
+WriteOutcome WriteArchive(Layout& layout, const WriteRequest& request) {
+  Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0, {}};
   w.marks.assign(layout.markCount, 0);
   w.pending.reserve(kGather);
   w.results.assign(layout.jobs.size(), DataResult());
@@ -337,8 +347,8 @@ WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request) {
     if (!w.old) w.outcome.error = "cannot read " + request.old + ": " + error;
   }
   if (w.outcome.error.empty()) {
-    w.deflating = StartDeflating(DeflateSources(layout, request), request.level, request.workers,
-                                 request.interrupted);
+    w.deflating = StartDeflating(*request.tree, DeflateSources(layout, request), request.level,
+                                 request.workers, request.interrupted);
     if (WritePieces(w) && w.outcome.unreadable.empty()) {
       w.deflating.reset();
       w.outcome.written = Finish(w, temporary);
@@ -385,7 +395,7 @@ bool ReadsBackAsPlanned(const std::string& path, const ExpectedTables& expected,
     const FileEntry& b = expected.entries[j];
     if (a.nameOffset != b.nameOffset || a.flags != b.flags || a.dataOffset != b.dataOffset ||
         a.storedSize != b.storedSize || a.size != b.size ||
-        loaded.entryNames[j] != expected.entryNames[j]) {
+        NameHash(loaded.entryNames[j]) != expected.entryNameHashes[j]) {
       problem = "entry " + std::to_string(j) + " differs";
       return false;
     }

@@ -53,7 +53,8 @@ struct WriteOutcome {
   uint64_t size = 0;
 };
 
-WriteOutcome WriteArchive(const Layout& layout, const WriteRequest& request);
+// The layout's pieces, bytes and jobs are let go once written.
+WriteOutcome WriteArchive(Layout& layout, const WriteRequest& request);
 
 // Whether the archive at `path` loads with exactly the expected tables and names; what
 // differs first in `problem`.

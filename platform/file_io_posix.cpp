@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/folder_handle_posix.h"
 #include "platform/interrupt.h"
 #include "platform/system_handle.h"
 
@@ -77,11 +78,6 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
   ::close(fd);
   return nullptr;
 }
-
-struct Folder {
-  int fd;
-  std::string prefix;  // its path as the user would write it, ending with "/"
-};
 
 void FolderCloser::operator()(Folder* folder) const noexcept {
   if (folder != nullptr) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/folder_handle_win32.h"
 #include "platform/system_handle.h"
 
 namespace platform {
@@ -94,11 +95,6 @@ FilePtr OpenForRead(const std::string& path, std::string* error) {
   }
   return FilePtr(new File{handle});
 }
-
-struct Folder {
-  HANDLE handle;
-  std::string prefix;  // its path as the user would write it, ending with a separator
-};
 
 void FolderCloser::operator()(Folder* folder) const noexcept {
   if (folder != nullptr) {

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/file_io.h"
+
 namespace platform {
 
 struct RawFile;  // defined by each implementation
@@ -20,6 +22,10 @@ using RawFilePtr = std::unique_ptr<RawFile, RawFileCloser>;
 // `followLink`, and a FIFO or device is refused without waiting on it. Null on failure,
 // reason in *error.
 RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink = false);
+
+// Opens the regular file `name` (one component) inside `folder`, a link there not followed,
+// a FIFO or device refused without waiting on it. Null on failure, reason in *error.
+RawFilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error);
 
 struct File;  // file_io.h
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/folder_handle_posix.h"
 #include "platform/raw_file.h"
 #include "platform/system_handle.h"
 
@@ -64,12 +65,11 @@ bool CopyThroughBuffer(RawFile& from, uint64_t fromPosition, RawFile& to, uint64
   return true;
 }
 
-}  // namespace
+// O_NONBLOCK: a FIFO put there in the meantime must not hold the open.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
-RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
-  // O_NONBLOCK: a FIFO put there in the meantime must not hold the open.
-  const int fd = ::open(path.c_str(),
-                        O_RDONLY | (followLink ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC);
+// The file just opened as `fd`, if it is a regular one.
+RawFilePtr RegularOnly(int fd, std::string* error) {
   if (fd < 0) {
     SetError(error, errno);
     return nullptr;
@@ -82,6 +82,16 @@ RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool fol
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return RawFilePtr(new RawFile{fd});
+}
+
+}  // namespace
+
+RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
+  return RegularOnly(::open(path.c_str(), kReadFlags | (followLink ? 0 : O_NOFOLLOW)), error);
+}
+
+RawFilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
+  return RegularOnly(::openat(folder.fd, name.c_str(), kReadFlags | O_NOFOLLOW), error);
 }
 
 RawFilePtr ShareOpenFile(File& file, std::string* error) {

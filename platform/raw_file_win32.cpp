@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/folder_handle_win32.h"
 #include "platform/raw_file.h"
 #include "platform/system_handle.h"
 #include "platform/wide_path_win32.h"
@@ -54,6 +55,12 @@ RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool fol
     return nullptr;
   }
   return RawFilePtr(new RawFile{handle});
+}
+
+// The folder is held open, so its name leads where it did when it was opened; the file in
+// it is opened as itself, a link there refused.
+RawFilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
+  return OpenRegularFile(folder.prefix + name, error, false);
 }
 
 RawFilePtr ShareOpenFile(File& file, std::string* error) {

@@ -11,6 +11,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,16 +107,18 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(kProgramTimeLimitSeconds);
     pid_t done = 0;
-    while ((done = waitpid(child, &status, WNOHANG)) == 0) {
+    struct rusage usage {};
+    while ((done = wait4(child, &status, WNOHANG, &usage)) == 0) {
       if (whileRunning) whileRunning(static_cast<long>(child));
       if (std::chrono::steady_clock::now() > deadline) {
         kill(child, SIGKILL);
-        done = waitpid(child, &status, 0);
+        done = wait4(child, &status, 0, &usage);
         result.timedOut = true;
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    if (done == child) result.peakKiB = usage.ru_maxrss;
     if (done == child && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (done == child && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   }

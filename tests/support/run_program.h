@@ -12,6 +12,7 @@ struct ProgramResult {
   std::string rawOut;  // standard output byte for byte
   bool timedOut = false;  // killed after the time limit: a hang
   int signal = 0;         // POSIX: the signal that ended it, when one did
+  long peakKiB = 0;       // POSIX: its peak resident memory
 };
 
 // A child that runs this long is taken as hung and killed, so a hang fails the test
