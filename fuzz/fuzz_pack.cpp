@@ -2,15 +2,22 @@
 // archive the loader accepts is extracted as `wza extract` does it, and its extraction
 // packed --like it as `wza pack --like` does it: that must give the archive back byte for
 // byte, whatever the archive held (unsafe names, damaged streams, shared or stray bytes).
+// Then one extracted file, chosen by the input, is changed (its bytes, shortened, grown a
+// little or a lot) and the tree packed --like again: that must be refused (exit 2, nothing
+// written) or give an archive whose extraction is the changed tree, so that the layout's
+// room for a changed entry is fuzzed too, not only its identity.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "archive/catalogue.h"
 #include "extract/extraction_run.h"
@@ -26,6 +33,8 @@ struct Workspace {
   std::string archive;  // root/a.big
   std::string dest;     // root/x/, ends with a separator
   std::string packed;   // root/b.big
+  fs::path changedAt;   // root/p/: holds only what the changed tree's pack writes
+  std::string again;    // root/y/: where that archive is extracted
 };
 
 const Workspace& Work() {
@@ -41,6 +50,8 @@ const Workspace& Work() {
     w.archive = (w.root / "a.big").string();
     w.dest = (w.root / "x").string() + "/";
     w.packed = (w.root / "b.big").string();
+    w.changedAt = w.root / "p";
+    w.again = (w.root / "y").string() + "/";
     if (given == nullptr) {
       std::atexit([] {
         std::error_code ignored;
@@ -52,44 +63,133 @@ const Workspace& Work() {
   return work;
 }
 
-std::string ReadAll(const std::string& path) {
+std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Extracts `archive` into a fresh `dest`, as `wza extract` does; returns its folder, made
+// when no entry could be written (an empty one stands for it).
+std::string Extracted(const std::string& archive, const std::string& dest) {
+  std::error_code ignored;
+  fs::remove_all(dest, ignored);
+  fs::create_directories(dest);
+  RunArchives({archive}, dest, fs::file_size(archive), RunCallbacks());
+  const std::string folder = dest + "__" + fs::path(archive).filename().string();
+  fs::create_directories(folder);
+  return folder;
+}
+
+PackOutcome PackLike(const std::string& folder, const std::string& output, std::string& notes) {
+  PackRequest request;
+  request.folder = folder;
+  request.like = Work().archive;
+  request.output = output;
+  PackCallbacks callbacks;
+  callbacks.note = [&](const std::string& line) { notes += line + "\n"; };
+  return PackFolder(request, callbacks);
+}
+
+void Report(const PackOutcome& outcome, const std::string& notes) {
+  std::fprintf(stderr, "exit %d\n%s", outcome.exitCode, notes.c_str());
+  for (const std::string& problem : outcome.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+}
+
+// Every file and folder below `folder`, by relative path: a file's bytes, "/" for a folder.
+std::map<std::string, std::string> TreeOf(const fs::path& folder) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(item.path(), folder).string();
+    tree[name] = item.is_directory() ? std::string("/") : "=" + ReadAll(item.path());
+  }
+  return tree;
+}
+
+uint64_t Hash(const uint8_t* data, size_t size) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
+  return hash;
+}
+
+// Changes one file of the tree, picked by `choice`: another first byte, cut to half, a byte
+// more, or grown past any room between entries.
+void ChangeOneFile(const fs::path& folder, uint64_t choice) {
+  std::vector<fs::path> files;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    if (item.is_regular_file()) files.push_back(item.path());
+  }
+  if (files.empty()) return;
+  std::sort(files.begin(), files.end());
+  const fs::path& file = files[choice % files.size()];
+  std::string bytes = ReadAll(file);
+  switch ((choice >> 16) % 4) {
+    case 0:
+      if (bytes.empty()) bytes = "x";
+      bytes[0] = static_cast<char>(bytes[0] ^ 0x55);
+      break;
+    case 1:
+      bytes.resize(bytes.size() / 2);
+      break;
+    case 2:
+      bytes += '+';
+      break;
+    default:
+      bytes += std::string(5000 + choice % 3000, static_cast<char>(choice >> 24));
+      break;
+  }
+  WriteAll(file, bytes);
+}
+
+// The changed tree packed --like the archive: refused with nothing written, or an archive
+// that the loader takes and whose extraction is that tree.
+void CheckChangedTree(const std::string& folder, uint64_t choice) {
+  const Workspace& work = Work();
+  std::error_code ignored;
+  fs::remove_all(work.changedAt, ignored);
+  fs::create_directories(work.changedAt);
+  ChangeOneFile(folder, choice);
+  const fs::path output = work.changedAt / "a.big";
+  std::string notes;
+  const PackOutcome outcome = PackLike(folder, output.string(), notes);
+  if (outcome.exitCode == 2 && fs::is_empty(work.changedAt)) return;
+  if (outcome.exitCode != 0) {
+    Report(outcome, notes);
+    FUZZ_CHECK(!"a changed tree is packed, or refused with nothing written");
+  }
+  ArchiveCatalogue catalogue;
+  FUZZ_CHECK(LoadCatalogue(output.string(), catalogue) == LoadOutcome::Loaded);
+  catalogue = ArchiveCatalogue();
+  const std::string again = Extracted(output.string(), work.again);
+  if (TreeOf(again) != TreeOf(folder)) {
+    Report(outcome, notes);
+    FUZZ_CHECK(!"the archive packed from a changed tree extracts as that tree");
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Workspace& work = Work();
-  {
-    std::ofstream out(work.archive, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  WriteAll(work.archive, std::string(reinterpret_cast<const char*>(data), size));
   {
     ArchiveCatalogue catalogue;
     if (LoadCatalogue(work.archive, catalogue) != LoadOutcome::Loaded) return 0;
   }
   std::error_code ignored;
-  fs::remove_all(work.dest, ignored);
   fs::remove(work.packed, ignored);
-  fs::create_directories(work.dest);
-  RunArchives({work.archive}, work.dest, size, RunCallbacks());
-  // An archive none of whose entries could be written leaves no folder: an empty one
-  // stands for it.
-  fs::create_directories(work.dest + "__a.big");
+  const std::string folder = Extracted(work.archive, work.dest);
 
-  PackRequest request;
-  request.folder = work.dest + "__a.big";
-  request.like = work.archive;
-  request.output = work.packed;
-  PackCallbacks callbacks;
   std::string notes;
-  callbacks.note = [&](const std::string& line) { notes += line + "\n"; };
-  const PackOutcome outcome = PackFolder(request, callbacks);
+  const PackOutcome outcome = PackLike(folder, work.packed, notes);
   if (outcome.exitCode != 0 || ReadAll(work.packed) != std::string(reinterpret_cast<const char*>(data), size)) {
-    std::fprintf(stderr, "exit %d\n%s", outcome.exitCode, notes.c_str());
-    for (const std::string& problem : outcome.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+    Report(outcome, notes);
     FUZZ_CHECK(!"the extraction packed --like its archive gives the archive back");
   }
+  CheckChangedTree(folder, Hash(data, size));
   return 0;
 }
