@@ -94,13 +94,13 @@ void CompareInflates(const std::string& path) {
 std::map<std::string, std::string> WorkFolderState(const Workspace& work) {
   std::map<std::string, std::string> state;
   const fs::path dest = fs::path(work.dest).parent_path();
-  for (auto it = fs::recursive_directory_iterator(work.root); it != fs::recursive_directory_iterator();
-       ++it) {
+  for (auto it = fs::recursive_directory_iterator(work.root);
+       it != fs::recursive_directory_iterator(); ++it) {
     const fs::directory_entry& item = *it;
     const bool folder = item.is_directory();
     const auto changed = fs::last_write_time(item.path()).time_since_epoch().count();
-    state[item.path().string()] = folder ? "/" : std::to_string(item.file_size()) + "@" +
-                                                     std::to_string(changed);
+    state[item.path().string()] =
+        folder ? "/" : std::to_string(item.file_size()) + "@" + std::to_string(changed);
     if (folder && item.path() == dest) it.disable_recursion_pending();
   }
   return state;

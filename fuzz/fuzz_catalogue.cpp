@@ -27,7 +27,8 @@ void CheckNames(const ArchiveCatalogue& catalogue) {
     const std::string& own = catalogue.fileNames[i];
     const std::string& full = catalogue.entryNames[i];
     FUZZ_CHECK(own.size() <= kMaxNameLength && own.find('\0') == std::string::npos);
-    FUZZ_CHECK(full.size() >= own.size() && full.compare(full.size() - own.size(), own.size(), own) == 0);
+    FUZZ_CHECK(full.size() >= own.size() &&
+               full.compare(full.size() - own.size(), own.size(), own) == 0);
     FUZZ_CHECK(full.find('\0') == std::string::npos);
   }
 }
