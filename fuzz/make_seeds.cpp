@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/pack_change.h"
 #include "tests/support/archive_writer.h"
 
 namespace fs = std::filesystem;
@@ -170,14 +171,23 @@ void AddJsonSeeds(Seeds& seeds) {
   }
 }
 
-// A layout seed and three more of it that differ in a header byte no reader looks at: the
-// pack target picks by the input's bytes whether and how it changes the tree, so one of
-// them likely packs it changed.
+// A layout seed as it is, and once for each change the pack target makes to its tree: the
+// same archive but for a header byte no reader looks at, picked so that the target packs
+// it changed in that way.
 void AddLayout(Seeds& seeds, const std::string& name, const std::string& bytes) {
-  for (char variant = 0; variant < 4; ++variant) {
-    std::string varied = bytes;
-    varied[20] = variant;
-    seeds.emplace_back(name + (variant == 0 ? "" : "-" + std::to_string(variant)) + ".big", varied);
+  seeds.emplace_back(name + ".big", bytes);
+  bool made[kPackChanges] = {};
+  int left = kPackChanges;
+  std::string varied = bytes;
+  for (int value = 0; value < 65536 && left > 0; ++value) {
+    varied[20] = static_cast<char>(value);
+    varied[21] = static_cast<char>(value >> 8);
+    const uint64_t choice =
+        PackChoice(reinterpret_cast<const uint8_t*>(varied.data()), varied.size());
+    if (!PacksChanged(choice) || made[PackChange(choice)]) continue;
+    made[PackChange(choice)] = true;
+    --left;
+    seeds.emplace_back(name + "-changed-" + std::to_string(PackChange(choice)) + ".big", varied);
   }
 }
 
