@@ -51,7 +51,7 @@ replay() {
   done
   local work
   work="$(mktemp -d "$SCRATCH/work.XXXXXX")"
-  # shellcheck disable=SC2046 # the options are words
+  # shellcheck disable=SC2046,SC2086 # the options are words
   WZA_FUZZ_WORKDIR="$work" timeout "$LIMIT" "$BUILD/bin/fuzz_$target" -runs=0 \
     $(FUZZ_BUILD="$BUILD" fuzz_options "$target") $FUZZ_LIMITS \
     -artifact_prefix="$SCRATCH/artifacts/" "${kept[@]}" >"$log" 2>&1 || status=$?
@@ -115,6 +115,6 @@ done
 # The targets as they are again, for the next run.
 cmake --build "$BUILD" >/dev/null 2>&1 || true
 if [ "$survived" -gt 0 ]; then
-  echo "$survived fault(s) got past the kept inputs (logs in $SCRATCH/logs)" >&2
+  echo "$survived fault(s) not caught by the kept inputs (logs in $SCRATCH/logs)" >&2
   exit 1
 fi
