@@ -1,14 +1,17 @@
 // libFuzzer entry point: the input is the bytes of one archive. It is written to a file,
 // loaded with LoadCatalogue and every entry is extracted below a fresh folder, exactly as
 // `wza extract` does it, by one thread or two. Besides the sanitizers' findings, anything
-// written beside that folder is a finding: no archive may make the run write outside its
-// destination. Where the build has the faster inflate, every entry must also come out of it
-// exactly as out of zlib.
+// written outside that folder is a finding: no archive may make the run write outside its
+// destination. The destination lies several folders deep in the work folder, and the whole
+// work folder is compared before and after, so that a write any number of levels above the
+// destination is caught. Where the build has the faster inflate, every entry must also come
+// out of it exactly as out of zlib.
 #include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "extract/entry_extract.h"
@@ -21,7 +24,7 @@ namespace {
 struct Workspace {
   fs::path root;        // private to this process; holds only the archive and dest/
   std::string archive;  // root/a.big
-  std::string dest;     // root/dest/, ends with a separator
+  std::string dest;     // root/d1/d2/d3/d4/dest/, ends with a separator
   bool ownsRoot = false;
 };
 
@@ -38,7 +41,7 @@ Workspace& Work() {
     fs::create_directories(w.root);
     w.ownsRoot = given == nullptr;
     w.archive = (w.root / "a.big").string();
-    w.dest = (w.root / "dest").string() + "/";
+    w.dest = (w.root / "d1" / "d2" / "d3" / "d4" / "dest").string() + "/";
     if (w.ownsRoot) {
       std::atexit([] {
         std::error_code ignored;
@@ -86,6 +89,23 @@ void CompareInflates(const std::string& path) {
   }
 }
 
+// Everything in the work folder but the destination's inside: each path with its kind and
+// size, and its time of change, so that a file written over is seen too.
+std::map<std::string, std::string> WorkFolderState(const Workspace& work) {
+  std::map<std::string, std::string> state;
+  const fs::path dest = fs::path(work.dest).parent_path();
+  for (auto it = fs::recursive_directory_iterator(work.root);
+       it != fs::recursive_directory_iterator(); ++it) {
+    const fs::directory_entry& item = *it;
+    const bool folder = item.is_directory();
+    const auto changed = fs::last_write_time(item.path()).time_since_epoch().count();
+    state[item.path().string()] =
+        folder ? "/" : std::to_string(item.file_size()) + "@" + std::to_string(changed);
+    if (folder && item.path() == dest) it.disable_recursion_pending();
+  }
+  return state;
+}
+
 void WriteArchive(const std::string& path, const uint8_t* data, size_t size) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) std::abort();
@@ -99,6 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Workspace& work = Work();
   WriteArchive(work.archive, data, size);
   fs::create_directories(work.dest);
+  const std::map<std::string, std::string> before = WorkFolderState(work);
 
   RunCallbacks callbacks;  // none needed: the run reports through its summary
   // Inputs of odd length are extracted by two threads side by side.
@@ -106,13 +127,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const RunSummary summary = RunArchives({work.archive}, work.dest, size, callbacks, workers);
   if (summary.entriesFailed > summary.entriesAttempted) std::abort();
 
-  // Nothing but the archive and the destination may exist beside each other.
-  for (const auto& item : fs::directory_iterator(work.root)) {
-    const std::string name = item.path().filename().string();
-    if (name != "a.big" && name != "dest") {
-      std::fprintf(stderr, "written outside the destination: %s\n", item.path().c_str());
-      std::abort();
+  const std::map<std::string, std::string> after = WorkFolderState(work);
+  if (after != before) {
+    for (const auto& [path, state] : after) {
+      const auto was = before.find(path);
+      if (was == before.end() || was->second != state) {
+        std::fprintf(stderr, "written outside the destination: %s\n", path.c_str());
+      }
     }
+    std::abort();
   }
   fs::remove_all(work.dest);
   CompareInflates(work.archive);

@@ -2,19 +2,28 @@
 // archive the loader accepts is extracted as `wza extract` does it, and its extraction
 // packed --like it as `wza pack --like` does it: that must give the archive back byte for
 // byte, whatever the archive held (unsafe names, damaged streams, shared or stray bytes).
+// Then, for one input in eight, one extracted file chosen by the input is changed (its bytes,
+// shortened, grown a little or a lot, or a file added beside it) and the tree packed --like
+// again: that must be refused (exit 2, nothing written) or give an archive whose extraction
+// is the changed tree, so that the layout's room for a changed entry is fuzzed too, not only
+// its identity.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "archive/catalogue.h"
 #include "extract/extraction_run.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/pack_change.h"
 #include "pack/pack_run.h"
 
 namespace fs = std::filesystem;
@@ -26,6 +35,8 @@ struct Workspace {
   std::string archive;  // root/a.big
   std::string dest;     // root/x/, ends with a separator
   std::string packed;   // root/b.big
+  fs::path changedAt;   // root/p/: holds only what the changed tree's pack writes
+  std::string again;    // root/y/: where that archive is extracted
 };
 
 const Workspace& Work() {
@@ -41,6 +52,8 @@ const Workspace& Work() {
     w.archive = (w.root / "a.big").string();
     w.dest = (w.root / "x").string() + "/";
     w.packed = (w.root / "b.big").string();
+    w.changedAt = w.root / "p";
+    w.again = (w.root / "y").string() + "/";
     if (given == nullptr) {
       std::atexit([] {
         std::error_code ignored;
@@ -52,44 +65,165 @@ const Workspace& Work() {
   return work;
 }
 
-std::string ReadAll(const std::string& path) {
+std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Extracts `archive` into a fresh `dest`, as `wza extract` does; returns its folder, made
+// when no entry could be written (an empty one stands for it).
+std::string Extracted(const std::string& archive, const std::string& dest) {
+  std::error_code ignored;
+  fs::remove_all(dest, ignored);
+  fs::create_directories(dest);
+  RunArchives({archive}, dest, fs::file_size(archive), RunCallbacks());
+  const std::string folder = dest + "__" + fs::path(archive).filename().string();
+  fs::create_directories(folder);
+  return folder;
+}
+
+PackOutcome PackLike(const std::string& folder, const std::string& output, std::string& notes) {
+  PackRequest request;
+  request.folder = folder;
+  request.like = Work().archive;
+  request.output = output;
+  PackCallbacks callbacks;
+  callbacks.note = [&](const std::string& line) { notes += line + "\n"; };
+  return PackFolder(request, callbacks);
+}
+
+void Report(const PackOutcome& outcome, const std::string& notes) {
+  std::fprintf(stderr, "exit %d\n%s", outcome.exitCode, notes.c_str());
+  for (const std::string& problem : outcome.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+}
+
+// Every file and folder below `folder`, by relative path: a file's bytes, "/" for a folder.
+std::map<std::string, std::string> TreeOf(const fs::path& folder) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    const std::string name = fs::relative(item.path(), folder).string();
+    tree[name] = item.is_directory() ? std::string("/") : "=" + ReadAll(item.path());
+  }
+  return tree;
+}
+
+// Whether some entry's stored bytes run past the archive's end. Known finding, left to the
+// packer's owners: a file added or grown there is placed after OLD's end, where such an
+// entry, kept as it was, then reads whole bytes that are not its own. Until pack refuses
+// that, these archives are held to the identity alone.
+bool DataPastEnd(const ArchiveCatalogue& catalogue) {
+  for (const FileEntry& entry : catalogue.entries) {
+    if (uint64_t{catalogue.header.dataOffset} + entry.dataOffset + entry.storedSize >
+        catalogue.fileLength) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Changes one file of the tree, picked by `choice`: another first byte, cut to half, a byte
+// more, grown past any room between entries, or a new file beside it (so that the folders'
+// ranges of files are laid out afresh).
+void ChangeOneFile(const fs::path& folder, uint64_t choice) {
+  std::vector<fs::path> files;
+  for (const auto& item : fs::recursive_directory_iterator(folder)) {
+    if (item.is_regular_file()) files.push_back(item.path());
+  }
+  if (files.empty()) return;
+  std::sort(files.begin(), files.end());
+  const fs::path& file = files[choice % files.size()];
+  std::string bytes = ReadAll(file);
+  switch (PackChange(choice)) {
+    case 0:
+      if (bytes.empty()) bytes = "x";
+      bytes[0] = static_cast<char>(bytes[0] ^ 0x55);
+      break;
+    case 1:
+      bytes.resize(bytes.size() / 2);
+      break;
+    case 2:
+      bytes += '+';
+      break;
+    case 3:
+      bytes += std::string(5000 + choice % 3000, static_cast<char>(choice >> 24));
+      break;
+    default:
+      WriteAll(file.parent_path() / "added by fuzz_pack.txt", "new");
+      return;
+  }
+  WriteAll(file, bytes);
+}
+
+void ReportDifferences(const std::map<std::string, std::string>& changed,
+                       const std::map<std::string, std::string>& extracted) {
+  for (const auto& [name, bytes] : changed) {
+    const auto found = extracted.find(name);
+    if (found == extracted.end() || found->second != bytes) {
+      std::fprintf(stderr, "differs: %s\n", name.c_str());
+    }
+  }
+  for (const auto& [name, bytes] : extracted) {
+    if (changed.count(name) == 0) {
+      std::fprintf(stderr, "not in the changed tree: %s\n", name.c_str());
+    }
+  }
+}
+
+// The changed tree packed --like the archive: refused with nothing written, or an archive
+// whose extraction is that tree.
+void CheckChangedTree(const std::string& folder, uint64_t choice) {
+  const Workspace& work = Work();
+  std::error_code ignored;
+  fs::remove_all(work.changedAt, ignored);
+  fs::create_directories(work.changedAt);
+  ChangeOneFile(folder, choice);
+  const fs::path output = work.changedAt / "a.big";
+  std::string notes;
+  const PackOutcome outcome = PackLike(folder, output.string(), notes);
+  if (outcome.exitCode == 2 && fs::is_empty(work.changedAt)) return;
+  if (outcome.exitCode != 0) {
+    Report(outcome, notes);
+    FUZZ_CHECK(!"a changed tree is packed, or refused with nothing written");
+  }
+  // An archive the loader refuses extracts as an empty tree: never the changed one.
+  const std::string again = Extracted(output.string(), work.again);
+  const std::map<std::string, std::string> changed = TreeOf(folder);
+  const std::map<std::string, std::string> extracted = TreeOf(again);
+  if (extracted != changed) {
+    Report(outcome, notes);
+    ReportDifferences(changed, extracted);
+    FUZZ_CHECK(!"the archive packed from a changed tree extracts as that tree");
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Workspace& work = Work();
-  {
-    std::ofstream out(work.archive, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  WriteAll(work.archive, std::string(reinterpret_cast<const char*>(data), size));
+  bool dataPastEnd = false;
   {
     ArchiveCatalogue catalogue;
     if (LoadCatalogue(work.archive, catalogue) != LoadOutcome::Loaded) return 0;
+    dataPastEnd = DataPastEnd(catalogue);
   }
   std::error_code ignored;
-  fs::remove_all(work.dest, ignored);
   fs::remove(work.packed, ignored);
-  fs::create_directories(work.dest);
-  RunArchives({work.archive}, work.dest, size, RunCallbacks());
-  // An archive none of whose entries could be written leaves no folder: an empty one
-  // stands for it.
-  fs::create_directories(work.dest + "__a.big");
+  const std::string folder = Extracted(work.archive, work.dest);
 
-  PackRequest request;
-  request.folder = work.dest + "__a.big";
-  request.like = work.archive;
-  request.output = work.packed;
-  PackCallbacks callbacks;
   std::string notes;
-  callbacks.note = [&](const std::string& line) { notes += line + "\n"; };
-  const PackOutcome outcome = PackFolder(request, callbacks);
-  if (outcome.exitCode != 0 || ReadAll(work.packed) != std::string(reinterpret_cast<const char*>(data), size)) {
-    std::fprintf(stderr, "exit %d\n%s", outcome.exitCode, notes.c_str());
-    for (const std::string& problem : outcome.problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  const PackOutcome outcome = PackLike(folder, work.packed, notes);
+  if (outcome.exitCode != 0 ||
+      ReadAll(work.packed) != std::string(reinterpret_cast<const char*>(data), size)) {
+    Report(outcome, notes);
     FUZZ_CHECK(!"the extraction packed --like its archive gives the archive back");
   }
+  const uint64_t choice = PackChoice(data, size);
+  if (!dataPastEnd && PacksChanged(choice)) CheckChangedTree(folder, choice);
   return 0;
 }

@@ -2,7 +2,9 @@
 // every layout the loader knows plus a few damaged and hostile ones, all built by the tests'
 // archive writer (for every target that reads whole archives); FOLDER/decode single entries'
 // stored bytes, whole, cut and flushed into many blocks; FOLDER/patterns and FOLDER/names
-// the inputs of the pattern and name targets.
+// the inputs of the pattern and name targets. The seeds made to catch one kind of fault
+// (names cut one byte off, a JSON escape, a case fold, a layout's slack, a write above the
+// destination) are also kept in fuzz/regressions/NAME, where fuzz/mutants.sh replays them.
 #include <zlib.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/pack_change.h"
 #include "tests/support/archive_writer.h"
 
 namespace fs = std::filesystem;
@@ -98,6 +101,12 @@ Seeds PatternSeeds() {
       {"data\\art\\*", "data/art/ui"},     {"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
       {"a/**/b", "a/x/y/b"},                  {"**", ""},
       {"**/", "a/"},                          {"?", "\xf0\x9f\x98\x80"},
+      // Both sides of every case-folding edge: A-Z folds, @ [ ` { do not.
+      {"Z", "z"},                             {"z", "Z"},
+      {"A*", "a/b"},                          {"*Z", "aZz"},
+      {"@[`{", "@[`{"},                       {"@[", "`{"},
+      {"`{", "@["},                           {"ZEBRA/*.TXT", "zebra/a.txt"},
+      {"azAZ", "AZaz"},
   };
   Seeds seeds;
   for (const auto& pair : pairs) {
@@ -118,6 +127,110 @@ Seeds NameSeeds() {
       {"cp936", seed(2, "\x81\x5c\\CON\\a:b")},
       {"bytes", seed(15, "..\\up\x01\x7f.txt ")},
   };
+}
+
+// The name table's NULs made bytes of a name: each name then ends only where the next
+// one's offset says, as some writers leave them.
+std::string WithoutNuls(const BuiltArchive& built) {
+  std::string bytes = built.bytes;
+  for (uint32_t at = built.nameAt; at < built.dataOffset; ++at) {
+    if (bytes[at] == '\0') bytes[at] = '|';
+  }
+  return bytes;
+}
+
+// The catalogue target's own: names with no NUL after them, folders of one character.
+void AddNameEndSeeds(Seeds& seeds) {
+  seeds.emplace_back("names-no-nul.big", WithoutNuls(BuildArchive(Sample(2, 20))));
+  ArchiveSpec single;
+  single.version = 4;
+  single.recordSize = 22;
+  single.folders = {{"a", {{"1", "one"}, {"b.txt", "bee"}}}, {"b", {{"c", "c", true}}},
+                    {"c\\d", {{"e", ""}}}};
+  seeds.emplace_back("one-char-folders.big", BuildArchive(single).bytes);
+  seeds.emplace_back("one-char-folders-no-nul.big", WithoutNuls(BuildArchive(single)));
+}
+
+// Names at the edges of UTF-8 (the last code point before the surrogates, the first one,
+// the last and first past U+10FFFF, an overlong three-byte and two-byte form) and holding
+// every control byte, listed as JSON under every code page (the last byte picks it).
+void AddJsonSeeds(Seeds& seeds) {
+  std::string controls = "c";
+  for (char c = 1; c < 0x20; ++c) controls += c;
+  controls += "\x7f";
+  ArchiveSpec spec;
+  spec.alias = "al\x1f\x7f";
+  spec.folders = {
+      {"utf8\x01", {{"\xed\x9f\xbf", "1"}, {"\xed\xa0\x80", "2"}, {"\xf4\x8f\xbf\xbf", "3"},
+                    {"\xf4\x90\x80\x80", "4"}, {"\xe0\x9f\xbf", "5"}, {"\xc0\x80", "6"}}},
+      {"ctl", {{controls, "7"}, {std::string("\x1f\0\x1e", 3), "8"}, {"\x7f", "9"}}},
+  };
+  for (int codePage = 0; codePage < 8; ++codePage) {
+    spec.trailing = std::string(1, static_cast<char>(codePage));
+    seeds.emplace_back("utf8-edges-" + std::to_string(codePage) + ".big", BuildArchive(spec).bytes);
+  }
+}
+
+// A layout seed as it is, and once for each change the pack target makes to its tree: the
+// same archive but for a header byte no reader looks at, picked so that the target packs
+// it changed in that way.
+void AddLayout(Seeds& seeds, const std::string& name, const std::string& bytes) {
+  seeds.emplace_back(name + ".big", bytes);
+  bool made[kPackChanges] = {};
+  int left = kPackChanges;
+  std::string varied = bytes;
+  for (int value = 0; value < 65536 && left > 0; ++value) {
+    varied[20] = static_cast<char>(value);
+    varied[21] = static_cast<char>(value >> 8);
+    const uint64_t choice =
+        PackChoice(reinterpret_cast<const uint8_t*>(varied.data()), varied.size());
+    if (!PacksChanged(choice) || made[PackChange(choice)]) continue;
+    made[PackChange(choice)] = true;
+    --left;
+    seeds.emplace_back(name + "-changed-" + std::to_string(PackChange(choice)) + ".big", varied);
+  }
+}
+
+// Every odd layout the tests' writer makes, for pack --like: slack after the file table of
+// each size a loader allows (fewer bytes than records), gaps between the tables, bytes
+// after the data, the tables after the data.
+void AddLayoutSeeds(Seeds& seeds) {
+  const uint32_t records = 5;
+  const uint32_t recordSizes[] = {17, 20, 22};
+  for (uint32_t slack = 0; slack < records; ++slack) {
+    ArchiveSpec spec = Sample(slack % 2 == 0 ? 2 : 4, recordSizes[slack % 3]);
+    spec.slack = slack;
+    AddLayout(seeds, "slack-" + std::to_string(slack), BuildArchive(spec).bytes);
+  }
+  ArchiveSpec odd = Sample(2, 20);
+  odd.gap = 7;
+  AddLayout(seeds, "gaps", BuildArchive(odd).bytes);
+  odd.gap = 0;
+  odd.trailing = "trailing bytes no entry covers";
+  AddLayout(seeds, "trailing", BuildArchive(odd).bytes);
+  odd.trailing.clear();
+  odd.tablesAfterData = true;
+  AddLayout(seeds, "tables-after-data", BuildArchive(odd).bytes);
+  odd = Sample(1, 17);
+  odd.gap = 3;
+  odd.slack = 4;
+  odd.trailing = "tail";
+  odd.tablesAfterData = true;
+  AddLayout(seeds, "all-odd", BuildArchive(odd).bytes);
+}
+
+// Names that climb out with "/" as well as "\", by chains of every length up to past the
+// archive target's work folder.
+void AddClimbingSeeds(Seeds& seeds) {
+  ArchiveSpec spec;
+  spec.folders = {{"", {}}, {"f/../..", {{"up-folder.txt", "f"}}}};
+  std::string climb;
+  for (int depth = 1; depth <= 7; ++depth) {
+    climb += "../";
+    spec.folders[0].entries.push_back({"a/" + climb + "up" + std::to_string(depth), "u"});
+    spec.folders[0].entries.push_back({"b\\..\\" + climb + "mixed" + std::to_string(depth), "m"});
+  }
+  seeds.emplace_back("climbing-names.big", BuildArchive(spec).bytes);
 }
 
 }  // namespace
@@ -174,6 +287,10 @@ int main(int argc, char** argv) {
   seeds.emplace_back("cut-tables.big", whole.substr(0, 260));
   seeds.emplace_back("cut-data.big", whole.substr(0, whole.size() - 10));
   seeds.emplace_back("version3.big", std::string("_ARCHIVE\x03\0\0\0", 12));
+  AddNameEndSeeds(seeds);
+  AddJsonSeeds(seeds);
+  AddLayoutSeeds(seeds);
+  AddClimbingSeeds(seeds);
 
   WriteSeeds(folder / "archive", seeds);
   return 0;

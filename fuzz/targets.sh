@@ -19,6 +19,7 @@ fuzz_options() {
     patterns) echo "-max_len=300 -dict=$FUZZ_ROOT/fuzz/patterns.dict" ;;
     names) echo "-max_len=256 -dict=$FUZZ_ROOT/fuzz/names.dict" ;;
     decode) echo "-max_len=4096" ;;
+    json) echo "-max_len=4096 -dict=$FUZZ_BUILD/json.dict" ;;
     *) echo "-max_len=4096 -dict=$FUZZ_ROOT/fuzz/archive.dict" ;;
   esac
 }
@@ -30,6 +31,8 @@ fuzz_build() {
   cmake -S "$FUZZ_ROOT/fuzz" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_C_COMPILER=clang -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$FUZZ_BUILD" -j "${FUZZ_BUILD_JOBS:-2}"
+  # libFuzzer takes one dictionary: the JSON target's is the archive's and its own.
+  cat "$FUZZ_ROOT/fuzz/archive.dict" "$FUZZ_ROOT/fuzz/json.dict" >"$FUZZ_BUILD/json.dict"
   rm -rf "$FUZZ_BUILD/seeds"
   "$FUZZ_BUILD/bin/wza_fuzz_seeds" "$FUZZ_BUILD/seeds" >/dev/null
 }
