@@ -4,3 +4,5 @@ set(TOOLCHAIN_PREFIX i686-w64-mingw32)
 # The `wine` wrapper starts the 32-bit loader.
 set(WZA_WINE_LOADER wine)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+# ISA-L has no 32-bit fast path; its portable C is what this build could have.
+set(WZA_ISAL_ARCH noarch)

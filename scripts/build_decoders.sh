@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds libdeflate and ISA-L's inflate for one mingw-w64 target from the Debian sources
+# fetched by fetch_decoder_sources.sh, and installs them under OUT (include/, lib/).
+#   build_decoders.sh TRIPLET ISAL_ARCH OUT
+# TRIPLET: x86_64-w64-mingw32 or i686-w64-mingw32. ISAL_ARCH: mingw (its x86-64 assembly,
+# with nasm), noarch (its portable C) or none (libdeflate alone).
+# What is built once stays: a second run with the libraries there does nothing.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+triplet="$1"
+isal_arch="$2"
+out="$3"
+cc="$triplet-gcc-posix"
+ar="$triplet-ar"
+
+mkdir -p "$out/include" "$out/lib" "$out/work"
+# Both libraries make their objects inside their sources: each target builds a copy.
+copy_sources() {
+  local name="$1" from
+  from="$(ls -d "$ROOT/build/decoders/src/$name"-*/ | head -n 1)"
+  rm -rf "$out/work/$name"
+  cp -a "$from" "$out/work/$name"
+}
+
+if [ ! -f "$out/lib/libdeflate.a" ]; then
+  copy_sources libdeflate
+  make -C "$out/work/libdeflate" -j2 CC="$cc" AR="$ar" libdeflatestatic.lib >/dev/null
+  cp "$out/work/libdeflate/libdeflatestatic.lib" "$out/lib/libdeflate.a"
+  cp "$out/work/libdeflate/libdeflate.h" "$out/include/"
+fi
+
+if [ "$isal_arch" != none ] && [ ! -f "$out/lib/libisal.a" ]; then
+  copy_sources libisal
+  # Inflate alone (and the checksums it needs): the library's other units are not used.
+  make -C "$out/work/libisal" -f Makefile.unx -j2 units=igzip arch="$isal_arch" AS=nasm \
+    CC="$cc" AR="$ar" bin/isa-l.a >/dev/null
+  cp "$out/work/libisal/bin/isa-l.a" "$out/lib/libisal.a"
+  mkdir -p "$out/include/isa-l"
+  cp "$out/work/libisal/include/"*.h "$out/include/isa-l/"
+fi
+rm -rf "$out/work"
