@@ -15,6 +15,15 @@ cc="$triplet-gcc-posix"
 ar="$triplet-ar"
 
 mkdir -p "$out/include" "$out/lib" "$out/work"
+log="$out/build.log"
+: >"$log"
+# The libraries' makefiles probe the compiler noisily: their output is shown on failure only.
+quiet_make() {
+  make "$@" >>"$log" 2>&1 || {
+    cat "$log" >&2
+    exit 1
+  }
+}
 # Both libraries make their objects inside their sources: each target builds a copy.
 copy_sources() {
   local name="$1" from
@@ -25,7 +34,7 @@ copy_sources() {
 
 if [ ! -f "$out/lib/libdeflate.a" ]; then
   copy_sources libdeflate
-  make -C "$out/work/libdeflate" -j2 CC="$cc" AR="$ar" libdeflatestatic.lib >/dev/null
+  quiet_make -C "$out/work/libdeflate" -j2 CC="$cc" AR="$ar" libdeflatestatic.lib
   cp "$out/work/libdeflate/libdeflatestatic.lib" "$out/lib/libdeflate.a"
   cp "$out/work/libdeflate/libdeflate.h" "$out/include/"
 fi
@@ -33,8 +42,8 @@ fi
 if [ "$isal_arch" != none ] && [ ! -f "$out/lib/libisal.a" ]; then
   copy_sources libisal
   # Inflate alone (and the checksums it needs): the library's other units are not used.
-  make -C "$out/work/libisal" -f Makefile.unx -j2 units=igzip arch="$isal_arch" AS=nasm \
-    CC="$cc" AR="$ar" bin/isa-l.a >/dev/null
+  quiet_make -C "$out/work/libisal" -f Makefile.unx -j2 units=igzip arch="$isal_arch" AS=nasm \
+    CC="$cc" AR="$ar" bin/isa-l.a
   cp "$out/work/libisal/bin/isa-l.a" "$out/lib/libisal.a"
   mkdir -p "$out/include/isa-l"
   cp "$out/work/libisal/include/"*.h "$out/include/isa-l/"
