@@ -215,7 +215,7 @@ unsigned char* WholeRoom(EntryWorkspace& workspace, size_t length) {
 
 bool FitsWhole(const FileEntry& entry, const EntryWorkspace& workspace) {
   return workspace.fastInflate && WholeInflateAvailable() &&
-         entry.storedSize <= workspace.wholeBudget && entry.size <= workspace.wholeBudget;
+         uint64_t{entry.storedSize} + entry.size <= workspace.wholeBudget;
 }
 
 // libdeflate over the entry held whole. Nothing reaches the sink unless the stream was

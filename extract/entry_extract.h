@@ -48,8 +48,8 @@ bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& ent
 // Blocks an entry is streamed through: memory stays bounded whatever the entry's size.
 constexpr size_t kBlockSize = 1u << 20;
 
-// An entry whose stored bytes and declared size both fit this is inflated whole in memory
-// (by libdeflate, where the build has it); a larger one streams through the blocks.
+// An entry whose stored bytes and declared size together fit this is inflated whole in
+// memory (by libdeflate, where the build has it); a larger one streams through the blocks.
 constexpr size_t kWholeBudget = 8u << 20;
 
 // What the entries of one run share: the stream blocks, allocated once, and the folders the

@@ -66,8 +66,8 @@ void CheckSame(const Decoded& one, const Decoded& other) {
 }
 
 // A faster inflate against zlib. One difference is accepted: ISA-L decodes a dynamic block
-// whose Huffman code is incomplete, and libdeflate one that declares more length or
-// distance codes than deflate has, which zlib refuses. Then the faster inflate's "whole"
+// whose Huffman code is incomplete, and libdeflate one that declares or uses the length
+// and distance codes deflate leaves unused, which zlib refuses. Then the faster inflate's "whole"
 // stands only for a stream that reached its end with its checksum right and exactly the
 // declared size, and zlib's salvage must be the start of those bytes.
 // Says whether the faster inflate took such a stream.

@@ -41,9 +41,14 @@ fi
 
 if [ "$isal_arch" != none ] && [ ! -f "$out/lib/libisal.a" ]; then
   copy_sources libisal
+  # Its byte swaps are named for 64-bit Windows only: the 32-bit build gets gcc's own.
+  swaps=""
+  case "$triplet" in
+    i686-*) swaps="-Disal_bswap16=__builtin_bswap16 -Disal_bswap32=__builtin_bswap32 -Disal_bswap64=__builtin_bswap64" ;;
+  esac
   # Inflate alone (and the checksums it needs): the library's other units are not used.
   quiet_make -C "$out/work/libisal" -f Makefile.unx -j2 units=igzip arch="$isal_arch" AS=nasm \
-    CC="$cc" AR="$ar" bin/isa-l.a
+    CC="$cc" AR="$ar" DEBUG="$swaps" bin/isa-l.a
   cp "$out/work/libisal/bin/isa-l.a" "$out/lib/libisal.a"
   mkdir -p "$out/include/isa-l"
   cp "$out/work/libisal/include/"*.h "$out/include/isa-l/"

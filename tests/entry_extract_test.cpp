@@ -167,22 +167,25 @@ TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
     EntryWorkspace streamed;
     streamed.blockSize = blockSize;
     streamed.wholeBudget = 0;
+    EntryWorkspace heldNoRestart;  // libdeflate hands on nothing it may have to take back
+    heldNoRestart.blockSize = blockSize;
     uint64_t whole = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
-      std::string bytes[3];
-      EntryResult result[3];
-      EntryWorkspace* workspaces[3] = {&zlibOnly, &held, &streamed};
-      for (int k = 0; k < 3; ++k) {
+      std::string bytes[4];
+      EntryResult result[4];
+      EntryWorkspace* workspaces[4] = {&zlibOnly, &held, &streamed, &heldNoRestart};
+      for (int k = 0; k < 4; ++k) {
         std::string& out = bytes[k];
+        const EntryRestart restart = [&] { return out.clear(), true; };
         result[k] = DecodeEntry(
             run.catalogue, i, *workspaces[k],
             [&](const unsigned char* p, size_t n) {
               return out.append(reinterpret_cast<const char*>(p), n), true;
             },
-            [&] { return out.clear(), true; });
+            k == 3 ? nullptr : restart);
       }
       const std::string what = entries[i].name + ", blocks of " + std::to_string(blockSize);
-      for (int k = 1; k < 3; ++k) {
+      for (int k = 1; k < 4; ++k) {
         EXPECT_TRUE(bytes[k] == bytes[0]) << what << ", " << k;
         EXPECT_EQ(result[k].status, result[0].status) << what << ", " << k;
         EXPECT_EQ(result[k].bytesRead, result[0].bytesRead) << what << ", " << k;
@@ -195,6 +198,8 @@ TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
     EXPECT_GE(held.fastEntries, WholeInflateAvailable() || FastInflateAvailable() ? 2u : 0u);
     EXPECT_LE(streamed.fastEntries, whole);
     EXPECT_GE(streamed.fastEntries, FastInflateAvailable() ? 2u : 0u);
+    EXPECT_LE(heldNoRestart.fastEntries, whole);
+    EXPECT_GE(heldNoRestart.fastEntries, WholeInflateAvailable() ? 2u : 0u);
   }
 }
 
