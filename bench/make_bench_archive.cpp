@@ -398,6 +398,22 @@ std::vector<PlannedFolder> PlanSingle(Content content) {
   return {{"", {entry}}};
 }
 
+// 1,024 text entries of 1 MiB at level 1: inflating is the work, in entries that each fit
+// a decoder's whole-buffer budget.
+std::vector<PlannedFolder> PlanMiBEntries() {
+  std::vector<PlannedFolder> folders(8);
+  for (uint32_t i = 0; i < 1024; ++i) {
+    PlannedEntry entry;
+    entry.name = Numbered("text_", i, 4) + ".txt";
+    entry.size = 1u << 20;
+    entry.seed = 1000 + i;
+    entry.level = 1;
+    folders[i / 128].name = Numbered("part", i / 128, 1);
+    folders[i / 128].entries.push_back(entry);
+  }
+  return folders;
+}
+
 std::vector<PlannedFolder> PlanCatalogue() {
   Random random{0xCA7A10Cull};
   std::vector<PlannedFolder> folders(512);
@@ -456,6 +472,10 @@ int main(int argc, char** argv) {
     std::vector<PlannedFolder> folders = PlanNames();
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
   }
+  if (mode == "mib-entries" && (argc == 3 || argc == 4)) {
+    std::vector<PlannedFolder> folders = PlanMiBEntries();
+    return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
+  }
   if (mode == "catalogue" && (argc == 3 || argc == 4)) {
     std::vector<PlannedFolder> folders = PlanCatalogue();
     return WriteArchive(argv[2], "data", folders, argc == 4 ? argv[3] : "") ? 0 : 1;
@@ -464,6 +484,6 @@ int main(int argc, char** argv) {
       stderr,
       "usage: wza_bench_make large|small ARCHIVE MANIFEST | single[-text] ARCHIVE [MANIFEST] | "
       "catalogue ARCHIVE [MANIFEST] | pack-tree|pack-like ARCHIVE MANIFEST | "
-      "pack-names ARCHIVE [MANIFEST]\n");
+      "pack-names ARCHIVE [MANIFEST] | mib-entries ARCHIVE [MANIFEST]\n");
   return 2;
 }

@@ -49,34 +49,7 @@ else
 fi
 
 # --- timing -------------------------------------------------------------------------------
-# run_timed NAME COMMAND...: runs the command once under /usr/bin/time -v and appends
-# "<wall ms> <peak RSS KiB> <CPU ms, user + system>" to $WORK/times/NAME. The wall time is
-# taken around it.
-mkdir -p "$WORK/times"
-run_timed() {
-  local name="$1"
-  shift
-  local start end
-  start=$(date +%s%N)
-  if ! /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/out.txt" 2>&1; then
-    say "$name failed:"
-    cat "$WORK/out.txt" >&2
-    exit 1
-  fi
-  end=$(date +%s%N)
-  local rss cpu
-  rss=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$WORK/time.txt")
-  cpu=$(awk -F: '/(User|System) time \(seconds\)/ {s += $2} END {printf "%d", s * 1000}' "$WORK/time.txt")
-  echo "$(( (end - start) / 1000000 )) $rss $cpu" >>"$WORK/times/$name"
-}
-
-median_ms() { sort -n "$WORK/times/$1" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-median_cpu_ms() { sort -n -k3 "$WORK/times/$1" | awk '{a[NR]=$3} END {print a[int((NR+1)/2)]}'; }
-peak_kib() { sort -n -k2 "$WORK/times/$1" | tail -1 | awk '{print $2}'; }
-all_ms() { awk '{printf "%s%d", (NR>1?" ":""), $1}' "$WORK/times/$1"; }
-seconds() { awk -v ms="$1" 'BEGIN {printf "%.3f", ms / 1000}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
-mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
+source "$ROOT/bench/timing.sh"
 
 # Fresh, empty output folder for a tool; removed before the timed part, never in it.
 fresh() {
@@ -157,7 +130,6 @@ say "targets: wza -j / floor <= 0.60 (is $(ratio "$WZA_MS" "$(median_ms large-fl
   "at any -j (is $(mib "$(peak_kib large-wza-j1)") and $(mib "$(peak_kib large-wza-j)") MiB)"
 
 # --- Wine: wza.exe and the window ------------------------------------------------------
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # The window's full run: window_run.exe picks the archive in the open dialog (the output
 # then goes next to it), presses Extract and prints the milliseconds until "Done".

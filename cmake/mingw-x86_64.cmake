@@ -5,3 +5,5 @@ set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
 # Debian's wine64 package keeps its loader off the PATH, in /usr/lib/wine.
 set(WZA_WINE_LOADER wine64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+# ISA-L's x86-64 assembly, which mingw-w64 links (assembled with nasm).
+set(WZA_ISAL_ARCH mingw)

@@ -52,8 +52,8 @@ else()
   set(CPACK_PACKAGE_NAME wza)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib, libfuse3, libisal2 when
-  # the build found ISA-L) the binary links to. `wza mount` run by a user other than root
+  # dpkg-shlibdeps finds the runtime packages (libc, libstdc++, zlib, libfuse3, libdeflate0
+  # and libisal2 when the build found them) the binary links to. `wza mount` run by a user other than root
   # needs fusermount3 to mount.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   if(WZA_HAVE_MOUNT)

@@ -203,6 +203,42 @@ FastOutcome DecodeFast(ArchiveCatalogue& catalogue, uint64_t start, const FileEn
   }
 }
 
+// Room for an entry's stored bytes followed by its output, kept for the entries after it.
+unsigned char* WholeRoom(EntryWorkspace& workspace, size_t length) {
+  if (workspace.wholeCapacity < length) {
+    workspace.wholeBuffer.reset();  // the old one goes first: never both at once
+    workspace.wholeBuffer.reset(new (std::nothrow) unsigned char[length]);
+    workspace.wholeCapacity = workspace.wholeBuffer ? length : 0;
+  }
+  return workspace.wholeBuffer.get();
+}
+
+bool FitsWhole(const FileEntry& entry, const EntryWorkspace& workspace) {
+  return workspace.fastInflate && WholeInflateAvailable() &&
+         uint64_t{entry.storedSize} + entry.size <= workspace.wholeBudget;
+}
+
+// libdeflate over the entry held whole. Nothing reaches the sink unless the stream was
+// whole and of exactly the declared size, so any other entry is zlib's as if this had not
+// run, and no restart is needed.
+FastOutcome DecodeWhole(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+                        EntryWorkspace& workspace, const EntrySink& sink) {
+  FastOutcome whole;
+  const size_t stored = static_cast<size_t>(entry.storedSize);
+  const size_t size = static_cast<size_t>(entry.size);
+  unsigned char* const input = WholeRoom(workspace, std::max<size_t>(stored + size, 1));
+  if (input == nullptr) return whole;
+  const size_t got = platform::ReadAt(*catalogue.file, start, input, stored);
+  if (got < stored || !FastInflateTakes(input, got)) return whole;
+  unsigned char* const output = input + stored;
+  if (!InflateWhole(workspace.whole, input, got, output, size)) return whole;
+  whole.kept = true;
+  whole.result.bytesRead = got;
+  ++workspace.fastEntries;
+  if (size > 0 && !sink(output, size)) whole.result.status = EntryStatus::WriteFailed;
+  return whole;
+}
+
 // Why no file was made, as the entry's status.
 EntryStatus StatusOf(platform::Creation creation) {
   switch (creation) {
@@ -342,7 +378,12 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
     return result;
   }
   if (entry.flags == 0) return DecodeStored(catalogue, start, entry, workspace, sink);
-  if (workspace.fastInflate && restart && FastInflateAvailable()) {
+  // Small entries are libdeflate's, larger ones stream through ISA-L: whichever has the
+  // entry, a stream it does not give whole is left to zlib below.
+  if (FitsWhole(entry, workspace)) {
+    FastOutcome whole = DecodeWhole(catalogue, start, entry, workspace, sink);
+    if (whole.kept) return whole.result;
+  } else if (workspace.fastInflate && restart && FastInflateAvailable()) {
     FastOutcome fast = DecodeFast(catalogue, start, entry, workspace, sink);
     if (fast.kept) return fast.result;
     if (fast.wrote && !restart()) {

@@ -11,6 +11,7 @@
 #include "archive/catalogue.h"
 #include "extract/fast_inflate.h"
 #include "extract/output_folders.h"
+#include "extract/whole_inflate.h"
 
 enum class EntryStatus {
   Complete,
@@ -47,6 +48,10 @@ bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& ent
 // Blocks an entry is streamed through: memory stays bounded whatever the entry's size.
 constexpr size_t kBlockSize = 1u << 20;
 
+// An entry whose stored bytes and declared size together fit this is inflated whole in
+// memory (by libdeflate, where the build has it); a larger one streams through the blocks.
+constexpr size_t kWholeBudget = 8u << 20;
+
 // What the entries of one run share: the stream blocks, allocated once, and the folders the
 // last entry was written in, still open. Threads extracting side by side each have a
 // workspace of their own.
@@ -60,9 +65,13 @@ struct EntryWorkspace {
   std::function<bool()> interrupted;
   // Set: what is there already (but a folder) is left as it is (Exists), not replaced.
   bool keepExisting = false;
-  bool fastInflate = true;  // the faster inflate where the build has one; false: zlib alone
+  bool fastInflate = true;  // the faster inflates where the build has them; false: zlib alone
   FastInflatePtr fast;
-  uint64_t fastEntries = 0;  // entries whose bytes the faster inflate gave
+  size_t wholeBudget = kWholeBudget;
+  WholeInflatePtr whole;
+  std::unique_ptr<unsigned char[]> wholeBuffer;  // grown, never shrunk: stored bytes, then output
+  size_t wholeCapacity = 0;
+  uint64_t fastEntries = 0;  // entries whose bytes a faster inflate gave
 };
 
 struct InflateResult {
@@ -87,8 +96,9 @@ using EntryRestart = std::function<bool()>;
 // Reads entry `index` and hands its bytes to `sink`: stored bytes as they are, compressed
 // ones inflated. At most the declared size is handed on. Sets every status but the
 // name and file ones; a sink that fails (or cannot restart) gives WriteFailed. With
-// `restart` and workspace.fastInflate the faster inflate is tried first; whenever its
-// bytes could differ from zlib's they are taken back and zlib inflates the entry anew.
+// workspace.fastInflate an entry within the whole budget is inflated by libdeflate first,
+// and (given `restart`) a larger one is streamed by ISA-L first, where the build has them.
+// Whenever their bytes could differ from zlib's, zlib inflates the entry (anew).
 EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart = nullptr);
 

@@ -29,6 +29,9 @@ constexpr std::chrono::milliseconds kReportEvery(10);
 // What all workers' blocks may take together, and the least one block may be.
 constexpr size_t kBlockBudget = 32u << 20;
 constexpr size_t kSmallestBlock = 64u << 10;
+// What all workers' entries held whole may take together: each has kWholeBudget up to two
+// workers, less past them.
+constexpr size_t kWholeBudgetAll = 2 * kWholeBudget;
 
 // An entry under way, at its index modulo kWindow. Everything but the atomics is written
 // by the calling thread before the entry is claimable, then by the worker that claimed it
@@ -293,6 +296,7 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interru
   for (size_t i = 0; i < workers; ++i) {
     auto workspace = std::make_unique<EntryWorkspace>();
     workspace->blockSize = blockSize;
+    workspace->wholeBudget = std::min(kWholeBudget, kWholeBudgetAll / workers);
     workspace->interrupted = interrupted;
     pool->workspaces.push_back(std::move(workspace));
   }

@@ -1,10 +1,12 @@
 // libFuzzer target: one entry's stored bytes, decoded every way the tool has. The input is
 // an 8-byte head (flags, the block sizes to use, the declared size, a seed for the reads'
 // offsets) and then the stored bytes. The one-shot inflate decides: the streamed inflate,
-// the faster inflate (in one block and in small ones) and the mount's reader, read at
-// random offsets through its resume points and then from start to end, must give the same
-// bytes and the same verdict, salvaged bytes of a damaged stream included (the faster
-// inflate may call whole a verified stream whose code zlib finds incomplete).
+// the faster inflates (libdeflate on the entry held whole, with and without a restart, at
+// the declared size and at the size the stream has; ISA-L streaming in one block and in
+// small ones) and the mount's reader, read at random offsets through its resume points and
+// then from start to end, must give the same bytes and the same verdict, salvaged bytes of
+// a damaged stream included (a faster inflate may call whole a verified stream whose code
+// zlib refuses).
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -42,14 +44,19 @@ Decoded Decode(ArchiveCatalogue& catalogue, EntryWorkspace& workspace, bool rest
   return decoded;
 }
 
-EntryWorkspace& Workspace(size_t blockSize, bool fast) {
+// `wholeBudget` 0: entries stream (through ISA-L when `fast`), none is held whole.
+EntryWorkspace& Workspace(size_t blockSize, bool fast, size_t wholeBudget = 0) {
   static std::vector<std::unique_ptr<EntryWorkspace>> kept;
   for (auto& workspace : kept) {
-    if (workspace->blockSize == blockSize && workspace->fastInflate == fast) return *workspace;
+    if (workspace->blockSize == blockSize && workspace->fastInflate == fast &&
+        workspace->wholeBudget == wholeBudget) {
+      return *workspace;
+    }
   }
   kept.push_back(std::make_unique<EntryWorkspace>());
   kept.back()->blockSize = blockSize;
   kept.back()->fastInflate = fast;
+  kept.back()->wholeBudget = wholeBudget;
   return *kept.back();
 }
 
@@ -58,8 +65,9 @@ void CheckSame(const Decoded& one, const Decoded& other) {
   FUZZ_CHECK(one.result.status == other.result.status);
 }
 
-// The faster inflate against zlib. One difference is accepted: ISA-L decodes a dynamic block
-// whose Huffman code is incomplete, which zlib refuses. Then the faster inflate's "whole"
+// A faster inflate against zlib. One difference is accepted: ISA-L decodes a dynamic block
+// whose Huffman code is incomplete, and libdeflate one that declares or uses the length
+// and distance codes deflate leaves unused, which zlib refuses. Then the faster inflate's "whole"
 // stands only for a stream that reached its end with its checksum right and exactly the
 // declared size, and zlib's salvage must be the start of those bytes.
 // Says whether the faster inflate took such a stream.
@@ -74,6 +82,31 @@ bool CheckFast(const Decoded& truth, const Decoded& fast, uint32_t declared, boo
   // In one block the archive's bytes are read once either way; in small ones they may not be.
   if (oneBlock) FUZZ_CHECK(fast.result.bytesRead == truth.result.bytesRead);
   return false;
+}
+
+// libdeflate on the entry held whole, with and without a restart to hand, against zlib at
+// the declared size and, with the declared size set to what zlib gets from the stream
+// unbounded, where the sizes match. Says in `tookMore` whether it took a stream zlib
+// refuses at the declared size, and gives what it decoded there.
+Decoded CheckHeldWhole(ArchiveCatalogue& catalogue, const Decoded& truth, size_t smallBlock,
+                       bool& tookMore) {
+  const Decoded held = Decode(catalogue, Workspace(kMaxDeclared, true, kWholeBudget), false);
+  tookMore = CheckFast(truth, held, catalogue.entries[0].size, true);
+  CheckFast(truth, Decode(catalogue, Workspace(smallBlock, true, kWholeBudget), true),
+            catalogue.entries[0].size, false);
+  FileEntry& entry = catalogue.entries[0];
+  const uint32_t declared = entry.size;
+  entry.size = kMaxDeclared;
+  const Decoded unbounded = Decode(catalogue, Workspace(kMaxDeclared, false), false);
+  if (unbounded.result.status == EntryStatus::SizeMismatch) {
+    entry.size = static_cast<uint32_t>(unbounded.bytes.size());  // now the stream's own size
+    const Decoded matching = Decode(catalogue, Workspace(kMaxDeclared, false), false);
+    FUZZ_CHECK(matching.result.Complete() && matching.bytes == unbounded.bytes);
+    CheckFast(matching, Decode(catalogue, Workspace(smallBlock, true, kWholeBudget), false),
+              entry.size, false);
+  }
+  entry.size = declared;
+  return held;
 }
 
 // Random reads, then one pass from the start: every byte as the one-shot inflate gave it,
@@ -165,6 +198,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fast = Decode(catalogue, Workspace(kMaxDeclared, true), true);
     fastTookMore = CheckFast(truth, fast, entry.size, true);
     CheckFast(truth, Decode(catalogue, Workspace(smallBlock, true), true), entry.size, false);
+  }
+  // The mount holds small entries whole, as extraction does: libdeflate's where it is there.
+  if (WholeInflateAvailable()) {
+    fast = CheckHeldWhole(catalogue, truth, smallBlock, fastTookMore);
   }
   std::minstd_rand random(data[7] * 256u + data[2]);
   CheckMountReader(catalogue, truth, fastTookMore ? &fast : nullptr, data, random);

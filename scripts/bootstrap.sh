@@ -7,7 +7,8 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 need=(
-  build-essential cmake ninja-build pkg-config zlib1g-dev libisal-dev googletest libgtest-dev
+  build-essential cmake ninja-build pkg-config zlib1g-dev libisal-dev libdeflate-dev nasm
+  googletest libgtest-dev
   libfuse3-dev fuse3
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64

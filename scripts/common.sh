@@ -18,6 +18,9 @@ use_wine_for() {
   esac
 }
 
+# A Linux path as the Windows programs under Wine take it: Z:\dev\shm\...
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
 # Whether this machine executes 32-bit x86 programs, found by running one: some kernels
 # refuse them all, and then no 32-bit Windows code can run under Wine either.
 # WZA_NO_WIN32_RUN=1 answers no, to exercise the 64-bit-only path anywhere.
