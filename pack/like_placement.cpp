@@ -2,22 +2,34 @@
 
 #include <algorithm>
 
+#include "names/entry_pattern.h"
+
 namespace like {
 
 namespace {
 
-bool CheckAnchor(const Builder& b, uint64_t at, const std::vector<Range>& structural,
-                 const std::vector<Range>& keptData, const std::string& what,
+// A cut archive's kept entry that runs past OLD's end would read whatever is put in after
+// its start as its own: refused, naming the entry, rather than packed to read wrong bytes.
+bool CheckPastEnd(const Builder& b, uint64_t at, const Range& pastEnd, const std::string& what,
+                  std::string& problem) {
+  if (pastEnd.start == pastEnd.end || at <= pastEnd.start) return true;
+  problem = ShownName(b.old.alias + '\\' + b.old.entryNames[pastEnd.index]) +
+            ": its stored bytes run past the end of the archive, where " + what +
+            " would go and read as its own: leave it out with -x, or put its file back";
+  return false;
+}
+
+bool CheckAnchor(const Builder& b, uint64_t at, const Regions& regions, const std::string& what,
                  std::string& problem) {
-  const Range* inside = Around(keptData, at);  // merged: describes as kept data
-  for (const Range& range : structural) {
+  const Range* inside = Around(regions.keptData, at);  // merged: describes as kept data
+  for (const Range& range : regions.structural) {
     if (range.start < at && at < range.end && range.holds != Holds::FileTable) inside = &range;
   }
   if (at > b.shape.length) {
     problem = what + " would go past the end of the archive";
     return false;
   }
-  if (inside == nullptr) return true;
+  if (inside == nullptr) return CheckPastEnd(b, at, regions.keptPastEnd, what, problem);
   problem = what + " would go inside " + Describe(*inside);
   return false;
 }
@@ -42,8 +54,7 @@ bool PlaceFolders(Builder& b, const Regions& regions, Marks& marks, std::string&
   }
   const uint64_t firstFileName = FileNameAt(shape, b.old, 0);
   for (size_t i = 0; i < added.size(); ++i) {
-    if (!CheckAnchor(b, firstFileName, regions.structural, regions.keptData,
-                     "a new folder's name", problem)) {
+    if (!CheckAnchor(b, firstFileName, regions, "a new folder's name", problem)) {
       return false;
     }
     marks.folderName[shape.folderCount + i] =
@@ -58,10 +69,9 @@ bool PlaceAdded(Builder& b, const Regions& regions, size_t p, Marks& marks, std:
   b.Insert(shape.files + uint64_t{shape.recordSize} * added.anchor, kFileRecords, p,
            NewRecordBytes(b, added.anchor));
   const uint64_t nameAt = FileNameAt(shape, b.old, added.anchor);
-  if (!CheckAnchor(b, nameAt, regions.structural, regions.keptData,
-                   SourcePath(b.tree, b.tree.files[added.source]) + "'s name", problem) ||
-      !CheckAnchor(b, regions.dataEnd, regions.structural, regions.keptData, "added data",
-                   problem)) {
+  if (!CheckAnchor(b, nameAt, regions, SourcePath(b.tree, b.tree.files[added.source]) + "'s name",
+                   problem) ||
+      !CheckAnchor(b, regions.dataEnd, regions, "added data", problem)) {
     return false;
   }
   marks.fileName[p] = b.Insert(nameAt, kFileNames, p, added.name + '\0');
@@ -80,8 +90,7 @@ bool PlaceOld(Builder& b, const Regions& regions, size_t p, Marks& marks, std::s
   const Range& old = regions.data[k];
   uint64_t at = old.start == old.end ? regions.dataEnd : old.start;
   if (const Range* kept = Around(regions.keptData, at)) at = kept->end;
-  if (!CheckAnchor(b, at, regions.structural, regions.keptData,
-                   "the new data of entry " + std::to_string(k), problem)) {
+  if (!CheckAnchor(b, at, regions, "the new data of entry " + std::to_string(k), problem)) {
     return false;
   }
   marks.job[p] = b.InsertData(
@@ -97,7 +106,13 @@ Regions RegionsOf(const Builder& b) {
   for (size_t k = 0; k < b.shape.fileCount; ++k) {
     regions.data.push_back(DataRange(b.shape, b.old.entries[k], k));
     const Range& range = regions.data.back();
-    if (b.plan.fates[k] == Fate::Kept) kept.push_back(range);
+    if (b.plan.fates[k] == Fate::Kept) {
+      kept.push_back(range);
+      const bool pastEnd = range.start < range.end &&
+                           range.start + b.old.entries[k].storedSize > b.shape.length;
+      Range& first = regions.keptPastEnd;
+      if (pastEnd && (first.start == first.end || range.start < first.start)) first = range;
+    }
     if (range.start < range.end) regions.dataEnd = std::max(regions.dataEnd, range.end);
   }
   regions.keptData = Merged(std::move(kept));

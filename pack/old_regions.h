@@ -58,6 +58,9 @@ struct Regions {
   std::vector<Range> data;  // by entry
   std::vector<Range> keptData;  // merged
   uint64_t dataEnd = 0;         // after OLD's last entry data
+  // The kept entry that starts first of those whose stored bytes begin in OLD and run past
+  // its end (start == end for none): anything put in after its start fills its missing tail.
+  Range keptPastEnd;
 };
 
 }  // namespace like

@@ -391,6 +391,14 @@ std::vector<Refusal> CraftedLikeRefusals(const fs::path& folder) {
   built = BuildArchive(spec);
   built.bytes.pop_back();
   craft("past.big", built.bytes, "data/new.txt", "name would go past the end of the archive");
+  // The last entry cut 2 bytes short: data added after OLD's end would be read back as its
+  // missing tail, so the cut entry would read whole with bytes not its own.
+  spec.folders = {{"", {{"a.txt", "A"}, {"b.txt", "bbbb"}}}};
+  built = BuildArchive(spec);
+  built.bytes.resize(built.entryDataAt[1] + 2);
+  craft("cut.big", built.bytes, "data/new.txt",
+        "data/b.txt: its stored bytes run past the end of the archive, where added data would "
+        "go and read as its own: leave it out with -x");
   // Folder 0 reaches 65,535, past the file table: one more record moves it beyond.
   spec.folders = {{"", {{"a.txt", "A"}}}};
   built = BuildArchive(spec);
