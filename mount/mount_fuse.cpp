@@ -263,11 +263,7 @@ bool Prepare(MountState& state, const NameEncoding& names) {
   std::string detail;
   const LoadOutcome outcome = LoadCatalogue(state.archivePath, state.catalogue, &detail);
   if (outcome != LoadOutcome::Loaded && outcome != LoadOutcome::NoEntries) {
-    std::string message = LoadOutcomeMessage(outcome, state.archivePath);
-    if (outcome == LoadOutcome::NotSupported) message = state.archivePath + ": " + message;
-    if (message.empty()) message = state.archivePath + ": unrecognised record size";
-    if (!detail.empty()) message += ": " + detail;
-    PrintError(message);
+    PrintError(LoadFailureLine(state.archivePath, outcome, detail));
     return false;
   }
   if (stat(state.archivePath.c_str(), &state.archive) != 0) {

@@ -104,15 +104,6 @@ ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& enc
   return names;
 }
 
-std::string LoadProblem(const std::string& path, LoadOutcome outcome, const std::string& detail) {
-  std::string message = LoadOutcomeMessage(outcome, path);
-  if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
-  if (outcome == LoadOutcome::NoEntries) message = path + ": has no entries";
-  if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": unrecognised record size";
-  if (!detail.empty() && outcome != LoadOutcome::NoEntries) message += ": " + detail;
-  return message + "; it cannot be packed --like";
-}
-
 struct Work {
   const PackRequest& request;
   const PackCallbacks& callbacks;
@@ -298,7 +289,8 @@ bool Prepare(Work& work) {
   if (!request.like.empty()) {
     const LoadOutcome loaded = LoadCatalogue(request.like, work.old, &reason);
     if (loaded != LoadOutcome::Loaded) {
-      work.outcome = Refused(std::move(work.outcome), LoadProblem(request.like, loaded, reason));
+      work.outcome = Refused(std::move(work.outcome), LoadFailureLine(request.like, loaded, reason) +
+                                                          "; it cannot be packed --like");
       return false;
     }
   }
