@@ -1,5 +1,5 @@
-// The commands of wza that work on archives' entries (list, test, extract): their options
-// and their runs.
+// The commands of wza that cli/ runs (list, test, extract, pack): their options and their
+// runs.
 #pragma once
 
 #include <string>
@@ -7,7 +7,7 @@
 // Whether `command` is one of them.
 bool IsCliCommand(const std::string& command);
 
-// What RunCliCommand returns when the arguments asked for the usage text.
+// What the commands return when the arguments asked for the usage text.
 constexpr int kHelpAsked = -1;
 
 // Parses the arguments after the command (argv[2] on) and runs it; the exit code, or

@@ -1,16 +1,42 @@
-// Pieces of option parsing the commands share.
+// The option parsing every command of wza shares: the walk through the arguments and the
+// options more than one command takes (-h, -q, -j, -i and -x, --names).
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
-// N of -j N: a whole number from 1 to kMaxWorkers, or 0 when `text` is none.
-size_t WorkersIn(const std::string& text);
+#include "names/entry_pattern.h"
+#include "names/name_encoding.h"
 
-bool IsNumber(const std::string& text);
+// What a command's parser returns after -h or --help, for main to show the usage text.
+constexpr const char* kHelpShown = "help";
+
+// Goes through the arguments after the command (argv[2] on): each operand, and everything
+// after "--", to `operand`, each option to `option`, which may take argv[i + 1] by moving
+// `i` on. Each returns "" or what is wrong; the first wrong one ends the walk.
+std::string WalkArguments(int argc, char** argv,
+                          const std::function<std::string(const std::string& arg)>& operand,
+                          const std::function<std::string(const std::string& arg, int& i)>& option);
+
+bool IsHelp(const std::string& arg);
+bool IsQuiet(const std::string& arg);
 
 // One thread per usable core, at most kMaxWorkers.
 size_t AllCores();
+
+// Whether `arg` is -j: "-j", "-jN" or "-j N" (the next argument taken only when it is a
+// number: "-j a.big" names an archive); `workers` gets N, or AllCores() for -j alone.
+// "" when fine, else what is wrong.
+bool IsWorkers(const std::string& arg);
+std::string TakeWorkers(const std::string& arg, int argc, char** argv, int& i, size_t& workers);
+
+// -i PATTERN or -x PATTERN, added to `patterns`; "" when fine, else what is wrong.
+std::string TakePattern(const std::string& arg, int argc, char** argv, int& i,
+                        EntryPatterns& patterns);
+
+// --names CODEPAGE, opened into `names`; "" when fine, else what is wrong.
+std::string TakeNames(const std::string& arg, int argc, char** argv, int& i, NameEncoding& names);
 
 // The value of an option given as "-i VALUE" or "-iVALUE" ("--names VALUE" or
 // "--names=VALUE"); false when it is missing or empty.

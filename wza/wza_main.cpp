@@ -6,7 +6,6 @@
 #include <string>
 
 #include "cli/command_line.h"
-#include "cli/pack_command.h"
 #include "extract/exit_codes.h"
 #include "mount/mount_command.h"
 
@@ -92,12 +91,6 @@ int RunCommand(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "mount") return MountCommand(argc - 2, argv + 2);
-  if (command == "pack") {
-    const int packed = PackCommand(argc, argv);
-    if (packed != kHelpAsked) return packed;
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
   if (!IsCliCommand(command)) return UsageError("unknown command '" + command + "'");
   const int exitCode = RunCliCommand(command, argc, argv);
   if (exitCode != kHelpAsked) return exitCode;
