@@ -1,4 +1,6 @@
-// wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+// wza: list, test, extract, mount and pack "_ARCHIVE" game archives (*.wza, *.big) from the
+// command line. main picks the front end: cli/ for every command's options and runs, and
+// mount/, handed to cli/'s mount command, for the mount itself.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -6,8 +8,9 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/mount_command.h"
 #include "extract/exit_codes.h"
-#include "mount/mount_command.h"
+#include "mount/mount_fuse.h"
 
 namespace {
 
@@ -79,6 +82,10 @@ int FinishStandardOutput(int exitCode) {
   return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
 }
 
+bool Mount(const MountOptions& options) {
+  return RunMount(options.archive, options.mountPoint, options.foreground, options.names);
+}
+
 int RunCommand(int argc, char** argv) {
   if (argc < 2) return UsageError("no command given");
   const std::string command = argv[1];
@@ -90,7 +97,7 @@ int RunCommand(int argc, char** argv) {
     std::printf("%s\n", kVersion);
     return kExitOk;
   }
-  if (command == "mount") return MountCommand(argc - 2, argv + 2);
+  if (command == "mount") return MountCommand(argc, argv, Mount);
   if (!IsCliCommand(command)) return UsageError("unknown command '" + command + "'");
   const int exitCode = RunCliCommand(command, argc, argv);
   if (exitCode != kHelpAsked) return exitCode;
