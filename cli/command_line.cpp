@@ -4,9 +4,9 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "cli/option_values.h"
 #include "cli/pack_command.h"
-#include "extract/exit_codes.h"
 #include "names/printable_text.h"
 
 namespace {

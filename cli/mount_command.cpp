@@ -1,8 +1,8 @@
 #include "cli/mount_command.h"
 
 #include "cli/command_line.h"
+#include "cli/exit_codes.h"
 #include "cli/option_values.h"
-#include "extract/exit_codes.h"
 
 int MountCommand(int argc, char** argv, bool (*mount)(const MountOptions& options)) {
   MountOptions options;

@@ -7,7 +7,7 @@
 #include "cli/command_line.h"
 #include "cli/option_values.h"
 #include "cli/progress_line.h"
-#include "extract/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "names/printable_text.h"
 #include "pack/pack_run.h"
 #include "platform/interrupt.h"
@@ -136,7 +136,9 @@ int PackCommand(int argc, char** argv) {
     return platform::InterruptExitCode();
   }
   for (const std::string& line : outcome.problems) PrintError(line);
-  if (outcome.exitCode != kExitOk) return outcome.exitCode;
+  if (outcome.result != PackResult::Written) {
+    return outcome.result == PackResult::FilesUnreadable ? kExitPartial : kExitFailed;
+  }
   if (!options.quiet) std::printf("%s\n", ClosingLine(outcome).c_str());
   return kExitOk;
 }

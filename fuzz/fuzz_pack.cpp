@@ -86,8 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string notes;
   callbacks.note = [&](const std::string& line) { notes += line + "\n"; };
   const PackOutcome outcome = PackFolder(request, callbacks);
-  if (outcome.exitCode != 0 || ReadAll(work.packed) != std::string(reinterpret_cast<const char*>(data), size)) {
-    std::fprintf(stderr, "exit %d\n%s", outcome.exitCode, notes.c_str());
+  if (outcome.result != PackResult::Written || ReadAll(work.packed) != std::string(reinterpret_cast<const char*>(data), size)) {
+    std::fprintf(stderr, "result %d\n%s", static_cast<int>(outcome.result), notes.c_str());
     for (const std::string& problem : outcome.problems) std::fprintf(stderr, "%s\n", problem.c_str());
     FUZZ_CHECK(!"the extraction packed --like its archive gives the archive back");
   }

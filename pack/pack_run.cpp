@@ -1,7 +1,6 @@
 #include "pack/pack_run.h"
 
 #include "archive/catalogue.h"
-#include "extract/exit_codes.h"
 #include "names/name_encoding.h"
 #include "pack/early_copy.h"
 #include "pack/entry_compare.h"
@@ -20,14 +19,14 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-PackOutcome Refused(PackOutcome outcome, std::vector<std::string> problems, int code) {
-  outcome.exitCode = code;
+PackOutcome Refused(PackOutcome outcome, std::vector<std::string> problems, PackResult result) {
+  outcome.result = result;
   outcome.problems.insert(outcome.problems.end(), problems.begin(), problems.end());
   return outcome;
 }
 
 PackOutcome Refused(PackOutcome outcome, const std::string& problem) {
-  return Refused(std::move(outcome), {problem}, kExitFailed);
+  return Refused(std::move(outcome), {problem}, PackResult::Refused);
 }
 
 // A link named as the output (to OLD, say) has the file it finally leads to replaced; a
@@ -177,7 +176,7 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
   PlanProblems problems;
   const Claims claims = ClaimFiles(input, problems);
   if (!problems.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), problems.refused, kExitFailed);
+    work.outcome = Refused(std::move(work.outcome), problems.refused, PackResult::Refused);
     return false;
   }
   std::vector<Comparison> comparisons;
@@ -207,7 +206,8 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
     std::vector<std::string> all = problems.unreadable;
     all.insert(all.end(), problems.refused.begin(), problems.refused.end());
     work.outcome = Refused(std::move(work.outcome), all,
-                           problems.refused.empty() ? kExitPartial : kExitFailed);
+                           problems.refused.empty() ? PackResult::FilesUnreadable
+                                                    : PackResult::Refused);
     return false;
   }
   return true;
@@ -249,7 +249,7 @@ bool PlanNew(Work& work) {
     problems.refused.push_back("pattern matched nothing: " + pattern);
   }
   if (!laidOut || !problems.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), problems.refused, kExitFailed);
+    work.outcome = Refused(std::move(work.outcome), problems.refused, PackResult::Refused);
     return false;
   }
   work.outcome.added = counts.added;
@@ -297,11 +297,12 @@ bool Prepare(Work& work) {
   work.tree = ScanSourceFolder(work.folder, work.callbacks.interrupted);
   if (Interrupted(work)) return false;
   if (!work.tree.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), work.tree.refused, kExitFailed);
+    work.outcome = Refused(std::move(work.outcome), work.tree.refused, PackResult::Refused);
     return false;
   }
   if (!work.tree.unreadable.empty()) {
-    work.outcome = Refused(std::move(work.outcome), work.tree.unreadable, kExitPartial);
+    work.outcome =
+        Refused(std::move(work.outcome), work.tree.unreadable, PackResult::FilesUnreadable);
     return false;
   }
   return true;
@@ -347,11 +348,11 @@ PackOutcome Pack(Work& work) {
     return work.outcome;
   }
   if (!written.unreadable.empty()) {
-    return Refused(std::move(work.outcome), written.unreadable, kExitPartial);
+    return Refused(std::move(work.outcome), written.unreadable, PackResult::FilesUnreadable);
   }
   if (!written.written) return Refused(std::move(work.outcome), written.error);
   work.outcome.size = written.size;
-  work.outcome.exitCode = kExitOk;
+  work.outcome.result = PackResult::Written;
   return work.outcome;
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/exit_codes.h"
 #include "cli/mount_command.h"
-#include "extract/exit_codes.h"
 #include "mount/mount_fuse.h"
 
 namespace {
