@@ -11,51 +11,39 @@
 
 namespace {
 
-// One option of list, test or extract at argv[i]; "" when it is fine, kHelpShown after
-// --help, or what is wrong.
-std::string ParseOption(const std::string& command, const std::string& arg, int argc, char** argv,
-                        int& i, CliOptions& options, bool& destinationGiven) {
-  const bool extract = command == "extract";
-  if (IsQuiet(arg)) {
-    options.quiet = true;
-  } else if (IsHelp(arg)) {
-    return kHelpShown;
-  } else if (IsWorkers(arg) && command != "list") {
-    return TakeWorkers(arg, argc, argv, i, options.workers);
-  } else if (TakesValue(arg, "-d") && extract) {
-    if (!OptionValue(arg, "-d", argc, argv, i, options.destination)) {
-      return "-d needs a destination folder";
-    }
-    destinationGiven = true;
-  } else if (TakesValue(arg, "-i") || TakesValue(arg, "-x")) {
-    return TakePattern(arg, argc, argv, i, options.patterns);
-  } else if (TakesValue(arg, "--names")) {
-    return TakeNames(arg, argc, argv, i, options.names);
-  } else if (arg == "-n" && extract) {
-    options.keepExisting = true;
-  } else if (arg == "-p" && extract) {
-    options.toStandardOutput = true;
-  } else if (arg == "--json" && command == "list") {
-    options.json = true;
-  } else {
-    return "unknown option '" + arg + "' for " + command;
-  }
-  return "";
-}
-
 // Fills `options` from the arguments after the command; "" when they are fine, kHelpShown
 // after --help, or what is wrong.
 std::string ParseOptions(const std::string& command, int argc, char** argv, CliOptions& options) {
+  const bool extract = command == "extract";
   bool destinationGiven = false;
-  const std::string problem = WalkArguments(
-      argc, argv,
-      [&](const std::string& arg) {
-        options.archives.push_back(arg);
-        return "";
-      },
-      [&](const std::string& arg, int& i) {
-        return ParseOption(command, arg, argc, argv, i, options, destinationGiven);
-      });
+  const auto option = [&](const std::string& arg, int& i) -> std::string {
+    if (IsQuiet(arg)) {
+      options.quiet = true;
+    } else if (IsHelp(arg)) {
+      return kHelpShown;
+    } else if (IsWorkers(arg) && command != "list") {
+      return TakeWorkers(arg, argc, argv, i, options.workers);
+    } else if (TakesValue(arg, "-d") && extract) {
+      if (!OptionValue(arg, "-d", argc, argv, i, options.destination)) {
+        return "-d needs a destination folder";
+      }
+      destinationGiven = true;
+    } else if (TakesValue(arg, "-i") || TakesValue(arg, "-x")) {
+      return TakePattern(arg, argc, argv, i, options.patterns);
+    } else if (TakesValue(arg, "--names")) {
+      return TakeNames(arg, argc, argv, i, options.names);
+    } else if (arg == "-n" && extract) {
+      options.keepExisting = true;
+    } else if (arg == "-p" && extract) {
+      options.toStandardOutput = true;
+    } else if (arg == "--json" && command == "list") {
+      options.json = true;
+    } else {
+      return "unknown option '" + arg + "' for " + command;
+    }
+    return "";
+  };
+  const std::string problem = WalkArguments(argc, argv, options.archives, option);
   if (!problem.empty()) return problem;
   if (options.archives.empty()) return "no archive given";
   if (options.toStandardOutput && options.keepExisting) return "-p writes no files: -n has no use";
@@ -65,10 +53,6 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
 
 }  // namespace
 
-bool IsCliCommand(const std::string& command) {
-  return command == "list" || command == "test" || command == "extract" || command == "pack";
-}
-
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "wza: %s\nTry 'wza --help'.\n", PrintableText(message).c_str());
   return kExitFailed;
@@ -76,6 +60,9 @@ int UsageError(const std::string& message) {
 
 int RunCliCommand(const std::string& command, int argc, char** argv) {
   if (command == "pack") return PackCommand(argc, argv);
+  if (command != "list" && command != "test" && command != "extract") {
+    return UsageError("unknown command '" + command + "'");
+  }
   CliOptions options;
   options.workers = AllCores();
   const std::string problem = ParseOptions(command, argc, argv, options);

@@ -4,14 +4,11 @@
 
 #include <string>
 
-// Whether `command` is one of them.
-bool IsCliCommand(const std::string& command);
-
 // What the commands return when the arguments asked for the usage text.
 constexpr int kHelpAsked = -1;
 
 // Parses the arguments after the command (argv[2] on) and runs it; the exit code, or
-// kHelpAsked.
+// kHelpAsked. An unknown command is a usage error.
 int RunCliCommand(const std::string& command, int argc, char** argv);
 
 // "wza: MESSAGE" and a pointer to --help on stderr; the exit code of a usage error.

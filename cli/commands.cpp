@@ -23,7 +23,6 @@
 
 namespace {
 
-// An archive whose record size is not known is skipped: the others are still read.
 void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
   PrintError(LoadFailureLine(path, outcome, detail, "skipped"));
 }

@@ -1,18 +1,14 @@
-// `wza mount ARCHIVE MOUNTPOINT [-f] [--names CODEPAGE]`: its options. The mount itself
-// is mount/'s, handed in by main, so that neither front end includes the other.
+// `wza mount ARCHIVE MOUNTPOINT [-f] [--names CODEPAGE]`: its options. The mount itself is
+// mount/'s RunMount, handed in by main, so that neither front end includes the other.
 #pragma once
 
 #include <string>
 
 #include "names/name_encoding.h"
 
-struct MountOptions {
-  std::string archive;
-  std::string mountPoint;
-  bool foreground = false;
-  NameEncoding names;  // --names, as for extract
-};
+// Mounts and serves; false, said on stderr, when it could not.
+using MountRun = bool (*)(const std::string& archive, const std::string& mountPoint,
+                          bool foreground, const NameEncoding& names);
 
-// Parses the arguments after "mount" (argv[2] on) and mounts with `mount`, which returns
-// false, said on stderr, when it could not; the exit code.
-int MountCommand(int argc, char** argv, bool (*mount)(const MountOptions& options));
+// Parses the arguments after "mount" (argv[2] on) and mounts with `mount`; the exit code.
+int MountCommand(int argc, char** argv, MountRun mount);

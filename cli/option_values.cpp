@@ -20,39 +20,25 @@ size_t WorkersIn(const std::string& text) {
 
 }  // namespace
 
-std::string WalkArguments(int argc, char** argv,
-                          const std::function<std::string(const std::string& arg)>& operand,
-                          const std::function<std::string(const std::string& arg, int& i)>& option) {
+std::string WalkArguments(
+    int argc, char** argv, std::vector<std::string>& operands,
+    const std::function<std::string(const std::string& arg, int& i)>& option) {
   bool optionsEnded = false;
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
-    std::string problem;
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      problem = operand(arg);
+      operands.push_back(arg);
     } else if (arg == "--") {
       optionsEnded = true;
-    } else {
-      problem = option(arg, i);
+    } else if (std::string problem = option(arg, i); !problem.empty()) {
+      return problem;
     }
-    if (!problem.empty()) return problem;
   }
   return "";
 }
 
-bool IsHelp(const std::string& arg) {
-  return arg == "-h" || arg == "--help";
-}
-
-bool IsQuiet(const std::string& arg) {
-  return arg == "-q" || arg == "--quiet";
-}
-
 size_t AllCores() {
   return std::min(platform::UsableCores(), kMaxWorkers);
-}
-
-bool IsWorkers(const std::string& arg) {
-  return arg.compare(0, 2, "-j") == 0;
 }
 
 std::string TakeWorkers(const std::string& arg, int argc, char** argv, int& i, size_t& workers) {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/exit_codes.h"
 #include "cli/option_values.h"
 #include "cli/progress_line.h"
-#include "cli/exit_codes.h"
 #include "names/printable_text.h"
 #include "pack/pack_run.h"
 #include "platform/interrupt.h"
@@ -77,11 +77,7 @@ std::string ParseOption(const std::string& arg, int argc, char** argv, int& i,
 std::string ParsePackOptions(int argc, char** argv, PackOptions& options) {
   std::vector<std::string> folders;
   const std::string problem = WalkArguments(
-      argc, argv,
-      [&](const std::string& arg) {
-        folders.push_back(arg);
-        return "";
-      },
+      argc, argv, folders,
       [&](const std::string& arg, int& i) { return ParseOption(arg, argc, argv, i, options); });
   if (!problem.empty()) return problem;
   if (folders.size() != 1) return folders.empty() ? "no folder given" : "pack takes one folder";

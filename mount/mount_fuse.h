@@ -1,5 +1,5 @@
-// `wza mount`'s work: an archive served as a read-only folder (Linux, libfuse3). Its
-// options are cli/'s; main hands them over.
+// `wza mount`'s work: an archive served as a read-only folder (Linux, libfuse3); its
+// options are cli/'s.
 #pragma once
 
 #include <string>

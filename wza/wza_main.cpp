@@ -82,10 +82,6 @@ int FinishStandardOutput(int exitCode) {
   return exitCode == kExitOk || exitCode == kExitPartial ? kExitFailed : exitCode;
 }
 
-bool Mount(const MountOptions& options) {
-  return RunMount(options.archive, options.mountPoint, options.foreground, options.names);
-}
-
 int RunCommand(int argc, char** argv) {
   if (argc < 2) return UsageError("no command given");
   const std::string command = argv[1];
@@ -97,8 +93,7 @@ int RunCommand(int argc, char** argv) {
     std::printf("%s\n", kVersion);
     return kExitOk;
   }
-  if (command == "mount") return MountCommand(argc, argv, Mount);
-  if (!IsCliCommand(command)) return UsageError("unknown command '" + command + "'");
+  if (command == "mount") return MountCommand(argc, argv, RunMount);
   const int exitCode = RunCliCommand(command, argc, argv);
   if (exitCode != kHelpAsked) return exitCode;
   std::fputs(kUsage, stdout);
