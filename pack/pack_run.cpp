@@ -103,7 +103,8 @@ ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& enc
   return names;
 }
 
-struct Work {
+// What one run of pack holds, from the request to the archive written.
+struct PackRun {
   const PackRequest& request;
   const PackCallbacks& callbacks;
   PackOutcome outcome;
@@ -118,7 +119,7 @@ struct Work {
   std::vector<CopiedRange> copied;
 };
 
-bool Interrupted(Work& work) {
+bool Interrupted(PackRun& work) {
   if (work.callbacks.interrupted && work.callbacks.interrupted()) work.outcome.interrupted = true;
   return work.outcome.interrupted;
 }
@@ -128,11 +129,11 @@ std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
                                      : std::vector<std::string>();
 }
 
-std::string WrittenPath(const Work& work) {
+std::string WrittenPath(const PackRun& work) {
   return WrittenPath(work.outcome.output);
 }
 
-void DropTemporary(Work& work) {
+void DropTemporary(PackRun& work) {
   if (work.temporary.path.empty()) return;
   work.temporary.file.reset();
   platform::RemoveTemporary(work.temporary.path);
@@ -140,7 +141,7 @@ void DropTemporary(Work& work) {
 }
 
 // Starts copying OLD into the new archive beside the comparing, where that can be done.
-EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
+EarlyCopyPtr StartCopying(PackRun& work, const Claims& claims) {
   std::string error;  // the writer tries again, and says why
   if (!EarlyCopyPays(work.old, claims) ||
       !CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) {
@@ -160,7 +161,7 @@ EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
 
 // What --like OLD makes of the folder: claims, comparisons and the plan. The names and
 // comparisons are let go once the plan is made. False with the outcome set.
-bool PlanFromFolder(Work& work, PackPlan& plan) {
+bool PlanFromFolder(PackRun& work, PackPlan& plan) {
   const ConvertedNames names = ConvertNames(work.old, work.forward);
   PlanInput input;
   input.old = &work.old;
@@ -214,7 +215,7 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
 }
 
 // Plans and lays out the archive --like OLD; false with the outcome set.
-bool PlanLike(Work& work) {
+bool PlanLike(PackRun& work) {
   PackPlan plan;
   if (!PlanFromFolder(work, plan)) return false;
   std::string problem;
@@ -235,7 +236,7 @@ bool PlanLike(Work& work) {
   return true;
 }
 
-bool PlanNew(Work& work) {
+bool PlanNew(PackRun& work) {
   NewArchiveInput input;
   input.tree = &work.tree;
   input.back = &work.back;
@@ -262,7 +263,7 @@ bool PlanNew(Work& work) {
   return true;
 }
 
-bool Prepare(Work& work) {
+bool Prepare(PackRun& work) {
   const PackRequest& request = work.request;
   if (platform::KindAt(work.folder) != platform::PathKind::Folder) {
     work.outcome = Refused(std::move(work.outcome), work.folder + ": not a folder");
@@ -289,8 +290,8 @@ bool Prepare(Work& work) {
   if (!request.like.empty()) {
     const LoadOutcome loaded = LoadCatalogue(request.like, work.old, &reason);
     if (loaded != LoadOutcome::Loaded) {
-      work.outcome = Refused(std::move(work.outcome), LoadFailureLine(request.like, loaded, reason) +
-                                                          "; it cannot be packed --like");
+      const std::string line = LoadFailureLine(request.like, loaded, reason);
+      work.outcome = Refused(std::move(work.outcome), line + "; it cannot be packed --like");
       return false;
     }
   }
@@ -321,7 +322,7 @@ bool DefaultOutput(const std::string& folder, std::string& output) {
 
 namespace {
 
-PackOutcome Pack(Work& work) {
+PackOutcome Pack(PackRun& work) {
   const PackRequest& request = work.request;
   const PackCallbacks& callbacks = work.callbacks;
   if (!Prepare(work)) return work.outcome;
@@ -359,7 +360,8 @@ PackOutcome Pack(Work& work) {
 }  // namespace
 
 PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callbacks) {
-  Work work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {}, {}, {}, {}};
+  PackRun work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {},
+               {}, {}, {}};
   PackOutcome outcome = Pack(work);
   DropTemporary(work);  // made for copying early and never handed to the writer
   return outcome;
