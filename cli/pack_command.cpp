@@ -1,6 +1,5 @@
 #include "cli/pack_command.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <string>
 

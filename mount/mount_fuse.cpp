@@ -6,7 +6,6 @@
 #include <syslog.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
