@@ -294,3 +294,12 @@ std::string LoadOutcomeMessage(LoadOutcome outcome, const std::string& path) {
       return std::string();
   }
 }
+
+std::string LoadFailureLine(const std::string& path, LoadOutcome outcome, const std::string& detail,
+                            const std::string& unrecognised) {
+  if (outcome == LoadOutcome::NoEntries) return path + ": has no entries";
+  std::string line = LoadOutcomeMessage(outcome, path);
+  if (outcome == LoadOutcome::NotSupported) line = path + ": " + line;
+  if (outcome == LoadOutcome::UnrecognisedRecordSize) line = path + ": " + unrecognised;
+  return detail.empty() ? line : line + ": " + detail;
+}

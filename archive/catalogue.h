@@ -53,3 +53,8 @@ bool JoinEntryNames(ArchiveCatalogue& catalogue);
 // The text the tool shows for an outcome, or "" for the outcomes that are skipped
 // silently (NoEntries, UnrecognisedRecordSize) and for Loaded.
 std::string LoadOutcomeMessage(LoadOutcome outcome, const std::string& path);
+
+// The one line the command-line tools print for an archive that did not load, the path
+// first and `detail` last; `unrecognised` says what becomes of an unrecognised record size.
+std::string LoadFailureLine(const std::string& path, LoadOutcome outcome, const std::string& detail,
+                            const std::string& unrecognised = "unrecognised record size");

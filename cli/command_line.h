@@ -1,17 +1,14 @@
-// The commands of wza that work on archives' entries (list, test, extract): their options
-// and their runs.
+// The commands of wza that cli/ runs (list, test, extract, pack): their options and their
+// runs. mount's options are cli/'s too (cli/mount_command.h); main wires it to mount/.
 #pragma once
 
 #include <string>
 
-// Whether `command` is one of them.
-bool IsCliCommand(const std::string& command);
-
-// What RunCliCommand returns when the arguments asked for the usage text.
+// What the commands return when the arguments asked for the usage text.
 constexpr int kHelpAsked = -1;
 
 // Parses the arguments after the command (argv[2] on) and runs it; the exit code, or
-// kHelpAsked.
+// kHelpAsked. An unknown command is a usage error.
 int RunCliCommand(const std::string& command, int argc, char** argv);
 
 // "wza: MESSAGE" and a pointer to --help on stderr; the exit code of a usage error.

@@ -24,12 +24,7 @@
 namespace {
 
 void ReportLoadFailure(const std::string& path, LoadOutcome outcome, const std::string& detail) {
-  std::string message = LoadOutcomeMessage(outcome, path);
-  if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
-  if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": skipped";
-  if (message.empty()) return;
-  if (!detail.empty()) message += ": " + detail;
-  PrintError(message);
+  PrintError(LoadFailureLine(path, outcome, detail, "skipped"));
 }
 
 // Tallies what happened to each archive for the exit code.

@@ -1,4 +1,5 @@
-// The three commands of `wza`. Each returns the process exit code:
+// list, test and extract: the commands of `wza` that read archives' entries. Each returns
+// the process exit code:
 // 0 all good, 1 some entries failed, an archive was skipped or a pattern matched nothing,
 // 2 nothing could be read.
 #pragma once
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extract/exit_codes.h"
+#include "cli/exit_codes.h"
 #include "names/entry_pattern.h"
 #include "names/name_encoding.h"
 

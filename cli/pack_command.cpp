@@ -1,20 +1,17 @@
 #include "cli/pack_command.h"
 
-#include <cinttypes>
 #include <cstdio>
 #include <string>
 
 #include "cli/command_line.h"
+#include "cli/exit_codes.h"
 #include "cli/option_values.h"
 #include "cli/progress_line.h"
-#include "extract/exit_codes.h"
 #include "names/printable_text.h"
 #include "pack/pack_run.h"
 #include "platform/interrupt.h"
 
 namespace {
-
-constexpr const char* kHelpShown = "help";
 
 struct PackOptions {
   PackRequest request;
@@ -38,17 +35,14 @@ std::string ParseOption(const std::string& arg, int argc, char** argv, int& i,
                         PackOptions& options) {
   PackRequest& request = options.request;
   std::string value;
-  if (arg == "-q" || arg == "--quiet") {
+  if (IsQuiet(arg)) {
     options.quiet = true;
-  } else if (arg == "-h" || arg == "--help") {
+  } else if (IsHelp(arg)) {
     return kHelpShown;
   } else if (arg.size() == 2 && arg[0] == '-' && arg[1] >= '0' && arg[1] <= '9') {
     request.level = arg[1] - '0';
-  } else if (arg.compare(0, 2, "-j") == 0) {
-    std::string count = arg.substr(2);
-    if (count.empty() && i + 1 < argc && IsNumber(argv[i + 1])) count = argv[++i];
-    request.workers = count.empty() ? AllCores() : WorkersIn(count);
-    if (request.workers == 0) return "-j takes a number of threads from 1 to 64";
+  } else if (IsWorkers(arg)) {
+    return TakeWorkers(arg, argc, argv, i, request.workers);
   } else if (TakesValue(arg, "--like")) {
     if (!OptionValue(arg, "--like", argc, argv, i, request.like)) return "--like needs an archive";
   } else if (TakesValue(arg, "-o")) {
@@ -56,8 +50,7 @@ std::string ParseOption(const std::string& arg, int argc, char** argv, int& i,
       return "-o needs the archive to write";
     }
   } else if (TakesValue(arg, "-x")) {
-    if (!OptionValue(arg, "-x", argc, argv, i, value)) return "-x needs a pattern";
-    options.patterns.exclude.push_back(value);
+    return TakePattern(arg, argc, argv, i, options.patterns);
   } else if (TakesValue(arg, "--names")) {
     if (!OptionValue(arg, "--names", argc, argv, i, request.codePage)) {
       return "--names needs a code page";
@@ -81,19 +74,11 @@ std::string ParseOption(const std::string& arg, int argc, char** argv, int& i,
 }
 
 std::string ParsePackOptions(int argc, char** argv, PackOptions& options) {
-  bool optionsEnded = false;
   std::vector<std::string> folders;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      folders.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else {
-      const std::string problem = ParseOption(arg, argc, argv, i, options);
-      if (!problem.empty()) return problem;
-    }
-  }
+  const std::string problem = WalkArguments(
+      argc, argv, folders,
+      [&](const std::string& arg, int& i) { return ParseOption(arg, argc, argv, i, options); });
+  if (!problem.empty()) return problem;
   if (folders.size() != 1) return folders.empty() ? "no folder given" : "pack takes one folder";
   if (options.newOnly && !options.request.like.empty()) {
     return "--version and --record make a new archive; --like keeps OLD's";
@@ -146,7 +131,9 @@ int PackCommand(int argc, char** argv) {
     return platform::InterruptExitCode();
   }
   for (const std::string& line : outcome.problems) PrintError(line);
-  if (outcome.exitCode != kExitOk) return outcome.exitCode;
+  if (outcome.result != PackResult::Written) {
+    return outcome.result == PackResult::FilesUnreadable ? kExitPartial : kExitFailed;
+  }
   if (!options.quiet) std::printf("%s\n", ClosingLine(outcome).c_str());
   return kExitOk;
 }

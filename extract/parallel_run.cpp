@@ -148,7 +148,7 @@ void RunEntry(EntryPool& pool, const EntryBatch& batch, size_t index, EntryWorks
   }
 }
 
-void Work(EntryPool& pool, EntryWorkspace& workspace) {
+void RunEntryThread(EntryPool& pool, EntryWorkspace& workspace) {
   for (;;) {
     size_t begin = 0;
     size_t end = 0;
@@ -305,7 +305,7 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interru
       // Under the lock: a thread that starts at once counts itself idle against the
       // threads there are.
       const std::lock_guard<std::mutex> hold(pool->lock);
-      pool->threads.emplace_back(Work, std::ref(*pool), std::ref(*pool->workspaces[i]));
+      pool->threads.emplace_back(RunEntryThread, std::ref(*pool), std::ref(*pool->workspaces[i]));
     } catch (const std::system_error&) {
       break;  // the system gives no more threads: go on with those there are
     }

@@ -98,7 +98,7 @@ PackOutcome PackLike(const std::string& folder, const std::string& output, std::
 }
 
 void Report(const PackOutcome& outcome, const std::string& notes) {
-  std::fprintf(stderr, "exit %d\n%s", outcome.exitCode, notes.c_str());
+  std::fprintf(stderr, "result %d\n%s", static_cast<int>(outcome.result), notes.c_str());
   for (const std::string& problem : outcome.problems) std::fprintf(stderr, "%s\n", problem.c_str());
 }
 
@@ -171,8 +171,8 @@ void CheckChangedTree(const std::string& folder, uint64_t choice) {
   const fs::path output = work.changedAt / "a.big";
   std::string notes;
   const PackOutcome outcome = PackLike(folder, output.string(), notes);
-  if (outcome.exitCode == 2 && fs::is_empty(work.changedAt)) return;
-  if (outcome.exitCode != 0) {
+  if (outcome.result == PackResult::Refused && fs::is_empty(work.changedAt)) return;
+  if (outcome.result != PackResult::Written) {
     Report(outcome, notes);
     FUZZ_CHECK(!"a changed tree is packed, or refused with nothing written");
   }
@@ -202,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string notes;
   const PackOutcome outcome = PackLike(folder, work.packed, notes);
-  if (outcome.exitCode != 0 ||
+  if (outcome.result != PackResult::Written ||
       ReadAll(work.packed) != std::string(reinterpret_cast<const char*>(data), size)) {
     Report(outcome, notes);
     FUZZ_CHECK(!"the extraction packed --like its archive gives the archive back");

@@ -6,7 +6,6 @@
 #include <syslog.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -15,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "extract/exit_codes.h"
 #include "mount/direct_io_mapping.h"
 #include "mount/entry_reader.h"
-#include "mount/mount_command.h"
+#include "mount/mount_fuse.h"
 #include "mount/mount_point.h"
 #include "mount/mount_tree.h"
 #include "mount/page_cache_feed.h"
@@ -263,11 +261,7 @@ bool Prepare(MountState& state, const NameEncoding& names) {
   std::string detail;
   const LoadOutcome outcome = LoadCatalogue(state.archivePath, state.catalogue, &detail);
   if (outcome != LoadOutcome::Loaded && outcome != LoadOutcome::NoEntries) {
-    std::string message = LoadOutcomeMessage(outcome, state.archivePath);
-    if (outcome == LoadOutcome::NotSupported) message = state.archivePath + ": " + message;
-    if (message.empty()) message = state.archivePath + ": unrecognised record size";
-    if (!detail.empty()) message += ": " + detail;
-    PrintError(message);
+    PrintError(LoadFailureLine(state.archivePath, outcome, detail));
     return false;
   }
   if (stat(state.archivePath.c_str(), &state.archive) != 0) {
@@ -303,22 +297,22 @@ bool Unmount(MountState& state, fuse_session* session, const std::string& mountP
   return true;
 }
 
-int ServeMounted(MountState& state, fuse_session* session) {
+bool ServeMounted(MountState& state, fuse_session* session) {
   AllowMappingDirectIo(session);
   // Detaches only now, so that `wza mount` returns once the mount can be used.
-  if (fuse_daemonize(state.foreground ? 1 : 0) != 0) return kExitFailed;
+  if (fuse_daemonize(state.foreground ? 1 : 0) != 0) return false;
   if (!state.foreground) openlog("wza", LOG_PID, LOG_USER);
   fuse_loop_config* config = fuse_loop_cfg_create();
   StartFeed(state.feed, session, state.tree, state.reader);
   // A signal (Ctrl-C) ends the loop with its number; only errors are negative.
-  const int code = fuse_session_loop_mt(session, config) < 0 ? kExitFailed : kExitOk;
+  const bool served = fuse_session_loop_mt(session, config) >= 0;
   StopFeed(state.feed);
   fuse_loop_cfg_destroy(config);
-  return code;
+  return served;
 }
 
 // `mountPoint` is absolute: libfuse serves from "/" and unmounts by this path.
-int Serve(MountState& state, const std::string& mountPoint) {
+bool Serve(MountState& state, const std::string& mountPoint) {
   const fuse_lowlevel_ops operations = Operations();
   const std::string options =
       "ro,default_permissions,subtype=wza,fsname=" + EscapedOption(state.archivePath);
@@ -327,32 +321,32 @@ int Serve(MountState& state, const std::string& mountPoint) {
   fuse_set_log_func(PrintFuseMessage);
   fuse_session* session = fuse_session_new(&args, &operations, sizeof operations, &state);
   fuse_opt_free_args(&args);
-  if (session == nullptr) return kExitFailed;
-  int code = kExitFailed;
+  if (session == nullptr) return false;
+  bool served = false;
   if (fuse_set_signal_handlers(session) == 0) {
     if (fuse_session_mount(session, mountPoint.c_str()) == 0) {
       const long id = MountIdAt(mountPoint, "fuse.wza");
-      code = ServeMounted(state, session);
-      if (!Unmount(state, session, mountPoint, id)) code = kExitFailed;
+      served = ServeMounted(state, session);
+      if (!Unmount(state, session, mountPoint, id)) served = false;
     }
     fuse_remove_signal_handlers(session);
   }
   fuse_session_destroy(session);
-  return code;
+  return served;
 }
 
 }  // namespace
 
-int RunMount(const MountOptions& options) {
-  std::string mountPoint;
+bool RunMount(const std::string& archive, const std::string& mountPoint, bool foreground,
+              const NameEncoding& names) {
+  std::string absolute;
   std::string why;
-  if (!ResolveMountPoint(options.mountPoint, mountPoint, why)) {
-    PrintError(options.mountPoint + ": " + why);
-    return kExitFailed;
+  if (!ResolveMountPoint(mountPoint, absolute, why)) {
+    PrintError(mountPoint + ": " + why);
+    return false;
   }
   auto state = std::make_unique<MountState>();
-  state->archivePath = options.archive;
-  state->foreground = options.foreground;
-  if (!Prepare(*state, options.names)) return kExitFailed;
-  return Serve(*state, mountPoint);
+  state->archivePath = archive;
+  state->foreground = foreground;
+  return Prepare(*state, names) && Serve(*state, absolute);
 }

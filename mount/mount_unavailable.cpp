@@ -1,11 +1,10 @@
 // `wza mount` where the tool was built without libfuse3 (Windows, or Linux without it).
 #include <cstdio>
 
-#include "extract/exit_codes.h"
-#include "mount/mount_command.h"
+#include "mount/mount_fuse.h"
 
-int RunMount(const MountOptions&) {
+bool RunMount(const std::string&, const std::string&, bool, const NameEncoding&) {
   std::fputs("wza: this wza was built without mount support (it needs Linux and libfuse3)\n",
              stderr);
-  return kExitFailed;
+  return false;
 }

@@ -133,7 +133,7 @@ void DeflateTask(Worker& worker, const SourceTree& tree, const DeflateSource& so
   }
 }
 
-void Work(DeflatePipeline& pipeline) {
+void RunDeflateThread(DeflatePipeline& pipeline) {
   Worker worker;
   std::unique_lock<std::mutex> hold(pipeline.lock);
   for (;;) {
@@ -210,7 +210,7 @@ DeflatePipelinePtr StartDeflating(const SourceTree& tree, std::vector<DeflateSou
   pipeline->slots.resize(workers + 4);
   for (size_t i = 0; i < workers && !pipeline->tasks.empty(); ++i) {
     try {
-      pipeline->threads.emplace_back(Work, std::ref(*pipeline));
+      pipeline->threads.emplace_back(RunDeflateThread, std::ref(*pipeline));
     } catch (const std::system_error&) {
       if (i == 0) throw;
       break;

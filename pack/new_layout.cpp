@@ -13,15 +13,6 @@ struct NewFile {
 
 using Folders = std::map<PathComponents, std::vector<NewFile>>;
 
-std::string JoinedBytes(const PathComponents& components) {
-  std::string joined;
-  for (size_t i = 0; i < components.size(); ++i) {
-    if (i > 0) joined += '\\';
-    joined += components[i];
-  }
-  return joined;
-}
-
 // The folder's one top folder, the alias; false with the refusal.
 bool AliasOf(const NewArchiveInput& input, std::string& alias, PlanProblems& problems) {
   const SourceTree& tree = *input.tree;
@@ -119,11 +110,11 @@ std::string LayOutFiles(const Folders& folders, Layout& layout, ExpectedTables& 
     entry.firstFile = static_cast<uint16_t>(expected.entries.size());
     entry.endFile = static_cast<uint16_t>(entry.firstFile + list.size());
     expected.folders.push_back(entry);
-    expected.folderNames.push_back(JoinedBytes(folder));
-    names += JoinedBytes(folder) + '\0';
+    expected.folderNames.push_back(Joined(folder, '\\'));
+    names += Joined(folder, '\\') + '\0';
     for (const NewFile& file : list) {
       expected.entries.push_back(FileEntry());
-      expected.entryNameHashes.push_back(NameHash(JoinedBytes(folder) + '\\' + file.name));
+      expected.entryNameHashes.push_back(NameHash(Joined(folder, '\\') + '\\' + file.name));
       Piece piece;
       piece.kind = PieceKind::Data;
       piece.index = static_cast<uint32_t>(layout.jobs.size());

@@ -18,15 +18,6 @@ bool StartsWith(const PathComponents& path, const PathComponents& prefix) {
   return true;
 }
 
-std::string Joined(const PathComponents& components, char separator) {
-  std::string joined;
-  for (size_t i = 0; i < components.size(); ++i) {
-    if (i > 0) joined += separator;
-    joined += components[i];
-  }
-  return joined;
-}
-
 // The flag value most of OLD's compressed entries have (the smaller of equals), else 1.
 uint32_t MostUsedFlags(const ArchiveCatalogue& old) {
   std::map<uint32_t, size_t> counts;
@@ -116,6 +107,15 @@ size_t EntryAt(const PlanInput& input, const PathComponents& alias,
 bool PackPlan::Changes() const {
   return !added.empty() ||
          std::any_of(fates.begin(), fates.end(), [](Fate fate) { return fate != Fate::Kept; });
+}
+
+std::string Joined(const PathComponents& components, char separator) {
+  std::string joined;
+  for (size_t i = 0; i < components.size(); ++i) {
+    if (i > 0) joined += separator;
+    joined += components[i];
+  }
+  return joined;
 }
 
 std::string PathKey(const PathComponents& components) {

@@ -99,3 +99,5 @@ bool ExtractWouldWrite(const std::string& name, const std::string& path, bool mu
 std::string PathKey(const PathComponents& components);
 // A name split at "\" and "/", empty components left out.
 PathComponents SplitName(const std::string& name);
+// The components with `separator` between them.
+std::string Joined(const PathComponents& components, char separator);

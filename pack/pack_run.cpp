@@ -1,7 +1,6 @@
 #include "pack/pack_run.h"
 
 #include "archive/catalogue.h"
-#include "extract/exit_codes.h"
 #include "names/name_encoding.h"
 #include "pack/early_copy.h"
 #include "pack/entry_compare.h"
@@ -20,14 +19,14 @@ std::string WithoutTrailingSeparators(std::string path) {
   return path;
 }
 
-PackOutcome Refused(PackOutcome outcome, std::vector<std::string> problems, int code) {
-  outcome.exitCode = code;
+PackOutcome Refused(PackOutcome outcome, std::vector<std::string> problems, PackResult result) {
+  outcome.result = result;
   outcome.problems.insert(outcome.problems.end(), problems.begin(), problems.end());
   return outcome;
 }
 
 PackOutcome Refused(PackOutcome outcome, const std::string& problem) {
-  return Refused(std::move(outcome), {problem}, kExitFailed);
+  return Refused(std::move(outcome), {problem}, PackResult::Refused);
 }
 
 // A link named as the output (to OLD, say) has the file it finally leads to replaced; a
@@ -104,16 +103,8 @@ ConvertedNames ConvertNames(const ArchiveCatalogue& old, const NameEncoding& enc
   return names;
 }
 
-std::string LoadProblem(const std::string& path, LoadOutcome outcome, const std::string& detail) {
-  std::string message = LoadOutcomeMessage(outcome, path);
-  if (outcome == LoadOutcome::NotSupported) message = path + ": " + message;
-  if (outcome == LoadOutcome::NoEntries) message = path + ": has no entries";
-  if (outcome == LoadOutcome::UnrecognisedRecordSize) message = path + ": unrecognised record size";
-  if (!detail.empty() && outcome != LoadOutcome::NoEntries) message += ": " + detail;
-  return message + "; it cannot be packed --like";
-}
-
-struct Work {
+// What one run of pack holds, from the request to the archive written.
+struct PackRun {
   const PackRequest& request;
   const PackCallbacks& callbacks;
   PackOutcome outcome;
@@ -128,7 +119,7 @@ struct Work {
   std::vector<CopiedRange> copied;
 };
 
-bool Interrupted(Work& work) {
+bool Interrupted(PackRun& work) {
   if (work.callbacks.interrupted && work.callbacks.interrupted()) work.outcome.interrupted = true;
   return work.outcome.interrupted;
 }
@@ -138,11 +129,11 @@ std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
                                      : std::vector<std::string>();
 }
 
-std::string WrittenPath(const Work& work) {
+std::string WrittenPath(const PackRun& work) {
   return WrittenPath(work.outcome.output);
 }
 
-void DropTemporary(Work& work) {
+void DropTemporary(PackRun& work) {
   if (work.temporary.path.empty()) return;
   work.temporary.file.reset();
   platform::RemoveTemporary(work.temporary.path);
@@ -150,7 +141,7 @@ void DropTemporary(Work& work) {
 }
 
 // Starts copying OLD into the new archive beside the comparing, where that can be done.
-EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
+EarlyCopyPtr StartCopying(PackRun& work, const Claims& claims) {
   std::string error;  // the writer tries again, and says why
   if (!EarlyCopyPays(work.old, claims) ||
       !CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) {
@@ -170,7 +161,7 @@ EarlyCopyPtr StartCopying(Work& work, const Claims& claims) {
 
 // What --like OLD makes of the folder: claims, comparisons and the plan. The names and
 // comparisons are let go once the plan is made. False with the outcome set.
-bool PlanFromFolder(Work& work, PackPlan& plan) {
+bool PlanFromFolder(PackRun& work, PackPlan& plan) {
   const ConvertedNames names = ConvertNames(work.old, work.forward);
   PlanInput input;
   input.old = &work.old;
@@ -186,7 +177,7 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
   PlanProblems problems;
   const Claims claims = ClaimFiles(input, problems);
   if (!problems.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), problems.refused, kExitFailed);
+    work.outcome = Refused(std::move(work.outcome), problems.refused, PackResult::Refused);
     return false;
   }
   std::vector<Comparison> comparisons;
@@ -216,14 +207,15 @@ bool PlanFromFolder(Work& work, PackPlan& plan) {
     std::vector<std::string> all = problems.unreadable;
     all.insert(all.end(), problems.refused.begin(), problems.refused.end());
     work.outcome = Refused(std::move(work.outcome), all,
-                           problems.refused.empty() ? kExitPartial : kExitFailed);
+                           problems.refused.empty() ? PackResult::FilesUnreadable
+                                                    : PackResult::Refused);
     return false;
   }
   return true;
 }
 
 // Plans and lays out the archive --like OLD; false with the outcome set.
-bool PlanLike(Work& work) {
+bool PlanLike(PackRun& work) {
   PackPlan plan;
   if (!PlanFromFolder(work, plan)) return false;
   std::string problem;
@@ -244,7 +236,7 @@ bool PlanLike(Work& work) {
   return true;
 }
 
-bool PlanNew(Work& work) {
+bool PlanNew(PackRun& work) {
   NewArchiveInput input;
   input.tree = &work.tree;
   input.back = &work.back;
@@ -258,7 +250,7 @@ bool PlanNew(Work& work) {
     problems.refused.push_back("pattern matched nothing: " + pattern);
   }
   if (!laidOut || !problems.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), problems.refused, kExitFailed);
+    work.outcome = Refused(std::move(work.outcome), problems.refused, PackResult::Refused);
     return false;
   }
   work.outcome.added = counts.added;
@@ -271,7 +263,7 @@ bool PlanNew(Work& work) {
   return true;
 }
 
-bool Prepare(Work& work) {
+bool Prepare(PackRun& work) {
   const PackRequest& request = work.request;
   if (platform::KindAt(work.folder) != platform::PathKind::Folder) {
     work.outcome = Refused(std::move(work.outcome), work.folder + ": not a folder");
@@ -298,18 +290,20 @@ bool Prepare(Work& work) {
   if (!request.like.empty()) {
     const LoadOutcome loaded = LoadCatalogue(request.like, work.old, &reason);
     if (loaded != LoadOutcome::Loaded) {
-      work.outcome = Refused(std::move(work.outcome), LoadProblem(request.like, loaded, reason));
+      const std::string line = LoadFailureLine(request.like, loaded, reason);
+      work.outcome = Refused(std::move(work.outcome), line + "; it cannot be packed --like");
       return false;
     }
   }
   work.tree = ScanSourceFolder(work.folder, work.callbacks.interrupted);
   if (Interrupted(work)) return false;
   if (!work.tree.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), work.tree.refused, kExitFailed);
+    work.outcome = Refused(std::move(work.outcome), work.tree.refused, PackResult::Refused);
     return false;
   }
   if (!work.tree.unreadable.empty()) {
-    work.outcome = Refused(std::move(work.outcome), work.tree.unreadable, kExitPartial);
+    work.outcome =
+        Refused(std::move(work.outcome), work.tree.unreadable, PackResult::FilesUnreadable);
     return false;
   }
   return true;
@@ -328,7 +322,7 @@ bool DefaultOutput(const std::string& folder, std::string& output) {
 
 namespace {
 
-PackOutcome Pack(Work& work) {
+PackOutcome Pack(PackRun& work) {
   const PackRequest& request = work.request;
   const PackCallbacks& callbacks = work.callbacks;
   if (!Prepare(work)) return work.outcome;
@@ -355,18 +349,19 @@ PackOutcome Pack(Work& work) {
     return work.outcome;
   }
   if (!written.unreadable.empty()) {
-    return Refused(std::move(work.outcome), written.unreadable, kExitPartial);
+    return Refused(std::move(work.outcome), written.unreadable, PackResult::FilesUnreadable);
   }
   if (!written.written) return Refused(std::move(work.outcome), written.error);
   work.outcome.size = written.size;
-  work.outcome.exitCode = kExitOk;
+  work.outcome.result = PackResult::Written;
   return work.outcome;
 }
 
 }  // namespace
 
 PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callbacks) {
-  Work work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {}, {}, {}, {}};
+  PackRun work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {},
+               {}, {}, {}};
   PackOutcome outcome = Pack(work);
   DropTemporary(work);  // made for copying early and never handed to the writer
   return outcome;

@@ -30,8 +30,11 @@ struct PackCallbacks {
   std::function<bool()> interrupted;  // safe to call from any thread
 };
 
+// How a run ended: in every case but Written nothing is written.
+enum class PackResult { Written, FilesUnreadable, Refused };
+
 struct PackOutcome {
-  int exitCode = 0;  // 0 written; 1 files unreadable; 2 refused or failed
+  PackResult result = PackResult::Written;  // Refused: or the writing failed
   bool interrupted = false;
   std::vector<std::string> problems;  // one line each, nothing written
   std::string output;

@@ -795,7 +795,7 @@ TEST(WzaPack, OldReplacedWhileAPackRunsCannotMatter) {
       return false;
     };
     const PackOutcome outcome = PackHere(folder.path, "a.big", "b.big", 6, callbacks);
-    ASSERT_EQ(outcome.exitCode, 0) << what << ": " << Lines(outcome.problems);
+    ASSERT_EQ(outcome.result, PackResult::Written) << what << ": " << Lines(outcome.problems);
     ASSERT_TRUE(ReadFile(folder.path / "a.big") == replacement) << what;
     if (!adding) {
       ArchiveSpec changed = spec;
@@ -839,7 +839,7 @@ TEST(WzaPack, AFileThatGrowsWhilePackedIsNamed) {
     };
     callbacks.note = [&](const std::string&) { std::call_once(grown, grow); };
     const PackOutcome outcome = PackHere(folder.path, like, "b.big", level, callbacks);
-    EXPECT_EQ(outcome.exitCode, 1) << what << ": " << Lines(outcome.problems);
+    EXPECT_EQ(outcome.result, PackResult::FilesUnreadable) << what << ": " << Lines(outcome.problems);
     for (const fs::path& path : {png, bin}) {
       EXPECT_TRUE(Contains(Lines(outcome.problems), path.string() + ": file changed while packed\n"))
           << what << ": " << Lines(outcome.problems);

@@ -1,4 +1,6 @@
-// wza: list, test and extract "_ARCHIVE" game archives (*.wza, *.big) from the command line.
+// wza: list, test, extract, mount and pack "_ARCHIVE" game archives (*.wza, *.big) from the
+// command line. main picks the front end: cli/ for every command's options and runs, and
+// mount/, handed to cli/'s mount command, for the mount itself.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -6,9 +8,9 @@
 #include <string>
 
 #include "cli/command_line.h"
-#include "cli/pack_command.h"
-#include "extract/exit_codes.h"
-#include "mount/mount_command.h"
+#include "cli/exit_codes.h"
+#include "cli/mount_command.h"
+#include "mount/mount_fuse.h"
 
 namespace {
 
@@ -91,14 +93,7 @@ int RunCommand(int argc, char** argv) {
     std::printf("%s\n", kVersion);
     return kExitOk;
   }
-  if (command == "mount") return MountCommand(argc - 2, argv + 2);
-  if (command == "pack") {
-    const int packed = PackCommand(argc, argv);
-    if (packed != kHelpAsked) return packed;
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (!IsCliCommand(command)) return UsageError("unknown command '" + command + "'");
+  if (command == "mount") return MountCommand(argc, argv, RunMount);
   const int exitCode = RunCliCommand(command, argc, argv);
   if (exitCode != kHelpAsked) return exitCode;
   std::fputs(kUsage, stdout);

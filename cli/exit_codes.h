@@ -1,4 +1,5 @@
-// The exit codes every command of wza ends with, whichever front end runs it.
+// The exit codes every command of wza ends with: the libraries return outcomes, and the
+// front ends turn them into these.
 #pragma once
 
 constexpr int kExitOk = 0;
