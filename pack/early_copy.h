@@ -20,7 +20,7 @@
 #include "pack/entry_compare.h"
 #include "pack/pack_plan.h"
 #include "pack/source_tree.h"
-#include "platform/raw_file.h"
+#include "platform/file_io.h"
 
 // OLD's bytes [from, from + length) are at `to` in the new file.
 struct CopiedRange {
@@ -33,7 +33,7 @@ struct EarlyCopyInput {
   const ArchiveCatalogue* old = nullptr;
   const Claims* claims = nullptr;
   const SourceTree* tree = nullptr;
-  platform::RawFile* out = nullptr;   // the new archive's temporary file
+  platform::File* out = nullptr;   // the new archive's temporary file
   int level = 6;                      // what replaced entries are deflated at
   std::function<bool()> interrupted;  // safe to call from any thread
 };

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "extract/parallel_run.h"
-#include "platform/raw_file.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -19,9 +19,9 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
   Comparison comparison;
   const FileEntry& entry = catalogue.entries[work.entry];
   SourceReader reader;
-  platform::RawFilePtr file = OpenSourceFile(tree, work.file, reader, &comparison.error);
+  platform::FilePtr file = OpenSourceFile(tree, work.file, reader, &comparison.error);
   uint64_t length = 0;
-  if (!file || !platform::RawLength(*file, length)) {
+  if (!file || !platform::FileLength(*file, length)) {
     if (comparison.error.empty()) comparison.error = "its length cannot be read";
     comparison.sameness = Sameness::Unreadable;
     return comparison;
@@ -45,7 +45,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
       if (at + count > length) same = false;
       for (size_t done = 0; same && !unreadable && done < count; done += kPiece) {
         const size_t piece = std::min(kPiece, count - done);
-        if (platform::RawReadAt(*file, at + done, own.data(), piece) != piece) {
+        if (platform::ReadAt(*file, at + done, own.data(), piece) != piece) {
           unreadable = true;
         } else if (std::memcmp(own.data(), data + done, piece) != 0) {
           same = false;

@@ -11,7 +11,6 @@
 #include "pack/pack_writer.h"
 #include "pack/source_tree.h"
 #include "platform/file_io.h"
-#include "platform/raw_file.h"
 
 namespace {
 
