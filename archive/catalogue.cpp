@@ -23,11 +23,11 @@ bool InsideFile(uint64_t start, uint64_t length, uint64_t fileLength) {
   return start <= fileLength && length <= fileLength - start;
 }
 
-// A name's range from its offset to the byte before the next offset (taken as its NUL).
-NameRange MakeRange(uint64_t nameTable, uint32_t offset, int64_t length) {
+// A name's range from its start to the byte before the next name (taken as its NUL).
+NameRange MakeRange(const NameSpan& span) {
   NameRange range;
-  range.start = nameTable + offset;
-  range.length = length > 0 ? static_cast<uint64_t>(length) : 0;
+  range.start = span.start;
+  range.length = span.end > span.start + 1 ? span.end - span.start - 1 : 0;
   return range;
 }
 
@@ -113,7 +113,10 @@ LoadOutcome Fail(ArchiveCatalogue& catalogue, LoadOutcome outcome, std::string* 
   return outcome;
 }
 
-LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std::string* detail) {
+// Opens the file and reads the header and the data header; the table positions follow
+// from them.
+LoadOutcome ReadHeaders(const std::string& path, ArchiveCatalogue& catalogue,
+                        std::string* detail) {
   std::string openError;
   catalogue.file = platform::OpenForRead(path, &openError);
   if (!catalogue.file) {
@@ -133,7 +136,6 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
   catalogue.header = DecodeArchiveHeader(header);
   const uint32_t version = catalogue.header.version;
   catalogue.tableBase = TableBaseFor(version);
-  const uint64_t base = catalogue.tableBase;
 
   unsigned char dataHeader[kDataHeaderLength];
   const uint64_t dataHeaderAt = HeaderLengthFor(version);
@@ -143,10 +145,23 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the header is cut short");
   }
   const DataHeader& tables = catalogue.dataHeader = DecodeDataHeader(dataHeader);
+  const uint64_t base = catalogue.tableBase;
+  TablePositions& at = catalogue.at;
+  at.headerEnd = dataHeaderAt + kDataHeaderLength;
+  at.toc = base + tables.tocOffset;
+  at.folders = base + tables.folderOffset;
+  at.files = base + tables.fileOffset;
+  at.names = base + tables.nameOffset;
+  at.data = catalogue.header.dataOffset;
   if (tables.fileCount == 0) return Fail(catalogue, LoadOutcome::NoEntries, detail, "no entries");
+  return LoadOutcome::Loaded;
+}
 
+// Reads the ToC's alias, the folder records and the file records.
+LoadOutcome ReadRecords(ArchiveCatalogue& catalogue, std::string* detail) {
+  const DataHeader& tables = catalogue.dataHeader;
   std::vector<unsigned char> table;
-  if (!ReadTable(catalogue, base + tables.tocOffset,
+  if (!ReadTable(catalogue, catalogue.at.toc,
                  static_cast<uint64_t>(tables.tocCount) * kTocEntryLength, table)) {
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the ToC table lies outside the file");
   }
@@ -155,7 +170,7 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
     catalogue.alias = CutAtNul(reinterpret_cast<const char*>(table.data()), kAliasLength);
   }
 
-  if (!ReadTable(catalogue, base + tables.folderOffset,
+  if (!ReadTable(catalogue, catalogue.at.folders,
                  static_cast<uint64_t>(tables.folderCount) * kFolderEntryLength, table)) {
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder table lies outside the file");
   }
@@ -172,8 +187,9 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
     return Fail(catalogue, LoadOutcome::UnrecognisedRecordSize, detail,
                 "the file records are of an unknown size");
   }
-  if (!ReadTable(catalogue, base + tables.fileOffset,
-                 static_cast<uint64_t>(tables.fileCount) * catalogue.recordSize, table)) {
+  const uint64_t fileTableLength = static_cast<uint64_t>(tables.fileCount) * catalogue.recordSize;
+  catalogue.at.fileTableEnd = catalogue.at.files + fileTableLength;
+  if (!ReadTable(catalogue, catalogue.at.files, fileTableLength, table)) {
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the file table lies outside the file");
   }
   catalogue.entries.resize(tables.fileCount);
@@ -181,28 +197,36 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
     catalogue.entries[i] =
         DecodeFileEntry(table.data() + i * catalogue.recordSize, catalogue.recordSize);
   }
-  table = std::vector<unsigned char>();
+  return LoadOutcome::Loaded;
+}
 
-  // Each name runs up to the byte before the next name's offset; the last file name runs
-  // up to the byte before the entry data.
-  const uint64_t nameTable = base + tables.nameOffset;
+// Each name runs up to the next name's offset; the last file name runs up to the entry
+// data.
+void FindNameSpans(ArchiveCatalogue& catalogue) {
+  const uint64_t names = catalogue.at.names;
+  const std::vector<FolderEntry>& folders = catalogue.folders;
+  const std::vector<FileEntry>& entries = catalogue.entries;
+  catalogue.folderNameSpans.resize(folders.size());
+  for (size_t i = 0; i < folders.size(); ++i) {
+    const uint32_t next = i + 1 < folders.size() ? folders[i + 1].nameOffset
+                                                 : entries[0].nameOffset;
+    catalogue.folderNameSpans[i] = {names + folders[i].nameOffset, names + next};
+  }
+  catalogue.fileNameSpans.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const uint64_t next =
+        i + 1 < entries.size() ? names + entries[i + 1].nameOffset : catalogue.at.data;
+    catalogue.fileNameSpans[i] = {names + entries[i].nameOffset, next};
+  }
+}
+
+// Reads every name, cut at its first NUL, and joins the entries' full names.
+LoadOutcome ReadAllNames(ArchiveCatalogue& catalogue, std::string* detail) {
   const size_t folderCount = catalogue.folders.size();
-  const size_t fileCount = catalogue.entries.size();
-  std::vector<NameRange> ranges(folderCount + fileCount);
-  for (size_t i = 0; i < folderCount; ++i) {
-    const uint32_t next =
-        i + 1 < folderCount ? catalogue.folders[i + 1].nameOffset : catalogue.entries[0].nameOffset;
-    const uint32_t self = catalogue.folders[i].nameOffset;
-    ranges[i] = MakeRange(nameTable, self, static_cast<int64_t>(next) - self - 1);
-  }
-  for (size_t i = 0; i < fileCount; ++i) {
-    const uint32_t self = catalogue.entries[i].nameOffset;
-    const int64_t length =
-        i + 1 < fileCount ? static_cast<int64_t>(catalogue.entries[i + 1].nameOffset) - self - 1
-                          : static_cast<int64_t>(catalogue.header.dataOffset) -
-                                static_cast<int64_t>(nameTable + self) - 1;
-    ranges[folderCount + i] = MakeRange(nameTable, self, length);
-  }
+  std::vector<NameRange> ranges;
+  ranges.reserve(folderCount + catalogue.entries.size());
+  for (const NameSpan& span : catalogue.folderNameSpans) ranges.push_back(MakeRange(span));
+  for (const NameSpan& span : catalogue.fileNameSpans) ranges.push_back(MakeRange(span));
   for (const NameRange& range : ranges) {
     if (range.length > 0 && !InsideFile(range.start, range.length, catalogue.fileLength)) {
       return Fail(catalogue, LoadOutcome::Damaged, detail, "a name lies outside the file");
@@ -228,6 +252,14 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
     return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
   }
   return LoadOutcome::Loaded;
+}
+
+LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std::string* detail) {
+  LoadOutcome outcome = ReadHeaders(path, catalogue, detail);
+  if (outcome == LoadOutcome::Loaded) outcome = ReadRecords(catalogue, detail);
+  if (outcome != LoadOutcome::Loaded) return outcome;
+  FindNameSpans(catalogue);
+  return ReadAllNames(catalogue, detail);
 }
 
 }  // namespace

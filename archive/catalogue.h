@@ -18,6 +18,25 @@ enum class LoadOutcome {
   OutOfMemory,             // its tables and names, or the work on them, did not fit in memory
 };
 
+// Where the loader found each part of the archive, as positions in the file.
+struct TablePositions {
+  uint64_t headerEnd = 0;  // after the header and the data header
+  uint64_t toc = 0;
+  uint64_t folders = 0;
+  uint64_t files = 0;
+  uint64_t fileTableEnd = 0;  // files + count * record size; slack runs from here to names
+  uint64_t names = 0;
+  uint64_t data = 0;  // every entry's data offset counts from here
+};
+
+// A name's place: it runs from `start` up to the next name's start (the entry data's for
+// the last file name), the byte before `end` taken for its NUL. `end <= start` for a name
+// whose offsets are out of order.
+struct NameSpan {
+  uint64_t start = 0;
+  uint64_t end = 0;
+};
+
 struct ArchiveCatalogue {
   platform::FilePtr file;  // open while the entries are extracted
   uint64_t fileLength = 0;
@@ -25,6 +44,9 @@ struct ArchiveCatalogue {
   DataHeader dataHeader;
   uint32_t tableBase = 0;
   uint32_t recordSize = 0;
+  TablePositions at;
+  std::vector<NameSpan> folderNameSpans;
+  std::vector<NameSpan> fileNameSpans;
   std::string alias;  // first ToC entry's alias, up to its first NUL
   std::vector<FolderEntry> folders;
   std::vector<std::string> folderNames;  // each followed by "\"

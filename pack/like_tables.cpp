@@ -149,7 +149,7 @@ bool FinishLike(const TableState& s, const std::vector<uint64_t>& marks,
   const size_t names = s.tables.folderCount + s.tables.fileCount;
   const size_t newNames = s.ranges.size() + s.records.size();
   if (s.tables.nameCount == names) {
-    if (newNames > 65535) {
+    if (newNames > kMaxCount) {
       problem = "the archive would hold " + std::to_string(newNames) + " names; it can hold 65,535";
       return false;
     }
