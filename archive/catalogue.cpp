@@ -97,41 +97,40 @@ NamesRead ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
 
 // Reads a table that must lie wholly inside the file. A table of no records needs no
 // bytes, so its offset is not looked at: archives leave it pointing anywhere.
-bool ReadTable(ArchiveCatalogue& catalogue, uint64_t start, uint64_t length,
+bool ReadTable(OpenArchive& archive, uint64_t start, uint64_t length,
                std::vector<unsigned char>& table) {
   table.clear();
   if (length == 0) return true;
-  if (!InsideFile(start, length, catalogue.fileLength)) return false;
+  if (!InsideFile(start, length, archive.catalogue.fileLength)) return false;
   table.resize(static_cast<size_t>(length));
-  return platform::ReadAt(*catalogue.file, start, table.data(), table.size()) == table.size();
+  return platform::ReadAt(*archive.file, start, table.data(), table.size()) == table.size();
 }
 
-LoadOutcome Fail(ArchiveCatalogue& catalogue, LoadOutcome outcome, std::string* detail,
-                 const char* what) {
-  catalogue.file.reset();
+LoadOutcome Fail(OpenArchive& archive, LoadOutcome outcome, std::string* detail, const char* what) {
+  archive.file.reset();
   if (detail != nullptr) *detail = what;
   return outcome;
 }
 
 // Opens the file and reads the header and the data header; the table positions follow
 // from them.
-LoadOutcome ReadHeaders(const std::string& path, ArchiveCatalogue& catalogue,
-                        std::string* detail) {
+LoadOutcome ReadHeaders(const std::string& path, OpenArchive& archive, std::string* detail) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
   std::string openError;
-  catalogue.file = platform::OpenForRead(path, &openError);
-  if (!catalogue.file) {
+  archive.file = platform::OpenForRead(path, &openError);
+  if (!archive.file) {
     if (detail != nullptr) *detail = openError;
     return LoadOutcome::OpenFailed;
   }
-  if (!platform::FileLength(*catalogue.file, catalogue.fileLength)) {
-    return Fail(catalogue, LoadOutcome::OpenFailed, detail, "its length cannot be read");
+  if (!platform::FileLength(*archive.file, catalogue.fileLength)) {
+    return Fail(archive, LoadOutcome::OpenFailed, detail, "its length cannot be read");
   }
 
   unsigned char header[kHeaderReadLength] = {};
-  const size_t headerRead = platform::ReadAt(*catalogue.file, 0, header, sizeof header);
+  const size_t headerRead = platform::ReadAt(*archive.file, 0, header, sizeof header);
   if (headerRead < sizeof kArchiveMagic + 4 || !HasArchiveMagic(header) ||
       ReadU32(header + 8) == 3) {
-    return Fail(catalogue, LoadOutcome::NotSupported, detail, "not an archive of a known version");
+    return Fail(archive, LoadOutcome::NotSupported, detail, "not an archive of a known version");
   }
   catalogue.header = DecodeArchiveHeader(header);
   const uint32_t version = catalogue.header.version;
@@ -140,9 +139,9 @@ LoadOutcome ReadHeaders(const std::string& path, ArchiveCatalogue& catalogue,
   unsigned char dataHeader[kDataHeaderLength];
   const uint64_t dataHeaderAt = HeaderLengthFor(version);
   if (!InsideFile(dataHeaderAt, kDataHeaderLength, catalogue.fileLength) ||
-      platform::ReadAt(*catalogue.file, dataHeaderAt, dataHeader, sizeof dataHeader) !=
+      platform::ReadAt(*archive.file, dataHeaderAt, dataHeader, sizeof dataHeader) !=
           sizeof dataHeader) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the header is cut short");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the header is cut short");
   }
   const DataHeader& tables = catalogue.dataHeader = DecodeDataHeader(dataHeader);
   const uint64_t base = catalogue.tableBase;
@@ -153,26 +152,27 @@ LoadOutcome ReadHeaders(const std::string& path, ArchiveCatalogue& catalogue,
   at.files = base + tables.fileOffset;
   at.names = base + tables.nameOffset;
   at.data = catalogue.header.dataOffset;
-  if (tables.fileCount == 0) return Fail(catalogue, LoadOutcome::NoEntries, detail, "no entries");
+  if (tables.fileCount == 0) return Fail(archive, LoadOutcome::NoEntries, detail, "no entries");
   return LoadOutcome::Loaded;
 }
 
 // Reads the ToC's alias, the folder records and the file records.
-LoadOutcome ReadRecords(ArchiveCatalogue& catalogue, std::string* detail) {
+LoadOutcome ReadRecords(OpenArchive& archive, std::string* detail) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
   const DataHeader& tables = catalogue.dataHeader;
   std::vector<unsigned char> table;
-  if (!ReadTable(catalogue, catalogue.at.toc,
+  if (!ReadTable(archive, catalogue.at.toc,
                  static_cast<uint64_t>(tables.tocCount) * kTocEntryLength, table)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the ToC table lies outside the file");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the ToC table lies outside the file");
   }
   // With no ToC entry there is no alias: the entries go straight below the archive's folder.
   if (tables.tocCount > 0) {
     catalogue.alias = CutAtNul(reinterpret_cast<const char*>(table.data()), kAliasLength);
   }
 
-  if (!ReadTable(catalogue, catalogue.at.folders,
+  if (!ReadTable(archive, catalogue.at.folders,
                  static_cast<uint64_t>(tables.folderCount) * kFolderEntryLength, table)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder table lies outside the file");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the folder table lies outside the file");
   }
   catalogue.folders.resize(tables.folderCount);
   for (size_t i = 0; i < catalogue.folders.size(); ++i) {
@@ -184,13 +184,13 @@ LoadOutcome ReadRecords(ArchiveCatalogue& catalogue, std::string* detail) {
   catalogue.recordSize =
       static_cast<uint32_t>(tables.nameOffset - tables.fileOffset) / tables.fileCount;
   if (!IsKnownRecordSize(catalogue.recordSize)) {
-    return Fail(catalogue, LoadOutcome::UnrecognisedRecordSize, detail,
+    return Fail(archive, LoadOutcome::UnrecognisedRecordSize, detail,
                 "the file records are of an unknown size");
   }
   const uint64_t fileTableLength = static_cast<uint64_t>(tables.fileCount) * catalogue.recordSize;
   catalogue.at.fileTableEnd = catalogue.at.files + fileTableLength;
-  if (!ReadTable(catalogue, catalogue.at.files, fileTableLength, table)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the file table lies outside the file");
+  if (!ReadTable(archive, catalogue.at.files, fileTableLength, table)) {
+    return Fail(archive, LoadOutcome::Damaged, detail, "the file table lies outside the file");
   }
   catalogue.entries.resize(tables.fileCount);
   for (size_t i = 0; i < catalogue.entries.size(); ++i) {
@@ -208,8 +208,8 @@ void FindNameSpans(ArchiveCatalogue& catalogue) {
   const std::vector<FileEntry>& entries = catalogue.entries;
   catalogue.folderNameSpans.resize(folders.size());
   for (size_t i = 0; i < folders.size(); ++i) {
-    const uint32_t next = i + 1 < folders.size() ? folders[i + 1].nameOffset
-                                                 : entries[0].nameOffset;
+    const uint32_t next =
+        i + 1 < folders.size() ? folders[i + 1].nameOffset : entries[0].nameOffset;
     catalogue.folderNameSpans[i] = {names + folders[i].nameOffset, names + next};
   }
   catalogue.fileNameSpans.resize(entries.size());
@@ -221,7 +221,8 @@ void FindNameSpans(ArchiveCatalogue& catalogue) {
 }
 
 // Reads every name, cut at its first NUL, and joins the entries' full names.
-LoadOutcome ReadAllNames(ArchiveCatalogue& catalogue, std::string* detail) {
+LoadOutcome ReadAllNames(OpenArchive& archive, std::string* detail) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
   const size_t folderCount = catalogue.folders.size();
   std::vector<NameRange> ranges;
   ranges.reserve(folderCount + catalogue.entries.size());
@@ -229,16 +230,16 @@ LoadOutcome ReadAllNames(ArchiveCatalogue& catalogue, std::string* detail) {
   for (const NameSpan& span : catalogue.fileNameSpans) ranges.push_back(MakeRange(span));
   for (const NameRange& range : ranges) {
     if (range.length > 0 && !InsideFile(range.start, range.length, catalogue.fileLength)) {
-      return Fail(catalogue, LoadOutcome::Damaged, detail, "a name lies outside the file");
+      return Fail(archive, LoadOutcome::Damaged, detail, "a name lies outside the file");
     }
   }
   std::vector<std::string> names;
-  const NamesRead read = ReadNames(*catalogue.file, ranges, names);
+  const NamesRead read = ReadNames(*archive.file, ranges, names);
   if (read == NamesRead::Unreadable) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the name table cannot be read");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the name table cannot be read");
   }
   if (read == NamesRead::TooLong) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the names add up to more than 64 MiB");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the names add up to more than 64 MiB");
   }
 
   const auto firstFileName = names.begin() + static_cast<std::ptrdiff_t>(folderCount);
@@ -249,29 +250,28 @@ LoadOutcome ReadAllNames(ArchiveCatalogue& catalogue, std::string* detail) {
                              std::make_move_iterator(names.end()));
   names = std::vector<std::string>();
   if (!JoinEntryNames(catalogue)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
   }
   return LoadOutcome::Loaded;
 }
 
-LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std::string* detail) {
-  LoadOutcome outcome = ReadHeaders(path, catalogue, detail);
-  if (outcome == LoadOutcome::Loaded) outcome = ReadRecords(catalogue, detail);
+LoadOutcome LoadTables(const std::string& path, OpenArchive& archive, std::string* detail) {
+  LoadOutcome outcome = ReadHeaders(path, archive, detail);
+  if (outcome == LoadOutcome::Loaded) outcome = ReadRecords(archive, detail);
   if (outcome != LoadOutcome::Loaded) return outcome;
-  FindNameSpans(catalogue);
-  return ReadAllNames(catalogue, detail);
+  FindNameSpans(archive.catalogue);
+  return ReadAllNames(archive, detail);
 }
 
 }  // namespace
 
-LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
-                          std::string* detail) {
-  catalogue = ArchiveCatalogue();  // nothing of a previous archive survives
+LoadOutcome LoadCatalogue(const std::string& path, OpenArchive& archive, std::string* detail) {
+  archive = OpenArchive();  // nothing of a previous archive survives
   try {
-    return LoadTables(path, catalogue, detail);
+    return LoadTables(path, archive, detail);
   } catch (const std::bad_alloc&) {
     // Names may add up to 64 MiB, several times over once joined: too much for some systems.
-    catalogue = ArchiveCatalogue();
+    archive = OpenArchive();
     if (detail != nullptr) *detail = "loading its tables and names";
     return LoadOutcome::OutOfMemory;
   }

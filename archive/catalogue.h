@@ -37,8 +37,8 @@ struct NameSpan {
   uint64_t end = 0;
 };
 
+// What the loader found in an archive: plain data, copied freely.
 struct ArchiveCatalogue {
-  platform::FilePtr file;  // open while the entries are extracted
   uint64_t fileLength = 0;
   ArchiveHeader header;
   DataHeader dataHeader;
@@ -55,15 +55,23 @@ struct ArchiveCatalogue {
   std::vector<std::string> entryNames;  // full relative names, folder prefix in front
 };
 
+// An archive open for reading: every byte of it that any command reads, pack included,
+// is read through `file`, so that all of it comes from the one file the catalogue
+// describes though another be renamed over its name meanwhile.
+struct OpenArchive {
+  platform::FilePtr file;  // open while the entries are read
+  ArchiveCatalogue catalogue;
+};
+
 // Names are cut at their first NUL when loaded: only that part ever becomes a path, and
 // bytes after it must not be taken for folder separators.
 // A name longer than this is kept cut to it; no file system takes such a path anyway.
 constexpr size_t kMaxNameLength = 32768;
 
-// Loads `path` into `catalogue`, replacing everything it held. On any outcome but Loaded
+// Loads `path` into `archive`, replacing everything it held. On any outcome but Loaded
 // the file is closed again. `detail`, when given, receives the system's reason for
 // OpenFailed, what lies outside the file for Damaged, and what did not fit for OutOfMemory.
-LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
+LoadOutcome LoadCatalogue(const std::string& path, OpenArchive& archive,
                           std::string* detail = nullptr);
 
 // Rebuilds every entry name from the folder names and the entries' own names: each

@@ -89,7 +89,7 @@ using EntryRestart = std::function<bool()>;
 // name and file ones; a sink that fails (or cannot restart) gives WriteFailed. With
 // `restart` and workspace.fastInflate the faster inflate is tried first; whenever its
 // bytes could differ from zlib's they are taken back and zlib inflates the entry anew.
-EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
+EntryResult DecodeEntry(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart = nullptr);
 
 // Writes entry `index` to destination + outputFolder + its name. `destination` (ending
@@ -98,5 +98,5 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
 // no link is followed. What could be salvaged is still written (a cut stream's bytes); the
 // result says whether the entry came out whole. An entry stopped by an interrupt leaves no
 // file.
-EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& destination,
+EntryResult ExtractEntry(OpenArchive& archive, size_t index, const std::string& destination,
                          const std::string& outputFolder, EntryWorkspace& workspace);

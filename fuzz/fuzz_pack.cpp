@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   {
-    ArchiveCatalogue catalogue;
-    if (LoadCatalogue(work.archive, catalogue) != LoadOutcome::Loaded) return 0;
+    OpenArchive archive;
+    if (LoadCatalogue(work.archive, archive) != LoadOutcome::Loaded) return 0;
   }
   std::error_code ignored;
   fs::remove_all(work.dest, ignored);

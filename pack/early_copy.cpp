@@ -202,7 +202,7 @@ EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input) {
   if (!EarlyCopyPays(*input.old, *input.claims)) return nullptr;
   EarlyCopyPtr copy(new EarlyCopy);
   copy->input = input;
-  copy->old = platform::ShareOpenFile(*input.old->file, nullptr);
+  copy->old = platform::ShareOpenFile(*input.oldFile, nullptr);
   if (!copy->old || !PlanSteps(*copy)) return nullptr;
   copy->outcomes.assign(input.claims->work.size(), kPending);
   EarlyCopy* running = copy.get();

@@ -31,9 +31,10 @@ struct CopiedRange {
 
 struct EarlyCopyInput {
   const ArchiveCatalogue* old = nullptr;
+  platform::File* oldFile = nullptr;  // the one handle OLD is read through
   const Claims* claims = nullptr;
   const SourceTree* tree = nullptr;
-  platform::File* out = nullptr;   // the new archive's temporary file
+  platform::File* out = nullptr;      // the new archive's temporary file
   int level = 6;                      // what replaced entries are deflated at
   std::function<bool()> interrupted;  // safe to call from any thread
 };

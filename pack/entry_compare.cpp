@@ -14,8 +14,9 @@ uint64_t MostBytesWritten(const FileEntry& entry) {
   return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;
 }
 
-Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
-                      const ComparisonWork& work, EntryWorkspace& workspace) {
+Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const ComparisonWork& work,
+                      EntryWorkspace& workspace) {
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   Comparison comparison;
   const FileEntry& entry = catalogue.entries[work.entry];
   SourceReader reader;
@@ -61,7 +62,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
     unreadable = false;
     return true;
   };
-  comparison.decoded = DecodeEntry(catalogue, work.entry, workspace, compare, restart);
+  comparison.decoded = DecodeEntry(archive, work.entry, workspace, compare, restart);
   if (comparison.decoded.status == EntryStatus::OutOfMemory) {
     comparison.sameness = Sameness::Unreadable;
     comparison.error = "out of memory while comparing";
@@ -76,7 +77,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
 
 }  // namespace
 
-bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
+bool CompareEntries(OpenArchive& archive, const SourceTree& tree,
                     const std::vector<ComparisonWork>& work, size_t workers,
                     std::vector<Comparison>& results, const CompareCallbacks& callbacks) {
   results.assign(work.size(), Comparison());
@@ -91,7 +92,7 @@ bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
   EntryBatch batch;
   batch.count = work.size();
   batch.work = [&](size_t i, EntryWorkspace& own) {
-    results[i] = CompareOne(catalogue, tree, work[i], own);
+    results[i] = CompareOne(archive, tree, work[i], own);
     return results[i].decoded;
   };
   batch.goOn = [&] {

@@ -366,10 +366,11 @@ WriteOutcome WriteArchive(Layout& layout, const WriteRequest& request) {
 
 bool ReadsBackAsPlanned(const std::string& path, const ExpectedTables& expected,
                         std::string& problem) {
-  ArchiveCatalogue loaded;
+  OpenArchive archive;
   std::string detail;
-  const LoadOutcome outcome = LoadCatalogue(path, loaded, &detail);
-  loaded.file.reset();
+  const LoadOutcome outcome = LoadCatalogue(path, archive, &detail);
+  archive.file.reset();
+  const ArchiveCatalogue& loaded = archive.catalogue;
   if (outcome != LoadOutcome::Loaded) {
     problem = "it does not load" + (detail.empty() ? std::string() : ": " + detail);
     return false;

@@ -65,4 +65,4 @@ struct SourceReader {
 // no link followed at any level, so that nothing swapped in since sends the read
 // elsewhere. Null on failure, the reason in *error.
 platform::FilePtr OpenSourceFile(const SourceTree& tree, size_t file, SourceReader& reader,
-                                    std::string* error);
+                                 std::string* error);

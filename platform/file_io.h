@@ -151,14 +151,14 @@ FilePtr ShareOpenFile(File& file, std::string* error);
 
 // Creates a new, hidden file in `folder` whose name is made from `forName`
 // (".NAME.XXXXXX", hidden on Windows too). Its path goes to `path`. Null on failure.
-FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
-                         std::string& path, std::string* error);
+FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName, std::string& path,
+                         std::string* error);
 
 // Copies `length` bytes from one file to the other, by the kernel (copy_file_range) where
 // it can, else through a buffer. False, reason in *error, on a failed read or write; a
 // source shorter than asked gives "file changed while read".
-bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition,
-                 uint64_t length, std::string* error);
+bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition, uint64_t length,
+                 std::string* error);
 
 bool SetFileLength(File& file, uint64_t length, std::string* error);
 

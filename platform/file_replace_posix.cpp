@@ -81,8 +81,8 @@ FilePtr ShareOpenFile(File& file, std::string* error) {
   return FilePtr(new File{fd});
 }
 
-FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
-                            std::string& path, std::string* error) {
+FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName, std::string& path,
+                         std::string* error) {
   // Room for the dot and the suffix within the 255 bytes a name may have.
   std::string name = "." + forName.substr(0, 200) + ".XXXXXX";
   std::string pattern = (folder.empty() ? std::string(".") : folder) + "/" + name;
@@ -95,8 +95,7 @@ FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
   return FilePtr(new File{fd});
 }
 
-bool WriteAt(File& file, uint64_t position, const void* data, size_t count,
-             std::string* error) {
+bool WriteAt(File& file, uint64_t position, const void* data, size_t count, std::string* error) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (count > 0) {
     const ssize_t put = ::pwrite(file.fd, bytes, count, static_cast<off_t>(position));
@@ -112,8 +111,8 @@ bool WriteAt(File& file, uint64_t position, const void* data, size_t count,
   return true;
 }
 
-bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition,
-                 uint64_t length, std::string* error) {
+bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition, uint64_t length,
+                 std::string* error) {
 #ifdef __linux__
   while (length > 0) {
     auto in = static_cast<off64_t>(fromPosition);

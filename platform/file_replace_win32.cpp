@@ -55,25 +55,25 @@ FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* 
 FilePtr ShareOpenFile(File& file, std::string* error) {
   HANDLE handle = nullptr;
   const HANDLE process = ::GetCurrentProcess();
-  if (!::DuplicateHandle(process, file.handle, process, &handle, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
+  if (!::DuplicateHandle(process, file.handle, process, &handle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     SetError(error, ::GetLastError());
     return nullptr;
   }
   return FilePtr(new File{handle});
 }
 
-FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
-                            std::string& path, std::string* error) {
-  const std::string base = (folder.empty() ? std::string(".") : folder) + "\\." +
-                           forName.substr(0, 200) + ".";
+FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName, std::string& path,
+                         std::string* error) {
+  const std::string base =
+      (folder.empty() ? std::string(".") : folder) + "\\." + forName.substr(0, 200) + ".";
   DWORD reason = ERROR_FILE_EXISTS;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const unsigned long tag = (::GetCurrentProcessId() * 7919ul + ::GetTickCount() + attempt) % 1000000ul;
+    const unsigned long tag =
+        (::GetCurrentProcessId() * 7919ul + ::GetTickCount() + attempt) % 1000000ul;
     const std::string candidate = base + std::to_string(tag) + ".tmp";
-    const HANDLE handle = ::CreateFileW(WidePath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(WidePath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       path = candidate;
       return FilePtr(new File{handle});
@@ -85,8 +85,7 @@ FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
   return nullptr;
 }
 
-bool WriteAt(File& file, uint64_t position, const void* data, size_t count,
-             std::string* error) {
+bool WriteAt(File& file, uint64_t position, const void* data, size_t count, std::string* error) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (count > 0) {
     OVERLAPPED where = At(position);
@@ -104,8 +103,8 @@ bool WriteAt(File& file, uint64_t position, const void* data, size_t count,
   return true;
 }
 
-bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition,
-                 uint64_t length, std::string* error) {
+bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition, uint64_t length,
+                 std::string* error) {
   std::vector<unsigned char> buffer(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
   while (length > 0) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
@@ -173,9 +172,9 @@ using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 DWORD FinalPath(const std::wstring& path, std::wstring& full) {
   static const auto finalPath = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-  const HANDLE handle = ::CreateFileW(path.c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return 0;
   const DWORD length = finalPath != nullptr
                            ? finalPath(handle, &full[0], 32768, 0)
