@@ -135,11 +135,6 @@ PathKind KindAt(const std::string& path);
 // temporary output written at given positions and renamed into place once whole, and
 // ranges copied by the kernel where it can.
 
-// Opens a regular file for reading. A symbolic link at `path` is not followed unless
-// `followLink`, and a FIFO or device is refused without waiting on it. Null on failure,
-// reason in *error.
-FilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink = false);
-
 // Opens the regular file `name` (one component) inside `folder`, a link there not followed,
 // a FIFO or device refused without waiting on it. Null on failure, reason in *error.
 FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error);

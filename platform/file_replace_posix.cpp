@@ -64,10 +64,6 @@ FilePtr RegularOnly(int fd, std::string* error) {
 
 }  // namespace
 
-FilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
-  return RegularOnly(::open(path.c_str(), kReadFlags | (followLink ? 0 : O_NOFOLLOW)), error);
-}
-
 FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
   return RegularOnly(::openat(folder.fd, name.c_str(), kReadFlags | O_NOFOLLOW), error);
 }

@@ -24,14 +24,11 @@ OVERLAPPED At(uint64_t position) {
   return where;
 }
 
-}  // namespace
-
-FilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
+FilePtr OpenRegularFile(const std::string& path, std::string* error) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, and then refused.
-  const DWORD link = followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const HANDLE handle =
       ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    link | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SetError(error, ::GetLastError());
     return nullptr;
@@ -46,10 +43,12 @@ FilePtr OpenRegularFile(const std::string& path, std::string* error, bool follow
   return FilePtr(new File{handle});
 }
 
+}  // namespace
+
 // The folder is held open, so its name leads where it did when it was opened; the file in
 // it is opened as itself, a link there refused.
 FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
-  return OpenRegularFile(folder.prefix + name, error, false);
+  return OpenRegularFile(folder.prefix + name, error);
 }
 
 FilePtr ShareOpenFile(File& file, std::string* error) {
