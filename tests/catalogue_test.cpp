@@ -59,6 +59,22 @@ TEST_P(EveryLayout, ReadsTablesNamesAndEntries) {
   EXPECT_EQ(c.entries[3].storedSize, 4u);
   EXPECT_EQ(c.entries[3].dataOffset + c.header.dataOffset, built.entryDataAt[3]);
   EXPECT_TRUE(loaded.archive.file != nullptr);
+  // Where the loader found the tables, kept for pack: each name runs up to the next one,
+  // the last file name up to the entry data.
+  EXPECT_EQ(c.at.headerEnd, built.dataHeaderAt + kDataHeaderLength);
+  EXPECT_EQ(c.at.toc, built.tocAt);
+  EXPECT_EQ(c.at.folders, built.folderAt);
+  EXPECT_EQ(c.at.files, built.fileAt);
+  EXPECT_EQ(c.at.fileTableEnd, built.fileAt + 4u * recordSize);
+  EXPECT_EQ(c.at.names, built.nameAt);
+  EXPECT_EQ(c.at.data, built.dataOffset);
+  ASSERT_EQ(c.folderNameSpans.size(), 3u);
+  ASSERT_EQ(c.fileNameSpans.size(), 4u);
+  EXPECT_EQ(c.folderNameSpans[0].start, built.nameAt);
+  EXPECT_EQ(c.folderNameSpans[1].end - c.folderNameSpans[1].start, sizeof "art\\ui");
+  EXPECT_EQ(c.folderNameSpans[2].end, c.fileNameSpans[0].start);
+  EXPECT_EQ(c.fileNameSpans[3].end - c.fileNameSpans[3].start, sizeof "boom.wav");
+  EXPECT_EQ(c.fileNameSpans[3].end, built.dataOffset);
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndRecordSizes, EveryLayout,
