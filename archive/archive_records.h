@@ -18,6 +18,10 @@ constexpr size_t kTocEntryLength = 138;
 constexpr size_t kAliasLength = 64;
 constexpr size_t kFolderEntryLength = 12;
 
+// Every count and file index is a 16-bit field: no archive holds more files, folders or
+// names than this.
+constexpr size_t kMaxCount = 65535;
+
 // Header in its version-2 form; a version-1 header is converted to it on load.
 struct ArchiveHeader {
   uint32_t version = 0;

@@ -23,11 +23,11 @@ bool InsideFile(uint64_t start, uint64_t length, uint64_t fileLength) {
   return start <= fileLength && length <= fileLength - start;
 }
 
-// A name's range from its offset to the byte before the next offset (taken as its NUL).
-NameRange MakeRange(uint64_t nameTable, uint32_t offset, int64_t length) {
+// A name's range from its start to the byte before the next name (taken as its NUL).
+NameRange MakeRange(const NameSpan& span) {
   NameRange range;
-  range.start = nameTable + offset;
-  range.length = length > 0 ? static_cast<uint64_t>(length) : 0;
+  range.start = span.start;
+  range.length = span.end > span.start + 1 ? span.end - span.start - 1 : 0;
   return range;
 }
 
@@ -97,67 +97,82 @@ NamesRead ReadNames(platform::File& file, const std::vector<NameRange>& ranges,
 
 // Reads a table that must lie wholly inside the file. A table of no records needs no
 // bytes, so its offset is not looked at: archives leave it pointing anywhere.
-bool ReadTable(ArchiveCatalogue& catalogue, uint64_t start, uint64_t length,
+bool ReadTable(OpenArchive& archive, uint64_t start, uint64_t length,
                std::vector<unsigned char>& table) {
   table.clear();
   if (length == 0) return true;
-  if (!InsideFile(start, length, catalogue.fileLength)) return false;
+  if (!InsideFile(start, length, archive.catalogue.fileLength)) return false;
   table.resize(static_cast<size_t>(length));
-  return platform::ReadAt(*catalogue.file, start, table.data(), table.size()) == table.size();
+  return platform::ReadAt(*archive.file, start, table.data(), table.size()) == table.size();
 }
 
-LoadOutcome Fail(ArchiveCatalogue& catalogue, LoadOutcome outcome, std::string* detail,
-                 const char* what) {
-  catalogue.file.reset();
+LoadOutcome Fail(OpenArchive& archive, LoadOutcome outcome, std::string* detail, const char* what) {
+  archive.file.reset();
   if (detail != nullptr) *detail = what;
   return outcome;
 }
 
-LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std::string* detail) {
+// Opens the file and reads the header and the data header; the table positions follow
+// from them.
+LoadOutcome ReadHeaders(const std::string& path, OpenArchive& archive, std::string* detail) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
   std::string openError;
-  catalogue.file = platform::OpenForRead(path, &openError);
-  if (!catalogue.file) {
+  archive.file = platform::OpenForRead(path, &openError);
+  if (!archive.file) {
     if (detail != nullptr) *detail = openError;
     return LoadOutcome::OpenFailed;
   }
-  if (!platform::FileLength(*catalogue.file, catalogue.fileLength)) {
-    return Fail(catalogue, LoadOutcome::OpenFailed, detail, "its length cannot be read");
+  if (!platform::FileLength(*archive.file, catalogue.fileLength)) {
+    return Fail(archive, LoadOutcome::OpenFailed, detail, "its length cannot be read");
   }
 
   unsigned char header[kHeaderReadLength] = {};
-  const size_t headerRead = platform::ReadAt(*catalogue.file, 0, header, sizeof header);
+  const size_t headerRead = platform::ReadAt(*archive.file, 0, header, sizeof header);
   if (headerRead < sizeof kArchiveMagic + 4 || !HasArchiveMagic(header) ||
       ReadU32(header + 8) == 3) {
-    return Fail(catalogue, LoadOutcome::NotSupported, detail, "not an archive of a known version");
+    return Fail(archive, LoadOutcome::NotSupported, detail, "not an archive of a known version");
   }
   catalogue.header = DecodeArchiveHeader(header);
   const uint32_t version = catalogue.header.version;
   catalogue.tableBase = TableBaseFor(version);
-  const uint64_t base = catalogue.tableBase;
 
   unsigned char dataHeader[kDataHeaderLength];
   const uint64_t dataHeaderAt = HeaderLengthFor(version);
   if (!InsideFile(dataHeaderAt, kDataHeaderLength, catalogue.fileLength) ||
-      platform::ReadAt(*catalogue.file, dataHeaderAt, dataHeader, sizeof dataHeader) !=
+      platform::ReadAt(*archive.file, dataHeaderAt, dataHeader, sizeof dataHeader) !=
           sizeof dataHeader) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the header is cut short");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the header is cut short");
   }
   const DataHeader& tables = catalogue.dataHeader = DecodeDataHeader(dataHeader);
-  if (tables.fileCount == 0) return Fail(catalogue, LoadOutcome::NoEntries, detail, "no entries");
+  const uint64_t base = catalogue.tableBase;
+  TablePositions& at = catalogue.at;
+  at.headerEnd = dataHeaderAt + kDataHeaderLength;
+  at.toc = base + tables.tocOffset;
+  at.folders = base + tables.folderOffset;
+  at.files = base + tables.fileOffset;
+  at.names = base + tables.nameOffset;
+  at.data = catalogue.header.dataOffset;
+  if (tables.fileCount == 0) return Fail(archive, LoadOutcome::NoEntries, detail, "no entries");
+  return LoadOutcome::Loaded;
+}
 
+// Reads the ToC's alias, the folder records and the file records.
+LoadOutcome ReadRecords(OpenArchive& archive, std::string* detail) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
+  const DataHeader& tables = catalogue.dataHeader;
   std::vector<unsigned char> table;
-  if (!ReadTable(catalogue, base + tables.tocOffset,
+  if (!ReadTable(archive, catalogue.at.toc,
                  static_cast<uint64_t>(tables.tocCount) * kTocEntryLength, table)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the ToC table lies outside the file");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the ToC table lies outside the file");
   }
   // With no ToC entry there is no alias: the entries go straight below the archive's folder.
   if (tables.tocCount > 0) {
     catalogue.alias = CutAtNul(reinterpret_cast<const char*>(table.data()), kAliasLength);
   }
 
-  if (!ReadTable(catalogue, base + tables.folderOffset,
+  if (!ReadTable(archive, catalogue.at.folders,
                  static_cast<uint64_t>(tables.folderCount) * kFolderEntryLength, table)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder table lies outside the file");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the folder table lies outside the file");
   }
   catalogue.folders.resize(tables.folderCount);
   for (size_t i = 0; i < catalogue.folders.size(); ++i) {
@@ -169,52 +184,62 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
   catalogue.recordSize =
       static_cast<uint32_t>(tables.nameOffset - tables.fileOffset) / tables.fileCount;
   if (!IsKnownRecordSize(catalogue.recordSize)) {
-    return Fail(catalogue, LoadOutcome::UnrecognisedRecordSize, detail,
+    return Fail(archive, LoadOutcome::UnrecognisedRecordSize, detail,
                 "the file records are of an unknown size");
   }
-  if (!ReadTable(catalogue, base + tables.fileOffset,
-                 static_cast<uint64_t>(tables.fileCount) * catalogue.recordSize, table)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the file table lies outside the file");
+  const uint64_t fileTableLength = static_cast<uint64_t>(tables.fileCount) * catalogue.recordSize;
+  catalogue.at.fileTableEnd = catalogue.at.files + fileTableLength;
+  if (!ReadTable(archive, catalogue.at.files, fileTableLength, table)) {
+    return Fail(archive, LoadOutcome::Damaged, detail, "the file table lies outside the file");
   }
   catalogue.entries.resize(tables.fileCount);
   for (size_t i = 0; i < catalogue.entries.size(); ++i) {
     catalogue.entries[i] =
         DecodeFileEntry(table.data() + i * catalogue.recordSize, catalogue.recordSize);
   }
-  table = std::vector<unsigned char>();
+  return LoadOutcome::Loaded;
+}
 
-  // Each name runs up to the byte before the next name's offset; the last file name runs
-  // up to the byte before the entry data.
-  const uint64_t nameTable = base + tables.nameOffset;
-  const size_t folderCount = catalogue.folders.size();
-  const size_t fileCount = catalogue.entries.size();
-  std::vector<NameRange> ranges(folderCount + fileCount);
-  for (size_t i = 0; i < folderCount; ++i) {
+// Each name runs up to the next name's offset; the last file name runs up to the entry
+// data.
+void FindNameSpans(ArchiveCatalogue& catalogue) {
+  const uint64_t names = catalogue.at.names;
+  const std::vector<FolderEntry>& folders = catalogue.folders;
+  const std::vector<FileEntry>& entries = catalogue.entries;
+  catalogue.folderNameSpans.resize(folders.size());
+  for (size_t i = 0; i < folders.size(); ++i) {
     const uint32_t next =
-        i + 1 < folderCount ? catalogue.folders[i + 1].nameOffset : catalogue.entries[0].nameOffset;
-    const uint32_t self = catalogue.folders[i].nameOffset;
-    ranges[i] = MakeRange(nameTable, self, static_cast<int64_t>(next) - self - 1);
+        i + 1 < folders.size() ? folders[i + 1].nameOffset : entries[0].nameOffset;
+    catalogue.folderNameSpans[i] = {names + folders[i].nameOffset, names + next};
   }
-  for (size_t i = 0; i < fileCount; ++i) {
-    const uint32_t self = catalogue.entries[i].nameOffset;
-    const int64_t length =
-        i + 1 < fileCount ? static_cast<int64_t>(catalogue.entries[i + 1].nameOffset) - self - 1
-                          : static_cast<int64_t>(catalogue.header.dataOffset) -
-                                static_cast<int64_t>(nameTable + self) - 1;
-    ranges[folderCount + i] = MakeRange(nameTable, self, length);
+  catalogue.fileNameSpans.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const uint64_t next =
+        i + 1 < entries.size() ? names + entries[i + 1].nameOffset : catalogue.at.data;
+    catalogue.fileNameSpans[i] = {names + entries[i].nameOffset, next};
   }
+}
+
+// Reads every name, cut at its first NUL, and joins the entries' full names.
+LoadOutcome ReadAllNames(OpenArchive& archive, std::string* detail) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
+  const size_t folderCount = catalogue.folders.size();
+  std::vector<NameRange> ranges;
+  ranges.reserve(folderCount + catalogue.entries.size());
+  for (const NameSpan& span : catalogue.folderNameSpans) ranges.push_back(MakeRange(span));
+  for (const NameSpan& span : catalogue.fileNameSpans) ranges.push_back(MakeRange(span));
   for (const NameRange& range : ranges) {
     if (range.length > 0 && !InsideFile(range.start, range.length, catalogue.fileLength)) {
-      return Fail(catalogue, LoadOutcome::Damaged, detail, "a name lies outside the file");
+      return Fail(archive, LoadOutcome::Damaged, detail, "a name lies outside the file");
     }
   }
   std::vector<std::string> names;
-  const NamesRead read = ReadNames(*catalogue.file, ranges, names);
+  const NamesRead read = ReadNames(*archive.file, ranges, names);
   if (read == NamesRead::Unreadable) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the name table cannot be read");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the name table cannot be read");
   }
   if (read == NamesRead::TooLong) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the names add up to more than 64 MiB");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the names add up to more than 64 MiB");
   }
 
   const auto firstFileName = names.begin() + static_cast<std::ptrdiff_t>(folderCount);
@@ -225,21 +250,28 @@ LoadOutcome LoadTables(const std::string& path, ArchiveCatalogue& catalogue, std
                              std::make_move_iterator(names.end()));
   names = std::vector<std::string>();
   if (!JoinEntryNames(catalogue)) {
-    return Fail(catalogue, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
+    return Fail(archive, LoadOutcome::Damaged, detail, "the folder ranges overlap beyond reason");
   }
   return LoadOutcome::Loaded;
 }
 
+LoadOutcome LoadTables(const std::string& path, OpenArchive& archive, std::string* detail) {
+  LoadOutcome outcome = ReadHeaders(path, archive, detail);
+  if (outcome == LoadOutcome::Loaded) outcome = ReadRecords(archive, detail);
+  if (outcome != LoadOutcome::Loaded) return outcome;
+  FindNameSpans(archive.catalogue);
+  return ReadAllNames(archive, detail);
+}
+
 }  // namespace
 
-LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
-                          std::string* detail) {
-  catalogue = ArchiveCatalogue();  // nothing of a previous archive survives
+LoadOutcome LoadCatalogue(const std::string& path, OpenArchive& archive, std::string* detail) {
+  archive = OpenArchive();  // nothing of a previous archive survives
   try {
-    return LoadTables(path, catalogue, detail);
+    return LoadTables(path, archive, detail);
   } catch (const std::bad_alloc&) {
     // Names may add up to 64 MiB, several times over once joined: too much for some systems.
-    catalogue = ArchiveCatalogue();
+    archive = OpenArchive();
     if (detail != nullptr) *detail = "loading its tables and names";
     return LoadOutcome::OutOfMemory;
   }

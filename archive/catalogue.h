@@ -18,13 +18,35 @@ enum class LoadOutcome {
   OutOfMemory,             // its tables and names, or the work on them, did not fit in memory
 };
 
+// Where the loader found each part of the archive, as positions in the file.
+struct TablePositions {
+  uint64_t headerEnd = 0;  // after the header and the data header
+  uint64_t toc = 0;
+  uint64_t folders = 0;
+  uint64_t files = 0;
+  uint64_t fileTableEnd = 0;  // files + count * record size; slack runs from here to names
+  uint64_t names = 0;
+  uint64_t data = 0;  // every entry's data offset counts from here
+};
+
+// A name's place: it runs from `start` up to the next name's start (the entry data's for
+// the last file name), the byte before `end` taken for its NUL. `end <= start` for a name
+// whose offsets are out of order.
+struct NameSpan {
+  uint64_t start = 0;
+  uint64_t end = 0;
+};
+
+// What the loader found in an archive: plain data, copied freely.
 struct ArchiveCatalogue {
-  platform::FilePtr file;  // open while the entries are extracted
   uint64_t fileLength = 0;
   ArchiveHeader header;
   DataHeader dataHeader;
   uint32_t tableBase = 0;
   uint32_t recordSize = 0;
+  TablePositions at;
+  std::vector<NameSpan> folderNameSpans;
+  std::vector<NameSpan> fileNameSpans;
   std::string alias;  // first ToC entry's alias, up to its first NUL
   std::vector<FolderEntry> folders;
   std::vector<std::string> folderNames;  // each followed by "\"
@@ -33,15 +55,23 @@ struct ArchiveCatalogue {
   std::vector<std::string> entryNames;  // full relative names, folder prefix in front
 };
 
+// An archive open for reading: every byte of it that any command reads, pack included,
+// is read through `file`, so that all of it comes from the one file the catalogue
+// describes though another be renamed over its name meanwhile.
+struct OpenArchive {
+  platform::FilePtr file;  // open while the entries are read
+  ArchiveCatalogue catalogue;
+};
+
 // Names are cut at their first NUL when loaded: only that part ever becomes a path, and
 // bytes after it must not be taken for folder separators.
 // A name longer than this is kept cut to it; no file system takes such a path anyway.
 constexpr size_t kMaxNameLength = 32768;
 
-// Loads `path` into `catalogue`, replacing everything it held. On any outcome but Loaded
+// Loads `path` into `archive`, replacing everything it held. On any outcome but Loaded
 // the file is closed again. `detail`, when given, receives the system's reason for
 // OpenFailed, what lies outside the file for Damaged, and what did not fit for OutOfMemory.
-LoadOutcome LoadCatalogue(const std::string& path, ArchiveCatalogue& catalogue,
+LoadOutcome LoadCatalogue(const std::string& path, OpenArchive& archive,
                           std::string* detail = nullptr);
 
 // Rebuilds every entry name from the folder names and the entries' own names: each

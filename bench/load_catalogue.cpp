@@ -19,15 +19,15 @@ int main(int argc, char** argv) {
   std::vector<double> ms;
   size_t entries = 0;
   for (int i = 0; i < times; ++i) {
-    ArchiveCatalogue catalogue;
+    OpenArchive archive;
     const auto start = std::chrono::steady_clock::now();
-    const LoadOutcome outcome = LoadCatalogue(argv[1], catalogue);
+    const LoadOutcome outcome = LoadCatalogue(argv[1], archive);
     const auto end = std::chrono::steady_clock::now();
     if (outcome != LoadOutcome::Loaded) {
       std::fprintf(stderr, "wza_bench_load: %s does not load\n", argv[1]);
       return 1;
     }
-    entries = catalogue.entries.size();
+    entries = archive.catalogue.entries.size();
     ms.push_back(std::chrono::duration<double, std::milli>(end - start).count());
   }
   std::sort(ms.begin(), ms.end());

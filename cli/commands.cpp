@@ -42,11 +42,11 @@ struct Tally {
 
 // Loads an archive for list, test and extract -p; reports and tallies what keeps it from
 // loading. An archive without entries is noted on `notes` (none: not at all).
-LoadOutcome LoadForReading(const std::string& path, ArchiveCatalogue& catalogue, Tally& tally,
+LoadOutcome LoadForReading(const std::string& path, OpenArchive& archive, Tally& tally,
                            std::FILE* notes, std::string* detail = nullptr) {
   ++tally.archives;
   std::string reason;
-  const LoadOutcome outcome = LoadCatalogue(path, catalogue, &reason);
+  const LoadOutcome outcome = LoadCatalogue(path, archive, &reason);
   if (detail != nullptr) *detail = reason;
   if (outcome == LoadOutcome::Loaded) return outcome;
   if (outcome == LoadOutcome::NoEntries) {
@@ -84,17 +84,17 @@ ShownEntries ShowEntries(CliOptions& options, ArchiveCatalogue& catalogue) {
 
 // Loads an archive and shows its entries (LoadForReading, ShowEntries). Names that do not
 // fit in memory, or the work on them, fail this archive alone: what it held is let go of.
-LoadOutcome LoadShown(CliOptions& options, const std::string& path, ArchiveCatalogue& catalogue,
+LoadOutcome LoadShown(CliOptions& options, const std::string& path, OpenArchive& archive,
                       Tally& tally, std::FILE* notes, ShownEntries& shown,
                       std::string* detail = nullptr) {
   shown = ShownEntries();
-  const LoadOutcome outcome = LoadForReading(path, catalogue, tally, notes, detail);
+  const LoadOutcome outcome = LoadForReading(path, archive, tally, notes, detail);
   if (outcome != LoadOutcome::Loaded) return outcome;
   try {
-    shown = ShowEntries(options, catalogue);
+    shown = ShowEntries(options, archive.catalogue);
     return outcome;
   } catch (const std::bad_alloc&) {
-    catalogue = ArchiveCatalogue();
+    archive = OpenArchive();
     shown = ShownEntries();
   }
   ++tally.notLoaded;
@@ -294,22 +294,23 @@ RunCallbacks ExtractCallbacks(CliOptions& options, ProgressLine& progress) {
 int ExtractToStandardOutput(CliOptions& options) {
   MakeStandardOutputBinary();
   Tally tally;
-  ArchiveCatalogue catalogue;
+  OpenArchive archive;
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryWorkspace workspace;
   ShownEntries shown;
   for (const std::string& path : options.archives) {
-    if (LoadShown(options, path, catalogue, tally, stderr, shown) != LoadOutcome::Loaded) continue;
+    if (LoadShown(options, path, archive, tally, stderr, shown) != LoadOutcome::Loaded) continue;
     for (size_t i = 0; i < catalogue.entries.size(); ++i) {
       if (!shown.chosen[i]) continue;
       // No file is made, so a name that could not be one is no reason to hold the bytes back.
-      const EntryResult result = DecodeEntry(catalogue, i, workspace, WriteToStandardOutput);
+      const EntryResult result = DecodeEntry(archive, i, workspace, WriteToStandardOutput);
       // The reader went away or the disk is full: main says so once the stream is closed.
       if (result.status == EntryStatus::WriteFailed) return kExitFailed;
       if (result.Complete()) continue;
       ++tally.entriesFailed;
       PrintError(path + ": " + shown.names[i] + ": " + EntryProblem(options, result));
     }
-    catalogue.file.reset();
+    archive.file.reset();
   }
   return WithPatternsReported(options, tally.ExitCode());
 }
@@ -318,20 +319,21 @@ int ExtractToStandardOutput(CliOptions& options) {
 
 int ListArchives(CliOptions& options) {
   Tally tally;
-  ArchiveCatalogue catalogue;
+  OpenArchive archive;
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   ShownEntries shown;
   JsonListing json;
   if (options.json) BeginJsonListing(json, stdout, NamesReadAs(options.names));
   for (const std::string& path : options.archives) {
     std::string detail;
     const LoadOutcome outcome =
-        LoadShown(options, path, catalogue, tally, options.json ? nullptr : stdout, shown, &detail);
+        LoadShown(options, path, archive, tally, options.json ? nullptr : stdout, shown, &detail);
     if (options.json) {
       ListAsJson(json, path, outcome, detail, catalogue, shown, options);
     } else if (outcome == LoadOutcome::Loaded) {
       PrintListing(path, catalogue, shown);
     }
-    catalogue.file.reset();
+    archive.file.reset();
   }
   if (options.json) EndJsonListing(json);
   return WithPatternsReported(options, tally.ExitCode());
@@ -339,13 +341,14 @@ int ListArchives(CliOptions& options) {
 
 int TestArchives(CliOptions& options) {
   Tally tally;
-  ArchiveCatalogue catalogue;
+  OpenArchive archive;
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryWorkspace workspace;
   const EntryPoolPtr pool =
       options.workers > 1 ? StartEntryPool(options.workers, nullptr) : nullptr;
   ShownEntries shown;
   for (const std::string& path : options.archives) {
-    if (LoadShown(options, path, catalogue, tally, stdout, shown) != LoadOutcome::Loaded) continue;
+    if (LoadShown(options, path, archive, tally, stdout, shown) != LoadOutcome::Loaded) continue;
     uint64_t damaged = 0;
     uint64_t unsafe = 0;
     EntryBatch batch;
@@ -354,7 +357,7 @@ int TestArchives(CliOptions& options) {
       EntryResult result;
       if (!shown.chosen[i]) return result;
       const auto discard = [](const unsigned char*, size_t) { return true; };
-      result = DecodeEntry(catalogue, i, own, discard, [] { return true; });
+      result = DecodeEntry(archive, i, own, discard, [] { return true; });
       if (result.Complete() && NotConverted(shown, i)) {
         result.status = EntryStatus::NameNotConverted;
       } else if (result.Complete() && !SafeToExtract(catalogue, i)) {
@@ -375,7 +378,7 @@ int TestArchives(CliOptions& options) {
       const size_t chosen = catalogue.entries.size() - static_cast<size_t>(shown.leftOut);
       std::printf("%s\n", TestSummary(path, chosen, damaged, unsafe, shown.leftOut).c_str());
     }
-    catalogue.file.reset();
+    archive.file.reset();
   }
   return WithPatternsReported(options, tally.ExitCode());
 }

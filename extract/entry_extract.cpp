@@ -39,7 +39,7 @@ bool EnsureBlocks(EntryWorkspace& workspace) {
   return true;
 }
 
-EntryResult DecodeStored(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+EntryResult DecodeStored(OpenArchive& archive, uint64_t start, const FileEntry& entry,
                          EntryWorkspace& workspace, const EntrySink& sink) {
   EntryResult result;
   // Only the bytes actually stored are written: a declared size beyond them is not
@@ -48,7 +48,7 @@ EntryResult DecodeStored(ArchiveCatalogue& catalogue, uint64_t start, const File
   while (left > 0) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(left, workspace.blockSize));
     const size_t got =
-        platform::ReadAt(*catalogue.file, start + result.bytesRead, workspace.input.data(), want);
+        platform::ReadAt(*archive.file, start + result.bytesRead, workspace.input.data(), want);
     result.bytesRead += got;
     left -= got;
     if (got > 0 && !sink(workspace.input.data(), got)) {
@@ -64,11 +64,11 @@ EntryResult DecodeStored(ArchiveCatalogue& catalogue, uint64_t start, const File
   return result;
 }
 
-EntryResult DecodeInOnePiece(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+EntryResult DecodeInOnePiece(OpenArchive& archive, uint64_t start, const FileEntry& entry,
                              EntryWorkspace& workspace, const EntrySink& sink) {
   EntryResult result;
   const size_t got =
-      platform::ReadAt(*catalogue.file, start, workspace.input.data(), entry.storedSize);
+      platform::ReadAt(*archive.file, start, workspace.input.data(), entry.storedSize);
   result.bytesRead = got;
   const InflateResult inflated =
       InflateEntry(workspace.input.data(), got, workspace.output.data(), entry.size);
@@ -82,7 +82,7 @@ EntryResult DecodeInOnePiece(ArchiveCatalogue& catalogue, uint64_t start, const 
 }
 
 // The streamed form of InflateEntry: the same bytes, through fixed-size blocks.
-EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+EntryResult DecodeStreamed(OpenArchive& archive, uint64_t start, const FileEntry& entry,
                            EntryWorkspace& workspace, const EntrySink& sink) {
   EntryResult result;
   z_stream stream;
@@ -100,7 +100,7 @@ EntryResult DecodeStreamed(ArchiveCatalogue& catalogue, uint64_t start, const Fi
     if (stream.avail_in == 0 && storedLeft > 0) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(storedLeft, workspace.blockSize));
       const size_t got =
-          platform::ReadAt(*catalogue.file, start + result.bytesRead, workspace.input.data(), want);
+          platform::ReadAt(*archive.file, start + result.bytesRead, workspace.input.data(), want);
       result.bytesRead += got;
       storedLeft -= got;
       if (got < want) {
@@ -150,7 +150,7 @@ struct FastOutcome {
 // The faster inflate over the same blocks as DecodeStreamed. Its bytes stand only for a
 // stream that ends, checksum and all, with exactly the declared size: any other stream is
 // left to zlib, which alone decides what is salvaged and how the entry is reported.
-FastOutcome DecodeFast(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+FastOutcome DecodeFast(OpenArchive& archive, uint64_t start, const FileEntry& entry,
                        EntryWorkspace& workspace, const EntrySink& sink) {
   FastOutcome fast;
   EntryResult& result = fast.result;
@@ -164,7 +164,7 @@ FastOutcome DecodeFast(ArchiveCatalogue& catalogue, uint64_t start, const FileEn
     if (inputLeft == 0 && storedLeft > 0) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(storedLeft, workspace.blockSize));
       const size_t got =
-          platform::ReadAt(*catalogue.file, start + result.bytesRead, workspace.input.data(), want);
+          platform::ReadAt(*archive.file, start + result.bytesRead, workspace.input.data(), want);
       const bool first = result.bytesRead == 0;
       result.bytesRead += got;
       storedLeft -= got;
@@ -221,14 +221,14 @@ bool FitsWhole(const FileEntry& entry, const EntryWorkspace& workspace) {
 // libdeflate over the entry held whole. Nothing reaches the sink unless the stream was
 // whole and of exactly the declared size, so any other entry is zlib's as if this had not
 // run, and no restart is needed.
-FastOutcome DecodeWhole(ArchiveCatalogue& catalogue, uint64_t start, const FileEntry& entry,
+FastOutcome DecodeWhole(OpenArchive& archive, uint64_t start, const FileEntry& entry,
                         EntryWorkspace& workspace, const EntrySink& sink) {
   FastOutcome whole;
   const size_t stored = static_cast<size_t>(entry.storedSize);
   const size_t size = static_cast<size_t>(entry.size);
   unsigned char* const input = WholeRoom(workspace, std::max<size_t>(stored + size, 1));
   if (input == nullptr) return whole;
-  const size_t got = platform::ReadAt(*catalogue.file, start, input, stored);
+  const size_t got = platform::ReadAt(*archive.file, start, input, stored);
   if (got < stored || !FastInflateTakes(input, got)) return whole;
   unsigned char* const output = input + stored;
   if (!InflateWhole(workspace.whole, input, got, output, size)) return whole;
@@ -263,7 +263,7 @@ struct OutputFile {
 
 // Opens the file of the entry at `below` (relative to the destination). Without a file,
 // `result` says why.
-OutputFile CreateOutput(ArchiveCatalogue& catalogue, const std::string& destination,
+OutputFile CreateOutput(OpenArchive& archive, const std::string& destination,
                         const std::string& below, EntryWorkspace& workspace, EntryResult& result) {
   OutputFile out;
   const size_t nameAt = FileNameAt(below);
@@ -277,7 +277,7 @@ OutputFile CreateOutput(ArchiveCatalogue& catalogue, const std::string& destinat
   // writing the file would cut the archive short under the reading of it.
   platform::CreateRules rules;
   rules.keepExisting = workspace.keepExisting;
-  rules.keep = catalogue.file.get();
+  rules.keep = archive.file.get();
   platform::Creation creation = platform::Creation::Failed;
   out.name = below.substr(nameAt);
   out.file = platform::CreateFileIn(*out.folder, out.name, rules, creation, &result.systemError);
@@ -364,8 +364,9 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   return result;
 }
 
-EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
+EntryResult DecodeEntry(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart) {
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryResult result;
   const FileEntry& entry = catalogue.entries[index];
   const uint64_t start = DataStart(catalogue, entry);
@@ -377,14 +378,14 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
     result.status = EntryStatus::OutOfMemory;
     return result;
   }
-  if (entry.flags == 0) return DecodeStored(catalogue, start, entry, workspace, sink);
+  if (entry.flags == 0) return DecodeStored(archive, start, entry, workspace, sink);
   // Small entries are libdeflate's, larger ones stream through ISA-L: whichever has the
   // entry, a stream it does not give whole is left to zlib below.
   if (FitsWhole(entry, workspace)) {
-    FastOutcome whole = DecodeWhole(catalogue, start, entry, workspace, sink);
+    FastOutcome whole = DecodeWhole(archive, start, entry, workspace, sink);
     if (whole.kept) return whole.result;
   } else if (workspace.fastInflate && restart && FastInflateAvailable()) {
-    FastOutcome fast = DecodeFast(catalogue, start, entry, workspace, sink);
+    FastOutcome fast = DecodeFast(archive, start, entry, workspace, sink);
     if (fast.kept) return fast.result;
     if (fast.wrote && !restart()) {
       fast.result.status = EntryStatus::WriteFailed;
@@ -392,13 +393,14 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
     }
   }
   if (entry.storedSize <= workspace.blockSize && entry.size <= workspace.blockSize) {
-    return DecodeInOnePiece(catalogue, start, entry, workspace, sink);
+    return DecodeInOnePiece(archive, start, entry, workspace, sink);
   }
-  return DecodeStreamed(catalogue, start, entry, workspace, sink);
+  return DecodeStreamed(archive, start, entry, workspace, sink);
 }
 
-EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& destination,
+EntryResult ExtractEntry(OpenArchive& archive, size_t index, const std::string& destination,
                          const std::string& outputFolder, EntryWorkspace& workspace) {
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryResult result;
   const std::string& name = catalogue.entryNames[index];
   if (!IsSafeRelativePath(name, true)) {
@@ -409,7 +411,7 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     result.status = EntryStatus::DataOutsideFile;
     return result;
   }
-  OutputFile out = CreateOutput(catalogue, destination, outputFolder + ToNativeSeparators(name),
+  OutputFile out = CreateOutput(archive, destination, outputFolder + ToNativeSeparators(name),
                                 workspace, result);
   if (!out.file) return result;
   std::string writeError;
@@ -419,7 +421,7 @@ EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::s
     return !stopped && platform::WriteAll(*out.file, data, length, &writeError);
   };
   const auto restart = [&] { return platform::StartOver(*out.file, &writeError); };
-  result = DecodeEntry(catalogue, index, workspace, write, restart);
+  result = DecodeEntry(archive, index, workspace, write, restart);
   // A read or write the interrupt cut short is the interrupt's doing, not the entry's.
   stopped = stopped || (!result.Complete() && workspace.interrupted && workspace.interrupted());
   if (stopped) return RemovePartialFile(std::move(out), result.bytesRead);

@@ -99,7 +99,7 @@ using EntryRestart = std::function<bool()>;
 // workspace.fastInflate an entry within the whole budget is inflated by libdeflate first,
 // and (given `restart`) a larger one is streamed by ISA-L first, where the build has them.
 // Whenever their bytes could differ from zlib's, zlib inflates the entry (anew).
-EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
+EntryResult DecodeEntry(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart = nullptr);
 
 // Writes entry `index` to destination + outputFolder + its name. `destination` (ending
@@ -108,5 +108,5 @@ EntryResult DecodeEntry(ArchiveCatalogue& catalogue, size_t index, EntryWorkspac
 // no link is followed. What could be salvaged is still written (a cut stream's bytes); the
 // result says whether the entry came out whole. An entry stopped by an interrupt leaves no
 // file.
-EntryResult ExtractEntry(ArchiveCatalogue& catalogue, size_t index, const std::string& destination,
+EntryResult ExtractEntry(OpenArchive& archive, size_t index, const std::string& destination,
                          const std::string& outputFolder, EntryWorkspace& workspace);

@@ -97,8 +97,9 @@ void EntryDone(Run& run, const std::string& path, const ArchiveCatalogue& catalo
 }
 
 // Writes the entries of a loaded archive below its folder.
-void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
+void ExtractEntries(Run& run, const std::string& path, OpenArchive& archive,
                     const std::string& destination) {
+  ArchiveCatalogue& catalogue = archive.catalogue;
   const RunCallbacks& callbacks = run.callbacks;
   const std::vector<bool> notConverted =
       callbacks.renameEntries ? callbacks.renameEntries(catalogue) : std::vector<bool>();
@@ -121,7 +122,7 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
     if (j < notConverted.size() && notConverted[j]) {
       result.status = EntryStatus::NameNotConverted;
     } else if (aliasSafe) {
-      result = ExtractEntry(catalogue, j, destination, outputFolder, own);
+      result = ExtractEntry(archive, j, destination, outputFolder, own);
     } else {
       result.status = EntryStatus::UnsafeName;
     }
@@ -144,12 +145,12 @@ void ExtractEntries(Run& run, const std::string& path, ArchiveCatalogue& catalog
 
 // An archive whose names, or the work on them, do not fit in memory fails alone: what it
 // held is let go of and the run goes on with the next one.
-void ExtractLoaded(Run& run, const std::string& path, ArchiveCatalogue& catalogue,
+void ExtractLoaded(Run& run, const std::string& path, OpenArchive& archive,
                    const std::string& destination) {
   try {
-    ExtractEntries(run, path, catalogue, destination);
+    ExtractEntries(run, path, archive, destination);
   } catch (const std::bad_alloc&) {
-    catalogue = ArchiveCatalogue();
+    archive = OpenArchive();
     ++run.summary.archivesNotLoaded;
     if (run.callbacks.reportArchive) {
       run.callbacks.reportArchive(path, LoadOutcome::OutOfMemory,
@@ -189,7 +190,7 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
   if (workers > 1) {
     run.pool = StartEntryPool(workers, callbacks.interrupted);
   }
-  ArchiveCatalogue catalogue;
+  OpenArchive archive;
   std::unordered_map<std::string, std::string> extracted;  // folder key -> archive
   for (size_t k = 0; k < archivePaths.size() && !run.Interrupted(); ++k) {
     const std::string& path = archivePaths[k];
@@ -197,9 +198,9 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
     if (callbacks.selectArchive) callbacks.selectArchive(k);
 
     std::string detail;
-    const LoadOutcome outcome = LoadCatalogue(path, catalogue, &detail);
+    const LoadOutcome outcome = LoadCatalogue(path, archive, &detail);
     if (outcome != LoadOutcome::Loaded) {
-      CountNotLoaded(outcome, catalogue, run.summary);
+      CountNotLoaded(outcome, archive.catalogue, run.summary);
       if (callbacks.reportArchive) callbacks.reportArchive(path, outcome, detail);
       continue;
     }
@@ -210,9 +211,9 @@ RunSummary RunArchives(const std::vector<std::string>& archivePaths, const std::
         callbacks.reportClash(path, taken.first->second, ArchiveFolderFor(destination, path));
       }
     } else {
-      ExtractLoaded(run, path, catalogue, destination);
+      ExtractLoaded(run, path, archive, destination);
     }
-    catalogue.file.reset();
+    archive.file.reset();
   }
   return run.summary;
 }

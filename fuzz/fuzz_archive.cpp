@@ -54,11 +54,11 @@ Workspace& Work() {
 }
 
 // The bytes and outcome of one entry, through the faster inflate or zlib alone.
-std::string Decoded(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& workspace,
+std::string Decoded(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
                     EntryResult& result) {
   std::string bytes;
   result = DecodeEntry(
-      catalogue, index, workspace,
+      archive, index, workspace,
       [&](const unsigned char* data, size_t length) {
         bytes.append(reinterpret_cast<const char*>(data), length);
         return true;
@@ -71,8 +71,9 @@ std::string Decoded(ArchiveCatalogue& catalogue, size_t index, EntryWorkspace& w
 }
 
 void CompareInflates(const std::string& path) {
-  ArchiveCatalogue catalogue;
-  if (!FastInflateAvailable() || LoadCatalogue(path, catalogue) != LoadOutcome::Loaded) return;
+  OpenArchive archive;
+  if (!FastInflateAvailable() || LoadCatalogue(path, archive) != LoadOutcome::Loaded) return;
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryWorkspace fast;
   EntryWorkspace zlibOnly;
   zlibOnly.fastInflate = false;
@@ -81,7 +82,7 @@ void CompareInflates(const std::string& path) {
     if (catalogue.entries[i].size > (1u << 24)) continue;
     EntryResult one;
     EntryResult other;
-    if (Decoded(catalogue, i, fast, one) != Decoded(catalogue, i, zlibOnly, other) ||
+    if (Decoded(archive, i, fast, one) != Decoded(archive, i, zlibOnly, other) ||
         one.status != other.status || one.bytesRead != other.bytesRead) {
       std::fprintf(stderr, "entry %zu: the faster inflate differs from zlib\n", i);
       std::abort();

@@ -99,13 +99,14 @@ std::string JoinedByHand(const ArchiveCatalogue& catalogue, size_t j) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::SetMemoryFile("a.big", data, size);
-  ArchiveCatalogue catalogue;
-  const LoadOutcome outcome = LoadCatalogue("a.big", catalogue);
+  OpenArchive archive;
+  const LoadOutcome outcome = LoadCatalogue("a.big", archive);
   if (outcome != LoadOutcome::Loaded) {
-    FUZZ_CHECK(!catalogue.file);
+    FUZZ_CHECK(!archive.file);
     return 0;
   }
-  FUZZ_CHECK(catalogue.file && catalogue.fileLength == size);
+  ArchiveCatalogue& catalogue = archive.catalogue;
+  FUZZ_CHECK(archive.file && catalogue.fileLength == size);
   FUZZ_CHECK(IsKnownRecordSize(catalogue.recordSize));
   FUZZ_CHECK(!catalogue.entries.empty());
   CheckNames(catalogue);
@@ -117,8 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Joining the names again gives them back, and a second load the same catalogue.
   const std::vector<std::string> joined = catalogue.entryNames;
   FUZZ_CHECK(JoinEntryNames(catalogue) && catalogue.entryNames == joined);
-  ArchiveCatalogue again;
-  FUZZ_CHECK(LoadCatalogue("a.big", again) == LoadOutcome::Loaded);
+  OpenArchive reloaded;
+  FUZZ_CHECK(LoadCatalogue("a.big", reloaded) == LoadOutcome::Loaded);
+  const ArchiveCatalogue& again = reloaded.catalogue;
   FUZZ_CHECK(again.entryNames == joined && again.alias == catalogue.alias);
   FUZZ_CHECK(again.entries.size() == catalogue.entries.size());
   return 0;

@@ -30,7 +30,7 @@ struct Decoded {
   EntryResult result;
 };
 
-Decoded Decode(ArchiveCatalogue& catalogue, EntryWorkspace& workspace, bool restartable) {
+Decoded Decode(OpenArchive& archive, EntryWorkspace& workspace, bool restartable) {
   Decoded decoded;
   const EntrySink sink = [&](const unsigned char* data, size_t length) {
     decoded.bytes.append(reinterpret_cast<const char*>(data), length);
@@ -40,7 +40,7 @@ Decoded Decode(ArchiveCatalogue& catalogue, EntryWorkspace& workspace, bool rest
     decoded.bytes.clear();
     return true;
   };
-  decoded.result = DecodeEntry(catalogue, 0, workspace, sink, restartable ? restart : nullptr);
+  decoded.result = DecodeEntry(archive, 0, workspace, sink, restartable ? restart : nullptr);
   return decoded;
 }
 
@@ -88,21 +88,21 @@ bool CheckFast(const Decoded& truth, const Decoded& fast, uint32_t declared, boo
 // the declared size and, with the declared size set to what zlib gets from the stream
 // unbounded, where the sizes match. Says in `tookMore` whether it took a stream zlib
 // refuses at the declared size, and gives what it decoded there.
-Decoded CheckHeldWhole(ArchiveCatalogue& catalogue, const Decoded& truth, size_t smallBlock,
+Decoded CheckHeldWhole(OpenArchive& archive, const Decoded& truth, size_t smallBlock,
                        bool& tookMore) {
-  const Decoded held = Decode(catalogue, Workspace(kMaxDeclared, true, kWholeBudget), false);
-  tookMore = CheckFast(truth, held, catalogue.entries[0].size, true);
-  CheckFast(truth, Decode(catalogue, Workspace(smallBlock, true, kWholeBudget), true),
-            catalogue.entries[0].size, false);
-  FileEntry& entry = catalogue.entries[0];
+  const Decoded held = Decode(archive, Workspace(kMaxDeclared, true, kWholeBudget), false);
+  tookMore = CheckFast(truth, held, archive.catalogue.entries[0].size, true);
+  CheckFast(truth, Decode(archive, Workspace(smallBlock, true, kWholeBudget), true),
+            archive.catalogue.entries[0].size, false);
+  FileEntry& entry = archive.catalogue.entries[0];
   const uint32_t declared = entry.size;
   entry.size = kMaxDeclared;
-  const Decoded unbounded = Decode(catalogue, Workspace(kMaxDeclared, false), false);
+  const Decoded unbounded = Decode(archive, Workspace(kMaxDeclared, false), false);
   if (unbounded.result.status == EntryStatus::SizeMismatch) {
     entry.size = static_cast<uint32_t>(unbounded.bytes.size());  // now the stream's own size
-    const Decoded matching = Decode(catalogue, Workspace(kMaxDeclared, false), false);
+    const Decoded matching = Decode(archive, Workspace(kMaxDeclared, false), false);
     FUZZ_CHECK(matching.result.Complete() && matching.bytes == unbounded.bytes);
-    CheckFast(matching, Decode(catalogue, Workspace(smallBlock, true, kWholeBudget), false),
+    CheckFast(matching, Decode(archive, Workspace(smallBlock, true, kWholeBudget), false),
               entry.size, false);
   }
   entry.size = declared;
@@ -113,7 +113,7 @@ Decoded CheckHeldWhole(ArchiveCatalogue& catalogue, const Decoded& truth, size_t
 // nothing where it gave none, and in the end the same verdict.
 // A mount reads small entries whole with the faster inflate: `fastWhole` is what that took
 // where zlib would not, else null.
-void CheckMountReader(ArchiveCatalogue& catalogue, const Decoded& truth, const Decoded* fastWhole,
+void CheckMountReader(OpenArchive& archive, const Decoded& truth, const Decoded* fastWhole,
                       const uint8_t* head, std::minstd_rand& random) {
   ReaderLimits limits;
   // Far smaller than the mount's own, so that blocks, points and their eviction all come
@@ -125,8 +125,8 @@ void CheckMountReader(ArchiveCatalogue& catalogue, const Decoded& truth, const D
   limits.pointCacheBytes = (256u << 10) * (1 + ((head[2] >> 4) & 3));
   limits.maxParkedDecoders = 1 + (head[0] >> 6);
   ArchiveReader reader;
-  StartReader(reader, catalogue, limits);
-  const uint64_t shown = ShownSize(catalogue.entries[0]);
+  StartReader(reader, archive, limits);
+  const uint64_t shown = ShownSize(archive.catalogue.entries[0]);
   const std::string& bytes = truth.bytes;
   std::vector<unsigned char> buffer(8192);
   const auto check = [&](uint64_t offset, size_t count) {
@@ -157,7 +157,7 @@ void CheckMountReader(ArchiveCatalogue& catalogue, const Decoded& truth, const D
   FUZZ_CHECK((condition == EntryCondition::Whole) == truth.result.Complete());
 
   ArchiveReader fresh;
-  StartReader(fresh, catalogue, limits);
+  StartReader(fresh, archive, limits);
   std::vector<unsigned char> whole(shown);
   const bool wholeRead = ReadWholeEntry(fresh, 0, whole.data());
   const std::string& wholeBytes = wholeRead && fastWhole != nullptr ? fastWhole->bytes : bytes;
@@ -172,8 +172,9 @@ void CheckMountReader(ArchiveCatalogue& catalogue, const Decoded& truth, const D
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < kHead) return 0;
   platform::SetMemoryFile("entry", data, size);
-  ArchiveCatalogue catalogue;
-  catalogue.file = platform::OpenForRead("entry");
+  OpenArchive archive;
+  ArchiveCatalogue& catalogue = archive.catalogue;
+  archive.file = platform::OpenForRead("entry");
   catalogue.fileLength = size;
   FileEntry entry;
   entry.flags = data[0] & 1;
@@ -186,24 +187,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   catalogue.fileNames = {"e"};
   catalogue.entryNames = {"e"};
 
-  const Decoded truth = Decode(catalogue, Workspace(kMaxDeclared, false), false);
+  const Decoded truth = Decode(archive, Workspace(kMaxDeclared, false), false);
   FUZZ_CHECK(truth.bytes.size() <= entry.size);
   FUZZ_CHECK(truth.result.Complete() == (truth.bytes.size() == entry.size &&
                                          truth.result.status == EntryStatus::Complete));
   const size_t smallBlock = 1 + (data[0] >> 1) % 31 * 67;
-  CheckSame(truth, Decode(catalogue, Workspace(smallBlock, false), false));
+  CheckSame(truth, Decode(archive, Workspace(smallBlock, false), false));
   Decoded fast;
   bool fastTookMore = false;
   if (FastInflateAvailable()) {
-    fast = Decode(catalogue, Workspace(kMaxDeclared, true), true);
+    fast = Decode(archive, Workspace(kMaxDeclared, true), true);
     fastTookMore = CheckFast(truth, fast, entry.size, true);
-    CheckFast(truth, Decode(catalogue, Workspace(smallBlock, true), true), entry.size, false);
+    CheckFast(truth, Decode(archive, Workspace(smallBlock, true), true), entry.size, false);
   }
   // The mount holds small entries whole, as extraction does: libdeflate's where it is there.
   if (WholeInflateAvailable()) {
-    fast = CheckHeldWhole(catalogue, truth, smallBlock, fastTookMore);
+    fast = CheckHeldWhole(archive, truth, smallBlock, fastTookMore);
   }
   std::minstd_rand random(data[7] * 256u + data[2]);
-  CheckMountReader(catalogue, truth, fastTookMore ? &fast : nullptr, data, random);
+  CheckMountReader(archive, truth, fastTookMore ? &fast : nullptr, data, random);
   return 0;
 }

@@ -104,8 +104,9 @@ void CheckText(const Json& object, const std::string& key, const std::string& by
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::SetMemoryFile("a.big", data, size);
-  ArchiveCatalogue catalogue;
-  if (LoadCatalogue("a.big", catalogue) != LoadOutcome::Loaded) return 0;
+  OpenArchive loaded;
+  if (LoadCatalogue("a.big", loaded) != LoadOutcome::Loaded) return 0;
+  ArchiveCatalogue& catalogue = loaded.catalogue;
   const NameEncoding& encoding = EncodingFor(data[size - 1]);
   const std::vector<bool> notConverted = ConvertCatalogueNames(encoding, catalogue);
   const std::string path = "dir/" + catalogue.alias + ".big";

@@ -193,8 +193,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Workspace& work = Work();
   WriteAll(work.archive, std::string(reinterpret_cast<const char*>(data), size));
   {
-    ArchiveCatalogue catalogue;
-    if (LoadCatalogue(work.archive, catalogue) != LoadOutcome::Loaded) return 0;
+    OpenArchive archive;
+    if (LoadCatalogue(work.archive, archive) != LoadOutcome::Loaded) return 0;
   }
   std::error_code ignored;
   fs::remove(work.packed, ignored);

@@ -15,10 +15,11 @@ uint64_t CacheKey(size_t entry, uint64_t number) {
 }
 
 EntrySource SourceOf(const ArchiveReader& reader, size_t entry) {
-  const FileEntry& record = reader.catalogue->entries[entry];
+  const FileEntry& record = reader.archive->catalogue.entries[entry];
   EntrySource source;
-  source.file = reader.catalogue->file.get();
-  source.start = static_cast<uint64_t>(reader.catalogue->header.dataOffset) + record.dataOffset;
+  source.file = reader.archive->file.get();
+  source.start =
+      static_cast<uint64_t>(reader.archive->catalogue.header.dataOffset) + record.dataOffset;
   source.storedSize = record.storedSize;
   source.size = record.size;
   return source;
@@ -27,7 +28,7 @@ EntrySource SourceOf(const ArchiveReader& reader, size_t entry) {
 // Resume points every few MiB, further apart in very large entries so that one entry's
 // points always fit in the point cache.
 uint64_t PointSpan(const ArchiveReader& reader, size_t entry) {
-  const uint64_t size = reader.catalogue->entries[entry].size;
+  const uint64_t size = reader.archive->catalogue.entries[entry].size;
   const uint64_t step = 1u << 20;
   const uint64_t spread = (size / reader.limits.maxPointsPerEntry + step - 1) / step * step;
   return std::max(reader.limits.minPointSpan, spread);
@@ -108,7 +109,7 @@ void Settle(ArchiveReader& reader, size_t entry, bool whole, uint64_t salvaged,
     health.salvaged = salvaged;
   }
   if (!whole && reader.reportDamage) {
-    const uint64_t size = reader.catalogue->entries[entry].size;
+    const uint64_t size = reader.archive->catalogue.entries[entry].size;
     reader.reportDamage(entry, why + " (" + std::to_string(salvaged) + " of " +
                                    std::to_string(size) + " bytes readable)");
   }
@@ -150,7 +151,7 @@ bool InflateWhole(ArchiveReader& reader, size_t entry, unsigned char* buffer, si
     got = 0;
     return true;
   };
-  const EntryResult result = DecodeEntry(*reader.catalogue, entry, workspace, sink, restart);
+  const EntryResult result = DecodeEntry(*reader.archive, entry, workspace, sink, restart);
   if (result.status == EntryStatus::OutOfMemory) return false;
   Settle(reader, entry, result.Complete() && got == size, got, DescribeEntryStatus(result));
   return result.Complete() && got == size;
@@ -214,7 +215,7 @@ size_t ReadCompressed(ArchiveReader& reader, size_t entry, uint64_t offset, unsi
 uint64_t StoredBytesLeft(const ArchiveReader& reader, size_t entry, uint64_t shown) {
   uint64_t length = 0;
   const uint64_t start = SourceOf(reader, entry).start;
-  if (!platform::FileLength(*reader.catalogue->file, length) || length <= start) return 0;
+  if (!platform::FileLength(*reader.archive->file, length) || length <= start) return 0;
   return std::min(shown, length - start);
 }
 
@@ -225,7 +226,7 @@ uint64_t StoredBytesLeft(const ArchiveReader& reader, size_t entry, uint64_t sho
 ReadResult ReadStored(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
                       size_t count) {
   ReadResult result;
-  const FileEntry& record = reader.catalogue->entries[entry];
+  const FileEntry& record = reader.archive->catalogue.entries[entry];
   const uint64_t end = ShownSize(record);
   if (offset >= end) {
     result.failed = record.size > end;
@@ -245,21 +246,21 @@ ReadResult ReadStored(ArchiveReader& reader, size_t entry, uint64_t offset, unsi
 
 }  // namespace
 
-void StartReader(ArchiveReader& reader, ArchiveCatalogue& catalogue, const ReaderLimits& limits) {
-  reader.catalogue = &catalogue;
+void StartReader(ArchiveReader& reader, OpenArchive& archive, const ReaderLimits& limits) {
+  reader.archive = &archive;
   reader.limits = limits;
   reader.blocks.budget = limits.blockCacheBytes;
   reader.points.budget = limits.pointCacheBytes;
-  reader.health.assign(catalogue.entries.size(), EntryHealth());
+  reader.health.assign(archive.catalogue.entries.size(), EntryHealth());
 }
 
 ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, unsigned char* buffer,
                        size_t count) {
-  if (reader.catalogue->entries[entry].flags == 0) {
+  if (reader.archive->catalogue.entries[entry].flags == 0) {
     return ReadStored(reader, entry, offset, buffer, count);
   }
   ReadResult result;
-  uint64_t end = ShownSize(reader.catalogue->entries[entry]);
+  uint64_t end = ShownSize(reader.archive->catalogue.entries[entry]);
   bool damaged = false;
   {
     std::lock_guard<std::mutex> lock(reader.mutex);
@@ -278,7 +279,7 @@ ReadResult ReadEntryAt(ArchiveReader& reader, size_t entry, uint64_t offset, uns
 }
 
 EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
-  const FileEntry& record = reader.catalogue->entries[entry];
+  const FileEntry& record = reader.archive->catalogue.entries[entry];
   std::lock_guard<std::mutex> lock(reader.mutex);
   const EntryCondition condition = reader.health[entry].condition;
   // A stored entry is whole by its records until a read finds otherwise.
@@ -287,8 +288,8 @@ EntryCondition ConditionOf(ArchiveReader& reader, size_t entry) {
 }
 
 bool ReadWholeEntry(ArchiveReader& reader, size_t entry, unsigned char* buffer) {
-  const size_t size = static_cast<size_t>(ShownSize(reader.catalogue->entries[entry]));
-  if (reader.catalogue->entries[entry].flags != 0) {
+  const size_t size = static_cast<size_t>(ShownSize(reader.archive->catalogue.entries[entry]));
+  if (reader.archive->catalogue.entries[entry].flags != 0) {
     return ConditionOf(reader, entry) != EntryCondition::Damaged &&
            InflateWhole(reader, entry, buffer, size);
   }

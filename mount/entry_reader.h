@@ -39,7 +39,7 @@ struct EntryHealth {
 };
 
 struct ArchiveReader {
-  ArchiveCatalogue* catalogue = nullptr;  // read from many threads at once
+  OpenArchive* archive = nullptr;  // read from many threads at once
   ReaderLimits limits;
   // Told once about each entry found damaged, with the entry's index and what is wrong.
   std::function<void(size_t entry, const std::string& why)> reportDamage;
@@ -51,7 +51,7 @@ struct ArchiveReader {
   std::vector<EntryHealth> health;                  // one per entry
 };
 
-void StartReader(ArchiveReader& reader, ArchiveCatalogue& catalogue, const ReaderLimits& limits);
+void StartReader(ArchiveReader& reader, OpenArchive& archive, const ReaderLimits& limits);
 
 struct ReadResult {
   size_t length = 0;

@@ -32,7 +32,7 @@ constexpr unsigned kLargestRequest = 1u << 20;
 struct MountState {
   std::string archivePath;
   bool foreground = false;
-  ArchiveCatalogue catalogue;
+  OpenArchive open;
   MountTree tree;
   ArchiveReader reader;
   struct stat archive {};
@@ -65,7 +65,7 @@ struct stat AttributesOf(const MountState& state, uint32_t node) {
   } else {
     attributes.st_mode = S_IFREG | 0444;
     attributes.st_nlink = 1;
-    attributes.st_size = static_cast<off_t>(ShownSize(state.catalogue.entries[item.entry]));
+    attributes.st_size = static_cast<off_t>(ShownSize(state.open.catalogue.entries[item.entry]));
     attributes.st_blocks = (attributes.st_size + 511) / 512;
   }
   return attributes;
@@ -185,7 +185,7 @@ void FileSystemFigures(fuse_req_t request, fuse_ino_t) {
   struct statvfs figures {};
   figures.f_bsize = 4096;
   figures.f_frsize = 4096;
-  figures.f_blocks = static_cast<fsblkcnt_t>((state.catalogue.fileLength + 4095) / 4096);
+  figures.f_blocks = static_cast<fsblkcnt_t>((state.open.catalogue.fileLength + 4095) / 4096);
   figures.f_files = state.tree.nodes.size();
   figures.f_namemax = 255;
   fuse_reply_statfs(request, &figures);
@@ -245,7 +245,7 @@ void Report(const MountState& state, const std::string& message) {
 }
 
 void ReportDamage(MountState& state, size_t entry, const std::string& why) {
-  Report(state, state.archivePath + ": " + ShownPath(state.catalogue, entry) + ": " + why);
+  Report(state, state.archivePath + ": " + ShownPath(state.open.catalogue, entry) + ": " + why);
 }
 
 // libfuse's own messages name the mount point: they are printed by the same rule.
@@ -259,7 +259,7 @@ void PrintFuseMessage(fuse_log_level, const char* format, va_list arguments) {
 
 bool Prepare(MountState& state, const NameEncoding& names) {
   std::string detail;
-  const LoadOutcome outcome = LoadCatalogue(state.archivePath, state.catalogue, &detail);
+  const LoadOutcome outcome = LoadCatalogue(state.archivePath, state.open, &detail);
   if (outcome != LoadOutcome::Loaded && outcome != LoadOutcome::NoEntries) {
     PrintError(LoadFailureLine(state.archivePath, outcome, detail));
     return false;
@@ -269,10 +269,10 @@ bool Prepare(MountState& state, const NameEncoding& names) {
     return false;
   }
   std::vector<std::string> leftOut;
-  const std::vector<bool> notConverted = ConvertCatalogueNames(names, state.catalogue);
-  state.tree = BuildMountTree(state.catalogue, notConverted, names.codePage, leftOut);
+  const std::vector<bool> notConverted = ConvertCatalogueNames(names, state.open.catalogue);
+  state.tree = BuildMountTree(state.open.catalogue, notConverted, names.codePage, leftOut);
   for (const std::string& line : leftOut) PrintError(state.archivePath + ": " + line);
-  StartReader(state.reader, state.catalogue, ReaderLimits());
+  StartReader(state.reader, state.open, ReaderLimits());
   state.reader.reportDamage = [&state](size_t entry, const std::string& why) {
     ReportDamage(state, entry, why);
   };

@@ -16,14 +16,16 @@ constexpr size_t kWakeFor = 4;
 
 bool IsSmallFile(const PageCacheFeed& feed, uint32_t node) {
   const MountNode& item = feed.tree->nodes[node];
-  return !item.isFolder && ShownSize(feed.reader->catalogue->entries[item.entry]) <= kHandOverLimit;
+  return !item.isFolder &&
+         ShownSize(feed.reader->archive->catalogue.entries[item.entry]) <= kHandOverLimit;
 }
 
 // Only an intact entry is handed over: a damaged one keeps being read on demand, so that
 // its reads end in exactly the salvaged bytes and an error.
 void HandOver(PageCacheFeed& feed, uint32_t node) {
   const size_t entry = feed.tree->nodes[node].entry;
-  const size_t size = static_cast<size_t>(ShownSize(feed.reader->catalogue->entries[entry]));
+  const size_t size =
+      static_cast<size_t>(ShownSize(feed.reader->archive->catalogue.entries[entry]));
   thread_local std::unique_ptr<unsigned char[]> bytes(new unsigned char[kHandOverLimit]);
   // An empty file too is read, so that a damaged stream in it is known when it is opened.
   if (!ReadWholeEntry(*feed.reader, entry, bytes.get()) || size == 0) return;

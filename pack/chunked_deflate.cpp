@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/raw_file.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ struct Worker {
   std::vector<unsigned char> input;
   size_t source = static_cast<size_t>(-1);  // the tree's file open in `file`
   SourceReader reader;
-  platform::RawFilePtr file;
+  platform::FilePtr file;
 
   ~Worker() {
     if (started) deflateEnd(&stream);
@@ -78,7 +78,7 @@ bool ReadInput(Worker& worker, const SourceTree& tree, const DeflateSource& sour
     }
   }
   worker.input.resize(length);
-  if (length > 0 && platform::RawReadAt(*worker.file, from, worker.input.data(), length) != length) {
+  if (length > 0 && platform::ReadAt(*worker.file, from, worker.input.data(), length) != length) {
     Fail(chunk, "file changed or could not be read while packed");
     return false;
   }
@@ -168,9 +168,9 @@ void RunDeflateThread(DeflatePipeline& pipeline) {
 
 const char kChangedWhilePacked[] = "file changed while packed";
 
-bool EndsAsListed(platform::RawFile& file, uint64_t size) {
+bool EndsAsListed(platform::File& file, uint64_t size) {
   uint64_t now = 0;
-  return platform::RawLength(file, now) && now == size;
+  return platform::FileLength(file, now) && now == size;
 }
 
 uint64_t ChunksOf(uint64_t size) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "pack/source_tree.h"
-#include "platform/raw_file.h"
+#include "platform/file_io.h"
 
 constexpr size_t kDeflateChunk = 128u << 10;
 
@@ -37,7 +37,7 @@ extern const char kChangedWhilePacked[];
 
 // Whether an open file is still `size` bytes long, as listed: read to that size, one that
 // grew meanwhile would go in cut short. Checked when a file is opened and read to its end.
-bool EndsAsListed(platform::RawFile& file, uint64_t size);
+bool EndsAsListed(platform::File& file, uint64_t size);
 
 // Chunks a file of `size` bytes is cut into (one for an empty file).
 uint64_t ChunksOf(uint64_t size);

@@ -36,7 +36,7 @@ enum Outcome : unsigned char { kPending, kSame, kDiffers, kOther };
 
 struct EarlyCopy {
   EarlyCopyInput input;
-  platform::RawFilePtr old;
+  platform::FilePtr old;
   uint64_t length = 0;   // OLD's
   uint64_t dataEnd = 0;  // after OLD's last entry data: where data with no place of its own goes
   std::vector<DataStep> steps;    // entries with stored bytes, by where they start
@@ -202,7 +202,7 @@ EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input) {
   if (!EarlyCopyPays(*input.old, *input.claims)) return nullptr;
   EarlyCopyPtr copy(new EarlyCopy);
   copy->input = input;
-  copy->old = platform::ShareOpenFile(*input.old->file, nullptr);
+  copy->old = platform::ShareOpenFile(*input.oldFile, nullptr);
   if (!copy->old || !PlanSteps(*copy)) return nullptr;
   copy->outcomes.assign(input.claims->work.size(), kPending);
   EarlyCopy* running = copy.get();

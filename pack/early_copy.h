@@ -20,7 +20,7 @@
 #include "pack/entry_compare.h"
 #include "pack/pack_plan.h"
 #include "pack/source_tree.h"
-#include "platform/raw_file.h"
+#include "platform/file_io.h"
 
 // OLD's bytes [from, from + length) are at `to` in the new file.
 struct CopiedRange {
@@ -31,9 +31,10 @@ struct CopiedRange {
 
 struct EarlyCopyInput {
   const ArchiveCatalogue* old = nullptr;
+  platform::File* oldFile = nullptr;  // the one handle OLD is read through
   const Claims* claims = nullptr;
   const SourceTree* tree = nullptr;
-  platform::RawFile* out = nullptr;   // the new archive's temporary file
+  platform::File* out = nullptr;      // the new archive's temporary file
   int level = 6;                      // what replaced entries are deflated at
   std::function<bool()> interrupted;  // safe to call from any thread
 };

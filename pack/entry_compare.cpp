@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "extract/parallel_run.h"
-#include "platform/raw_file.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -14,14 +14,15 @@ uint64_t MostBytesWritten(const FileEntry& entry) {
   return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;
 }
 
-Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
-                      const ComparisonWork& work, EntryWorkspace& workspace) {
+Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const ComparisonWork& work,
+                      EntryWorkspace& workspace) {
+  const ArchiveCatalogue& catalogue = archive.catalogue;
   Comparison comparison;
   const FileEntry& entry = catalogue.entries[work.entry];
   SourceReader reader;
-  platform::RawFilePtr file = OpenSourceFile(tree, work.file, reader, &comparison.error);
+  platform::FilePtr file = OpenSourceFile(tree, work.file, reader, &comparison.error);
   uint64_t length = 0;
-  if (!file || !platform::RawLength(*file, length)) {
+  if (!file || !platform::FileLength(*file, length)) {
     if (comparison.error.empty()) comparison.error = "its length cannot be read";
     comparison.sameness = Sameness::Unreadable;
     return comparison;
@@ -45,7 +46,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
       if (at + count > length) same = false;
       for (size_t done = 0; same && !unreadable && done < count; done += kPiece) {
         const size_t piece = std::min(kPiece, count - done);
-        if (platform::RawReadAt(*file, at + done, own.data(), piece) != piece) {
+        if (platform::ReadAt(*file, at + done, own.data(), piece) != piece) {
           unreadable = true;
         } else if (std::memcmp(own.data(), data + done, piece) != 0) {
           same = false;
@@ -61,7 +62,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
     unreadable = false;
     return true;
   };
-  comparison.decoded = DecodeEntry(catalogue, work.entry, workspace, compare, restart);
+  comparison.decoded = DecodeEntry(archive, work.entry, workspace, compare, restart);
   if (comparison.decoded.status == EntryStatus::OutOfMemory) {
     comparison.sameness = Sameness::Unreadable;
     comparison.error = "out of memory while comparing";
@@ -76,7 +77,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
 
 }  // namespace
 
-bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
+bool CompareEntries(OpenArchive& archive, const SourceTree& tree,
                     const std::vector<ComparisonWork>& work, size_t workers,
                     std::vector<Comparison>& results, const CompareCallbacks& callbacks) {
   results.assign(work.size(), Comparison());
@@ -91,7 +92,7 @@ bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
   EntryBatch batch;
   batch.count = work.size();
   batch.work = [&](size_t i, EntryWorkspace& own) {
-    results[i] = CompareOne(catalogue, tree, work[i], own);
+    results[i] = CompareOne(archive, tree, work[i], own);
     return results[i].decoded;
   };
   batch.goOn = [&] {

@@ -43,6 +43,6 @@ struct CompareCallbacks {
 
 // Compares each entry of `work` with its file on `workers` threads (1: on this one; at most
 // kMaxCompareThreads). The results come back by index of `work`. False when interrupted.
-bool CompareEntries(ArchiveCatalogue& catalogue, const SourceTree& tree,
+bool CompareEntries(OpenArchive& archive, const SourceTree& tree,
                     const std::vector<ComparisonWork>& work, size_t workers,
                     std::vector<Comparison>& results, const CompareCallbacks& callbacks);

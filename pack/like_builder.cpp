@@ -10,7 +10,7 @@ std::string NewRecordBytes(const Builder& b, size_t anchor) {
   const size_t model = anchor > 0 ? anchor - 1 : 0;
   const uint64_t at = b.shape.files + uint64_t{b.shape.recordSize} * model;
   std::string bytes(b.shape.recordSize, '\0');
-  platform::ReadAt(*b.old.file, at, &bytes[0], bytes.size());
+  platform::ReadAt(b.oldFile, at, &bytes[0], bytes.size());
   return bytes;
 }
 
@@ -18,7 +18,7 @@ std::string NewFolderBytes(const Builder& b) {
   std::string bytes(kFolderEntryLength, '\0');
   if (b.shape.folderCount > 0) {
     const uint64_t at = b.shape.folders + (b.shape.folderCount - 1) * kFolderEntryLength;
-    platform::ReadAt(*b.old.file, at, &bytes[0], bytes.size());
+    platform::ReadAt(b.oldFile, at, &bytes[0], bytes.size());
   }
   return bytes;
 }

@@ -44,6 +44,7 @@ struct NewRecord {
 // What placing needs: OLD, the plan, and the events and records made so far.
 struct Builder {
   ArchiveCatalogue& old;
+  platform::File& oldFile;  // the one handle OLD is read through
   const PackPlan& plan;
   const SourceTree& tree;
   Layout& layout;

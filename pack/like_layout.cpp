@@ -24,10 +24,11 @@ void Reserve(Builder& b) {
 
 }  // namespace
 
-bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& tree,
-                Layout& layout, std::string& problem) {
+bool LayoutLike(OpenArchive& archive, const PackPlan& plan, const SourceTree& tree, Layout& layout,
+                std::string& problem) {
   layout = Layout();
-  Builder b{old, plan, tree, layout, ShapeOf(old), {}, {}, {}, {}, {}, {}, {}};
+  ArchiveCatalogue& old = archive.catalogue;
+  Builder b{old, *archive.file, plan, tree, layout, ShapeOf(old), {}, {}, {}, {}, {}, {}, {}};
   const Regions regions = RegionsOf(b);
   if (plan.Changes()) {
     const std::string tangle = Tangle(regions.structural, regions.data);

@@ -14,8 +14,8 @@
 #include "pack/layout.h"
 #include "pack/pack_plan.h"
 
-// Lays out `plan` over `old` (loaded, its file open). False, with what cannot be placed in
+// Lays out `plan` over `archive`, OLD (loaded, its file open). False, with what cannot be placed in
 // `problem`, when OLD's regions overlap so that the change would alter something kept.
-// Once laid out, `old` no longer holds its entries' names (entryNames, fileNames).
-bool LayoutLike(ArchiveCatalogue& old, const PackPlan& plan, const SourceTree& tree,
+// Once laid out, OLD's catalogue no longer holds its entries' names (entryNames, fileNames).
+bool LayoutLike(OpenArchive& archive, const PackPlan& plan, const SourceTree& tree,
                 Layout& layout, std::string& problem);

@@ -71,7 +71,7 @@ bool FolderRanges(const Builder& b, std::vector<FolderEntry>& ranges, std::strin
       first = keptFiles ? IndexAfter(b, oldFirst) : firstAdded[i];
       end = endAdded[i];
     }
-    if (first > 65535 || end > 65535) {
+    if (first > kMaxCount || end > kMaxCount) {
       problem = "folder " + std::to_string(i) + "'s range would pass 65,535 files";
       return false;
     }

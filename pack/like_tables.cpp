@@ -8,9 +8,9 @@ namespace like {
 
 namespace {
 
-std::string ReadOld(ArchiveCatalogue& old, uint64_t at, uint64_t length) {
+std::string ReadOld(platform::File& old, uint64_t at, uint64_t length) {
   std::string bytes(static_cast<size_t>(length), '\0');
-  if (length > 0) platform::ReadAt(*old.file, at, &bytes[0], bytes.size());
+  if (length > 0) platform::ReadAt(old, at, &bytes[0], bytes.size());
   return bytes;
 }
 
@@ -95,10 +95,12 @@ std::shared_ptr<const TableState> StateOf(const Builder& b, std::vector<FolderEn
   state->shape = b.shape;
   state->header = old.header;
   state->tables = old.dataHeader;
-  state->headerBytes = ReadOld(old, 0, b.shape.headerEnd);
-  state->folderTable = ReadOld(old, b.shape.folders, b.shape.folderCount * kFolderEntryLength);
+  state->headerBytes = ReadOld(b.oldFile, 0, b.shape.headerEnd);
+  state->folderTable =
+      ReadOld(b.oldFile, b.shape.folders, b.shape.folderCount * kFolderEntryLength);
   for (size_t i = 0; i < b.plan.newFolders.size(); ++i) state->folderTable += NewFolderBytes(b);
-  const std::string oldFiles = ReadOld(old, b.shape.files, b.shape.fileTableEnd - b.shape.files);
+  const std::string oldFiles =
+      ReadOld(b.oldFile, b.shape.files, b.shape.fileTableEnd - b.shape.files);
   const uint32_t R = b.shape.recordSize;
   for (const NewRecord& record : b.records) {
     if (record.added) {
@@ -149,7 +151,7 @@ bool FinishLike(const TableState& s, const std::vector<uint64_t>& marks,
   const size_t names = s.tables.folderCount + s.tables.fileCount;
   const size_t newNames = s.ranges.size() + s.records.size();
   if (s.tables.nameCount == names) {
-    if (newNames > 65535) {
+    if (newNames > kMaxCount) {
       problem = "the archive would hold " + std::to_string(newNames) + " names; it can hold 65,535";
       return false;
     }

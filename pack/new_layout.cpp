@@ -79,7 +79,7 @@ bool GatherFiles(const NewArchiveInput& input, Folders& folders, NewArchiveCount
   }
   counts.added = files;
   if (files == 0) problems.refused.push_back("the folder holds no file to pack");
-  if (files > 65535 || folders.size() + files > 65535) {
+  if (files > kMaxCount || folders.size() + files > kMaxCount) {
     problems.refused.push_back("the archive would hold " + std::to_string(files) + " files in " +
                                std::to_string(folders.size()) +
                                " folders; it can hold 65,535 names");

@@ -31,22 +31,21 @@ OldShape ShapeOf(const ArchiveCatalogue& old) {
   OldShape shape;
   shape.length = old.fileLength;
   shape.base = old.tableBase;
-  shape.headerEnd = HeaderLengthFor(old.header.version) + kDataHeaderLength;
-  const DataHeader& tables = old.dataHeader;
-  shape.toc = uint64_t{shape.base} + tables.tocOffset;
-  shape.folders = uint64_t{shape.base} + tables.folderOffset;
-  shape.files = uint64_t{shape.base} + tables.fileOffset;
-  shape.names = uint64_t{shape.base} + tables.nameOffset;
-  shape.data = old.header.dataOffset;
+  shape.headerEnd = old.at.headerEnd;
+  shape.toc = old.at.toc;
+  shape.folders = old.at.folders;
+  shape.files = old.at.files;
+  shape.names = old.at.names;
+  shape.data = old.at.data;
   shape.recordSize = old.recordSize;
   shape.fileCount = old.entries.size();
   shape.folderCount = old.folders.size();
-  shape.fileTableEnd = shape.files + uint64_t{shape.recordSize} * shape.fileCount;
+  shape.fileTableEnd = old.at.fileTableEnd;
   return shape;
 }
 
 uint64_t FileNameAt(const OldShape& shape, const ArchiveCatalogue& old, size_t k) {
-  return k < shape.fileCount ? shape.names + old.entries[k].nameOffset : shape.data;
+  return k < shape.fileCount ? old.fileNameSpans[k].start : shape.data;
 }
 
 uint64_t DataAt(const OldShape& shape, const FileEntry& entry) {
@@ -68,15 +67,12 @@ std::vector<Range> StructuralRanges(const OldShape& shape, const ArchiveCatalogu
   }
   ranges.push_back({shape.files, shape.names, Holds::FileTable, 0});
   for (size_t i = 0; i < shape.folderCount; ++i) {
-    const uint64_t self = shape.names + old.folders[i].nameOffset;
-    const uint64_t next = shape.names + (i + 1 < shape.folderCount ? old.folders[i + 1].nameOffset
-                                                                     : old.entries[0].nameOffset);
-    if (next > self) ranges.push_back({self, next, Holds::FolderName, i});
+    const NameSpan& span = old.folderNameSpans[i];
+    if (span.end > span.start) ranges.push_back({span.start, span.end, Holds::FolderName, i});
   }
   for (size_t k = 0; k < shape.fileCount; ++k) {
-    const uint64_t self = FileNameAt(shape, old, k);
-    const uint64_t next = FileNameAt(shape, old, k + 1);
-    if (next > self) ranges.push_back({self, next, Holds::FileName, k});
+    const NameSpan& span = old.fileNameSpans[k];
+    if (span.end > span.start) ranges.push_back({span.start, span.end, Holds::FileName, k});
   }
   std::sort(ranges.begin(), ranges.end(),
             [](const Range& a, const Range& b) { return a.start < b.start; });

@@ -23,7 +23,7 @@ struct Range {
 
 std::string Describe(const Range& range);
 
-// OLD's numbers, as the loader takes them.
+// OLD's numbers, as the loader found them.
 struct OldShape {
   uint64_t length = 0;
   uint32_t base = 0;     // H

@@ -288,13 +288,13 @@ void CheckAdded(const PackPlan& plan, const ArchiveCatalogue& old, const SourceT
   const size_t kept = static_cast<size_t>(std::count_if(plan.fates.begin(), plan.fates.end(),
                                                         [](Fate f) { return f != Fate::LeftOut; }));
   const size_t files = kept + plan.added.size();
-  if (files > 65535) {
+  if (files > kMaxCount) {
     problems.refused.push_back("the archive would hold " + std::to_string(files) +
                                " files; it can hold 65,535");
   }
   if (files == 0) problems.refused.push_back("no entry would be left in the archive");
   const size_t folderCount = old.folders.size() + plan.newFolders.size();
-  if (folderCount > 65535) {
+  if (folderCount > kMaxCount) {
     problems.refused.push_back("the archive would hold " + std::to_string(folderCount) +
                                " folders; it can hold 65,535");
   }

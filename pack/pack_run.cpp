@@ -10,7 +10,6 @@
 #include "pack/pack_writer.h"
 #include "pack/source_tree.h"
 #include "platform/file_io.h"
-#include "platform/raw_file.h"
 
 namespace {
 
@@ -74,15 +73,7 @@ void ConvertEntryNames(const ArchiveCatalogue& old, const NameEncoding& encoding
                        ConvertedNames& names) {
   names.alias = old.alias;
   if (!encoding.converter) return;
-  ArchiveCatalogue copy;
-  copy.header = old.header;
-  copy.dataHeader = old.dataHeader;
-  copy.alias = old.alias;
-  copy.folders = old.folders;
-  copy.folderNames = old.folderNames;
-  copy.entries = old.entries;
-  copy.fileNames = old.fileNames;
-  copy.entryNames = old.entryNames;
+  ArchiveCatalogue copy = old;
   names.notConverted = ConvertCatalogueNames(encoding, copy);
   names.alias = copy.alias;
   names.converted = std::move(copy.entryNames);
@@ -113,7 +104,7 @@ struct PackRun {
   NameEncodingBack back;
   SourceTree tree;
   Layout layout;
-  ArchiveCatalogue old;
+  OpenArchive old;
   // The new archive's file when it is made before the plan, to copy OLD into early.
   TemporaryOutput temporary;
   std::vector<CopiedRange> copied;
@@ -143,12 +134,13 @@ void DropTemporary(PackRun& work) {
 // Starts copying OLD into the new archive beside the comparing, where that can be done.
 EarlyCopyPtr StartCopying(PackRun& work, const Claims& claims) {
   std::string error;  // the writer tries again, and says why
-  if (!EarlyCopyPays(work.old, claims) ||
+  if (!EarlyCopyPays(work.old.catalogue, claims) ||
       !CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) {
     return nullptr;
   }
   EarlyCopyInput input;
-  input.old = &work.old;
+  input.old = &work.old.catalogue;
+  input.oldFile = work.old.file.get();
   input.claims = &claims;
   input.tree = &work.tree;
   input.out = work.temporary.file.get();
@@ -162,12 +154,12 @@ EarlyCopyPtr StartCopying(PackRun& work, const Claims& claims) {
 // What --like OLD makes of the folder: claims, comparisons and the plan. The names and
 // comparisons are let go once the plan is made. False with the outcome set.
 bool PlanFromFolder(PackRun& work, PackPlan& plan) {
-  const ConvertedNames names = ConvertNames(work.old, work.forward);
+  const ConvertedNames names = ConvertNames(work.old.catalogue, work.forward);
   PlanInput input;
-  input.old = &work.old;
+  input.old = &work.old.catalogue;
   input.alias = names.alias;
   input.aliasConverted = names.aliasConverted;
-  input.entryNames = names.entriesConverted ? &names.converted : &work.old.entryNames;
+  input.entryNames = names.entriesConverted ? &names.converted : &work.old.catalogue.entryNames;
   input.notConverted = names.notConverted;
   input.folderNames = names.folderNames;
   input.folderNotConverted = names.folderNotConverted;
@@ -182,7 +174,7 @@ bool PlanFromFolder(PackRun& work, PackPlan& plan) {
   }
   std::vector<Comparison> comparisons;
   uint64_t total = 0;
-  for (const ComparisonWork& one : claims.work) total += work.old.entries[one.entry].storedSize;
+  for (const ComparisonWork& one : claims.work) total += work.old.catalogue.entries[one.entry].storedSize;
   EarlyCopyPtr early = StartCopying(work, claims);
   CompareCallbacks callbacks;
   callbacks.progress = [&](uint64_t read) {

@@ -7,7 +7,6 @@
 #include "archive/catalogue.h"
 #include "pack/chunked_deflate.h"
 #include "platform/file_io.h"
-#include "platform/raw_file.h"
 
 namespace {
 
@@ -18,8 +17,8 @@ constexpr size_t kGather = 1u << 20;
 struct Writer {
   Layout& layout;
   const WriteRequest& request;
-  platform::RawFilePtr out;
-  platform::RawFilePtr old;
+  platform::FilePtr out;
+  platform::FilePtr old;
   DeflatePipelinePtr deflating;
   WriteOutcome outcome;
   uint64_t offset = 0;
@@ -38,7 +37,7 @@ struct Writer {
 
   bool Flush() {
     if (pending.empty()) return true;
-    if (!platform::RawWriteAt(*out, pendingAt, pending.data(), pending.size(), &outcome.error)) {
+    if (!platform::WriteAt(*out, pendingAt, pending.data(), pending.size(), &outcome.error)) {
       outcome.error = "cannot write " + request.output + ": " + outcome.error;
       return false;
     }
@@ -59,7 +58,7 @@ struct Writer {
     if (pending.size() + length > kGather && !Flush()) return false;
     if (pending.empty()) pendingAt = offset;
     if (length >= kGather) {
-      if (!platform::RawWriteAt(*out, offset, bytes, length, &outcome.error)) {
+      if (!platform::WriteAt(*out, offset, bytes, length, &outcome.error)) {
         outcome.error = "cannot write " + request.output + ": " + outcome.error;
         return false;
       }
@@ -133,7 +132,7 @@ bool CopySource(Writer& w, size_t job, uint64_t& copied) {
   const SourceTree& tree = *w.request.tree;
   const SourceFile& file = SourceOf(w, job);
   std::string error;
-  platform::RawFilePtr source = OpenSourceFile(tree, w.layout.jobs[job].source, w.reader, &error);
+  platform::FilePtr source = OpenSourceFile(tree, w.layout.jobs[job].source, w.reader, &error);
   if (!source || !EndsAsListed(*source, file.size)) {
     w.outcome.unreadable.push_back(SourcePath(tree, file) + ": " +
                                    (error.empty() ? kChangedWhilePacked : error));
@@ -281,9 +280,9 @@ bool Finish(Writer& w, const std::string& temporary) {
     return false;
   }
   std::string error;
-  bool ok = platform::SetRawLength(*w.out, w.offset, &error);
+  bool ok = platform::SetFileLength(*w.out, w.offset, &error);
   for (const Patch& patch : patches) {
-    ok = ok && platform::RawWriteAt(*w.out, patch.at, patch.bytes.data(), patch.bytes.size(), &error);
+    ok = ok && platform::WriteAt(*w.out, patch.at, patch.bytes.data(), patch.bytes.size(), &error);
   }
   ok = ok && platform::FlushToDisk(*w.out, &error);
   w.out.reset();
@@ -367,10 +366,11 @@ WriteOutcome WriteArchive(Layout& layout, const WriteRequest& request) {
 
 bool ReadsBackAsPlanned(const std::string& path, const ExpectedTables& expected,
                         std::string& problem) {
-  ArchiveCatalogue loaded;
+  OpenArchive archive;
   std::string detail;
-  const LoadOutcome outcome = LoadCatalogue(path, loaded, &detail);
-  loaded.file.reset();
+  const LoadOutcome outcome = LoadCatalogue(path, archive, &detail);
+  archive.file.reset();
+  const ArchiveCatalogue& loaded = archive.catalogue;
   if (outcome != LoadOutcome::Loaded) {
     problem = "it does not load" + (detail.empty() ? std::string() : ": " + detail);
     return false;

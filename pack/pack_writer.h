@@ -13,11 +13,10 @@
 #include "pack/layout.h"
 #include "pack/source_tree.h"
 #include "platform/file_io.h"
-#include "platform/raw_file.h"
 
 // The hidden file beside the output that the archive is written into.
 struct TemporaryOutput {
-  platform::RawFilePtr file;
+  platform::FilePtr file;
   std::string path;
 };
 

@@ -121,7 +121,7 @@ SourceTree ScanSourceFolder(const std::string& folder, const std::function<bool(
   return tree;
 }
 
-platform::RawFilePtr OpenSourceFile(const SourceTree& tree, size_t file, SourceReader& reader,
+platform::FilePtr OpenSourceFile(const SourceTree& tree, size_t file, SourceReader& reader,
                                     std::string* error) {
   const SourceFile& wanted = tree.files[file];
   if (!reader.open || reader.folder != wanted.folder) {

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/file_io.h"
-#include "platform/raw_file.h"
 
 using PathComponents = std::vector<std::string>;
 
@@ -65,5 +64,5 @@ struct SourceReader {
 // Opens the tree's file `file` the way it was listed: folder by folder from the top one,
 // no link followed at any level, so that nothing swapped in since sends the read
 // elsewhere. Null on failure, the reason in *error.
-platform::RawFilePtr OpenSourceFile(const SourceTree& tree, size_t file, SourceReader& reader,
-                                    std::string* error);
+platform::FilePtr OpenSourceFile(const SourceTree& tree, size_t file, SourceReader& reader,
+                                 std::string* error);

@@ -1,5 +1,6 @@
-// The thin file layer the core stands on. One implementation per platform
-// (file_io_posix.cpp, file_io_win32.cpp); nothing above this header knows which.
+// The thin file layer the core stands on: one open-file type for reading, writing,
+// copying ranges and replacing a file whole. One implementation per platform
+// (file_io_*.cpp, file_replace_*.cpp); nothing above this header knows which.
 #pragma once
 
 #include <cstddef>
@@ -50,6 +51,10 @@ bool FileLength(File& file, uint64_t& length);
 // Reads up to `count` bytes at an absolute 64-bit position. Returns the bytes delivered,
 // fewer only at the end of the file or on a read error.
 size_t ReadAt(File& file, uint64_t position, void* buffer, size_t count);
+
+// Writes `count` bytes at `position`. False on any failure, reason in *error.
+bool WriteAt(File& file, uint64_t position, const void* data, size_t count,
+             std::string* error = nullptr);
 
 // Appends `count` bytes at the file's current end. False on any failure, reason in *error.
 bool WriteAll(File& file, const void* data, size_t count, std::string* error = nullptr);
@@ -125,5 +130,55 @@ enum class PathKind {
 
 // What stands at `path`, symbolic links followed.
 PathKind KindAt(const std::string& path);
+
+// Files as `wza pack` uses them: sources opened without following links, a hidden
+// temporary output written at given positions and renamed into place once whole, and
+// ranges copied by the kernel where it can.
+
+// Opens the regular file `name` (one component) inside `folder`, a link there not followed,
+// a FIFO or device refused without waiting on it. Null on failure, reason in *error.
+FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error);
+
+// A second handle on the file `file` has open (never a file opened again by its name): what
+// is read through it stays that file's bytes though another file be renamed over its
+// name meanwhile. Null on failure, reason in *error.
+FilePtr ShareOpenFile(File& file, std::string* error);
+
+// Creates a new, hidden file in `folder` whose name is made from `forName`
+// (".NAME.XXXXXX", hidden on Windows too). Its path goes to `path`. Null on failure.
+FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName, std::string& path,
+                         std::string* error);
+
+// Copies `length` bytes from one file to the other, by the kernel (copy_file_range) where
+// it can, else through a buffer. False, reason in *error, on a failed read or write; a
+// source shorter than asked gives "file changed while read".
+bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition, uint64_t length,
+                 std::string* error);
+
+bool SetFileLength(File& file, uint64_t length, std::string* error);
+
+// Writes the file's data through to the disk.
+bool FlushToDisk(File& file, std::string* error);
+
+// Gives the file the permissions of the file at `model` (POSIX), and makes it visible
+// (Windows), before it takes the model's place. Without a model: the usual ones.
+bool PrepareToReplace(const std::string& temporary, const std::string& model, std::string* error);
+
+// Gives `temporary` the name `path` in one step, replacing a file there.
+bool RenameOver(const std::string& temporary, const std::string& path, std::string* error);
+
+// Writes the folder's list of names through to the disk, so that a rename in it lasts
+// through a power cut. True where the system has nothing more to do.
+bool FlushFolder(const std::string& folder, std::string* error);
+
+// Removes the temporary file at `path` (one this process made); false when it cannot.
+bool RemoveTemporary(const std::string& path);
+
+// Where a symbolic link at `path` finally leads (POSIX); false when `path` is no link.
+bool LinkTarget(const std::string& path, std::string& target);
+
+// The absolute path of an existing file or folder with every link resolved, in a form
+// only meant for comparing (letters in one case on Windows); false when it cannot be had.
+bool ResolvedPath(const std::string& path, std::string& resolved);
 
 }  // namespace platform

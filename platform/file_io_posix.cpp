@@ -4,21 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
+#include "platform/file_handle_posix.h"
 #include "platform/file_io.h"
 #include "platform/folder_handle_posix.h"
 #include "platform/interrupt.h"
-#include "platform/system_handle.h"
+#include "platform/system_message.h"
 
 namespace platform {
-
-struct File {
-  int fd;
-  // What OpenForRead found the file to be: enough to know it by any other name.
-  dev_t device = 0;
-  ino_t inode = 0;
-};
 
 void FileCloser::operator()(File* file) const noexcept {
   if (file != nullptr) {
@@ -27,25 +20,7 @@ void FileCloser::operator()(File* file) const noexcept {
   }
 }
 
-int SystemHandleOf(File& file) {
-  return file.fd;
-}
-
 namespace {
-
-// strerror_r comes in two forms, GNU's returning the text and POSIX's filling the buffer;
-// unlike strerror, both may be called by threads failing at the same time.
-[[maybe_unused]] std::string MessageOf(int result, const char* buffer) {
-  return result == 0 ? buffer : "unknown error";
-}
-[[maybe_unused]] std::string MessageOf(const char* text, const char*) {
-  return text;
-}
-
-std::string SystemMessage(int code) {
-  char buffer[256] = "";
-  return MessageOf(::strerror_r(code, buffer, sizeof buffer), buffer);
-}
 
 void SetError(std::string* error) {
   if (error != nullptr) *error = SystemMessage(errno);

@@ -5,15 +5,13 @@
 
 #include <string>
 
+#include "platform/file_handle_win32.h"
 #include "platform/file_io.h"
 #include "platform/folder_handle_win32.h"
-#include "platform/system_handle.h"
+#include "platform/system_message.h"
+#include "platform/wide_path_win32.h"
 
 namespace platform {
-
-struct File {
-  HANDLE handle;
-};
 
 void FileCloser::operator()(File* file) const noexcept {
   if (file != nullptr) {
@@ -22,66 +20,17 @@ void FileCloser::operator()(File* file) const noexcept {
   }
 }
 
-void* SystemHandleOf(File& file) {
-  return file.handle;
-}
-
 namespace {
 
 void SetError(std::string* error, DWORD code) {
-  if (error == nullptr) return;
-  char* text = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  if (length == 0 || text == nullptr) {
-    *error = "system error " + std::to_string(code);
-  } else {
-    error->assign(text, length);
-    while (!error->empty() && (error->back() == '\n' || error->back() == '\r' ||
-                               error->back() == ' ' || error->back() == '.')) {
-      error->pop_back();
-    }
-  }
-  if (text != nullptr) ::LocalFree(text);
-}
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int count =
-      ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
-  return wide;
-}
-
-// Short paths go to the system as they are. Long ones are made absolute and normalised
-// (the "\\?\" form takes the path literally: no "/", no doubled separators) and prefixed.
-std::wstring SystemPath(const std::string& path) {
-  std::wstring wide = Widen(path);
-  if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
-  const DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return wide;
-  std::wstring full(needed, L'\0');
-  const DWORD got = ::GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
-  if (got == 0 || got >= needed) return wide;
-  full.resize(got);
-  std::wstring collapsed;
-  collapsed.reserve(full.size());
-  for (size_t i = 0; i < full.size(); ++i) {
-    // Keep the two leading backslashes of a UNC path; collapse every other doubled one.
-    if (full[i] == L'\\' && i > 1 && !collapsed.empty() && collapsed.back() == L'\\') continue;
-    collapsed.push_back(full[i]);
-  }
-  if (collapsed.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + collapsed.substr(2);
-  return L"\\\\?\\" + collapsed;
+  if (error != nullptr) *error = SystemMessage(code);
 }
 
 }  // namespace
 
 FilePtr OpenForRead(const std::string& path, std::string* error) {
   // Shared for reading only: no one, this process included, may write the file meanwhile.
-  const HANDLE handle = ::CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+  const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SetError(error, ::GetLastError());
@@ -109,7 +58,7 @@ bool IsFileAt(File& file, const std::string& path) {
   BY_HANDLE_FILE_INFORMATION open;
   if (!::GetFileInformationByHandle(file.handle, &open)) return false;
   // No access asked for: this opens even a file others hold without sharing.
-  const HANDLE named = ::CreateFileW(SystemPath(path).c_str(), 0,
+  const HANDLE named = ::CreateFileW(WidePath(path).c_str(), 0,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (named == INVALID_HANDLE_VALUE) return false;
@@ -171,7 +120,7 @@ bool StartOver(File& file, std::string* error) {
 }
 
 bool CreateFolder(const std::string& path, std::string* error) {
-  if (::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return true;
+  if (::CreateDirectoryW(WidePath(path).c_str(), nullptr)) return true;
   const DWORD reason = ::GetLastError();
   if (reason == ERROR_ALREADY_EXISTS && IsFolder(path)) return true;
   // "Exists" here means a file stands where the folder should be.
@@ -181,7 +130,7 @@ bool CreateFolder(const std::string& path, std::string* error) {
 
 bool FileSizeAt(const std::string& path, uint64_t& size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data) ||
+  if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return false;
   }
@@ -190,12 +139,12 @@ bool FileSizeAt(const std::string& path, uint64_t& size) {
 }
 
 bool IsFolder(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
+  const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 PathKind KindAt(const std::string& path) {
-  const std::wstring wide = SystemPath(path);
+  const std::wstring wide = WidePath(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD reason = ::GetLastError();
@@ -315,7 +264,7 @@ FilePtr EmptyExistingFile(const std::string& path, const std::wstring& system,
 
 FolderPtr OpenFolder(const std::string& path, std::string* error, bool* missing) {
   const std::string named = path.empty() ? "." : path;
-  const HANDLE handle = HoldFolder(SystemPath(named), true);
+  const HANDLE handle = HoldFolder(WidePath(named), true);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD reason = ::GetLastError();
     if (missing != nullptr) *missing = IsMissing(reason);
@@ -333,7 +282,7 @@ FolderPtr OpenFolder(const std::string& path, std::string* error, bool* missing)
 
 FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* error, bool* missing) {
   const std::string path = parent.prefix + name;
-  const std::wstring system = SystemPath(path);
+  const std::wstring system = WidePath(path);
   const HANDLE handle = HoldFolder(system, false);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD reason = ::GetLastError();
@@ -357,7 +306,7 @@ FolderPtr OpenFolderIn(Folder& parent, const std::string& name, std::string* err
 }
 
 bool MakeFolderIn(Folder& parent, const std::string& name, std::string* error) {
-  if (::CreateDirectoryW(SystemPath(parent.prefix + name).c_str(), nullptr)) return true;
+  if (::CreateDirectoryW(WidePath(parent.prefix + name).c_str(), nullptr)) return true;
   const DWORD reason = ::GetLastError();
   if (reason == ERROR_ALREADY_EXISTS) return true;
   SetError(error, reason);
@@ -367,7 +316,7 @@ bool MakeFolderIn(Folder& parent, const std::string& name, std::string* error) {
 FilePtr CreateFileIn(Folder& folder, const std::string& name, const CreateRules& rules,
                      Creation& creation, std::string* error) {
   const std::string path = folder.prefix + name;
-  const std::wstring system = SystemPath(path);
+  const std::wstring system = WidePath(path);
   // The common case, nothing there: this one call.
   const HANDLE handle = CreateNewFile(system);
   if (handle != INVALID_HANDLE_VALUE) return Made(creation, handle);
@@ -390,7 +339,7 @@ FilePtr CreateFileIn(Folder& folder, const std::string& name, const CreateRules&
 }
 
 bool RemoveFileIn(Folder& folder, const std::string& name, std::string* error) {
-  if (::DeleteFileW(SystemPath(folder.prefix + name).c_str())) return true;
+  if (::DeleteFileW(WidePath(folder.prefix + name).c_str())) return true;
   SetError(error, ::GetLastError());
   return false;
 }

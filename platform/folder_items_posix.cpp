@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/folder_items.h"
+#include "platform/system_message.h"
 
 namespace platform {
 
@@ -20,18 +20,8 @@ ItemKind KindOf(mode_t mode) {
   return ItemKind::Special;
 }
 
-// strerror_r comes in GNU's form (returning the text) and POSIX's (filling the buffer).
-[[maybe_unused]] std::string MessageOf(int result, const char* buffer) {
-  return result == 0 ? buffer : "unknown error";
-}
-[[maybe_unused]] std::string MessageOf(const char* text, const char*) {
-  return text;
-}
-
 void SetError(std::string* error, int code) {
-  if (error == nullptr) return;
-  char buffer[256] = "";
-  *error = MessageOf(::strerror_r(code, buffer, sizeof buffer), buffer);
+  if (error != nullptr) *error = SystemMessage(code);
 }
 
 }  // namespace

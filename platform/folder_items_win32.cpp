@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/folder_items.h"
+#include "platform/system_message.h"
 #include "platform/wide_path_win32.h"
 
 namespace platform {

@@ -1,6 +1,6 @@
-// Paths for the wide-character calls of pack's Win32 files: ANSI text converted with the
-// ANSI code page, long ones made absolute and given the "\\?\" prefix. The same rules as
-// the file layer's own.
+// Paths for the wide-character calls: ANSI text converted with the ANSI code page, so
+// that paths longer than MAX_PATH work through the "\\?\" prefix instead of failing
+// silently; long ones made absolute and normalised (that form takes the path literally).
 #pragma once
 
 #include <string>
@@ -8,6 +8,5 @@
 namespace platform {
 
 std::wstring WidePath(const std::string& path);
-std::string SystemMessage(unsigned long code);
 
 }  // namespace platform

@@ -22,7 +22,8 @@ ArchiveSpec ThreeFolders(uint32_t version, uint32_t recordSize) {
 
 struct Loaded {
   TempFolder folder;
-  ArchiveCatalogue catalogue;
+  OpenArchive archive;
+  ArchiveCatalogue& catalogue = archive.catalogue;
   LoadOutcome outcome = LoadOutcome::OpenFailed;
   std::string detail;
 };
@@ -30,7 +31,7 @@ struct Loaded {
 void LoadBytes(Loaded& loaded, const std::string& bytes) {
   const fs::path path = loaded.folder.path / "a.big";
   WriteFile(path, bytes);
-  loaded.outcome = LoadCatalogue(path.string(), loaded.catalogue, &loaded.detail);
+  loaded.outcome = LoadCatalogue(path.string(), loaded.archive, &loaded.detail);
 }
 
 class EveryLayout : public testing::TestWithParam<std::tuple<uint32_t, uint32_t>> {};
@@ -57,7 +58,23 @@ TEST_P(EveryLayout, ReadsTablesNamesAndEntries) {
   EXPECT_EQ(c.entries[2].size, 300u);
   EXPECT_EQ(c.entries[3].storedSize, 4u);
   EXPECT_EQ(c.entries[3].dataOffset + c.header.dataOffset, built.entryDataAt[3]);
-  EXPECT_TRUE(c.file != nullptr);
+  EXPECT_TRUE(loaded.archive.file != nullptr);
+  // Where the loader found the tables, kept for pack: each name runs up to the next one,
+  // the last file name up to the entry data.
+  EXPECT_EQ(c.at.headerEnd, built.dataHeaderAt + kDataHeaderLength);
+  EXPECT_EQ(c.at.toc, built.tocAt);
+  EXPECT_EQ(c.at.folders, built.folderAt);
+  EXPECT_EQ(c.at.files, built.fileAt);
+  EXPECT_EQ(c.at.fileTableEnd, built.fileAt + 4u * recordSize);
+  EXPECT_EQ(c.at.names, built.nameAt);
+  EXPECT_EQ(c.at.data, built.dataOffset);
+  ASSERT_EQ(c.folderNameSpans.size(), 3u);
+  ASSERT_EQ(c.fileNameSpans.size(), 4u);
+  EXPECT_EQ(c.folderNameSpans[0].start, built.nameAt);
+  EXPECT_EQ(c.folderNameSpans[1].end - c.folderNameSpans[1].start, sizeof "art\\ui");
+  EXPECT_EQ(c.folderNameSpans[2].end, c.fileNameSpans[0].start);
+  EXPECT_EQ(c.fileNameSpans[3].end - c.fileNameSpans[3].start, sizeof "boom.wav");
+  EXPECT_EQ(c.fileNameSpans[3].end, built.dataOffset);
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndRecordSizes, EveryLayout,
@@ -69,7 +86,7 @@ TEST(LoadCatalogue, RejectsWhatIsNoArchive) {
   ArchiveSpec spec = ThreeFolders(3, 20);
   LoadBytes(version3, BuildArchive(spec).bytes);
   EXPECT_EQ(version3.outcome, LoadOutcome::NotSupported);
-  EXPECT_FALSE(version3.catalogue.file);
+  EXPECT_FALSE(version3.archive.file);
 
   Loaded lowerCase;
   std::string bytes = BuildArchive(ThreeFolders(2, 20)).bytes;
@@ -82,13 +99,13 @@ TEST(LoadCatalogue, RejectsWhatIsNoArchive) {
   EXPECT_EQ(empty.outcome, LoadOutcome::NotSupported);
 
   Loaded missing;
-  missing.outcome = LoadCatalogue((missing.folder.path / "none.wza").string(), missing.catalogue,
-                                  &missing.detail);
+  missing.outcome =
+      LoadCatalogue((missing.folder.path / "none.wza").string(), missing.archive, &missing.detail);
   EXPECT_EQ(missing.outcome, LoadOutcome::OpenFailed);
   EXPECT_FALSE(missing.detail.empty());
 
   Loaded folder;
-  folder.outcome = LoadCatalogue(folder.folder.path.string(), folder.catalogue);
+  folder.outcome = LoadCatalogue(folder.folder.path.string(), folder.archive);
   EXPECT_EQ(folder.outcome, LoadOutcome::OpenFailed);
 }
 
@@ -98,7 +115,7 @@ TEST(LoadCatalogue, SkipsArchivesWithoutEntriesOrWithUnknownRecords) {
   Loaded none;
   LoadBytes(none, BuildArchive(spec).bytes);
   EXPECT_EQ(none.outcome, LoadOutcome::NoEntries);
-  EXPECT_FALSE(none.catalogue.file);
+  EXPECT_FALSE(none.archive.file);
 
   // Three records in 66 bytes are 22 bytes each; in 64 bytes, 21 (remainder dropped).
   ArchiveSpec three;
@@ -172,7 +189,7 @@ TEST(LoadCatalogue, TablesOutsideTheFileMakeItDamaged) {
     PutU32(bytes, at, value);
     Loaded loaded;
     LoadBytes(loaded, bytes);
-    EXPECT_FALSE(loaded.catalogue.file);
+    EXPECT_FALSE(loaded.archive.file);
     return loaded.outcome;
   };
   EXPECT_EQ(damaged(built.dataHeaderAt + 0, 0xFFFFFF00u), LoadOutcome::Damaged);  // ToC
@@ -214,13 +231,13 @@ TEST(LoadCatalogue, KeepsNothingOfThePreviousArchive) {
   other.tocCount = 0;
   other.folders = {{"", {{"only", "1"}}}};
   BuiltArchive built = BuildArchive(other);
-  loaded.catalogue.file.reset();  // Windows keeps an open file from being replaced
+  loaded.archive.file.reset();  // Windows keeps an open file from being replaced
   LoadBytes(loaded, built.bytes);
   ASSERT_EQ(loaded.outcome, LoadOutcome::Loaded);
   EXPECT_EQ(loaded.catalogue.alias, "");
   EXPECT_EQ(loaded.catalogue.entryNames, std::vector<std::string>{"\\only"});
 
-  loaded.catalogue.file.reset();
+  loaded.archive.file.reset();
   LoadBytes(loaded, built.bytes.substr(0, 100));
   EXPECT_EQ(loaded.outcome, LoadOutcome::Damaged);
   EXPECT_TRUE(loaded.catalogue.entries.empty());

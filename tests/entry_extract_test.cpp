@@ -23,17 +23,18 @@ std::string Noise(size_t length, unsigned seed) {
 
 struct Extraction {
   TempFolder folder;
-  ArchiveCatalogue catalogue;
+  OpenArchive archive;
+  ArchiveCatalogue& catalogue = archive.catalogue;
   EntryWorkspace workspace;
   std::string root;
 
   explicit Extraction(const ArchiveSpec& spec) : Extraction(BuildArchive(spec).bytes) {}
   explicit Extraction(const std::string& bytes) {
     WriteFile(folder.path / "a.big", bytes);
-    EXPECT_EQ(LoadCatalogue((folder.path / "a.big").string(), catalogue), LoadOutcome::Loaded);
+    EXPECT_EQ(LoadCatalogue((folder.path / "a.big").string(), archive), LoadOutcome::Loaded);
     root = (folder.path / "out").string() + static_cast<char>(fs::path::preferred_separator);
   }
-  EntryResult Extract(size_t index) { return ExtractEntry(catalogue, index, root, "", workspace); }
+  EntryResult Extract(size_t index) { return ExtractEntry(archive, index, root, "", workspace); }
   std::string Output(const std::string& relative) {
     return ReadFile(folder.path / "out" / relative);
   }
@@ -178,7 +179,7 @@ TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
         std::string& out = bytes[k];
         const EntryRestart restart = [&] { return out.clear(), true; };
         result[k] = DecodeEntry(
-            run.catalogue, i, *workspaces[k],
+            run.archive, i, *workspaces[k],
             [&](const unsigned char* p, size_t n) {
               return out.append(reinterpret_cast<const char*>(p), n), true;
             },

@@ -98,9 +98,10 @@ void ExpectAChangeMovesOnlyWhatFollowsIt(const fs::path& folder, ArchiveSpec spe
   const ProgramResult packed =
       RunWza({"pack", "-q", threads, "--like", "a.big", "-o", "c.big", "work/__a.big"}, folder.string());
   ASSERT_EQ(packed.exitCode, 0) << what << ": " << packed.err;
-  ArchiveCatalogue now;
-  ASSERT_EQ(LoadCatalogue((folder / "c.big").string(), now), LoadOutcome::Loaded) << what;
-  now.file.reset();
+  OpenArchive nowArchive;
+  ASSERT_EQ(LoadCatalogue((folder / "c.big").string(), nowArchive), LoadOutcome::Loaded) << what;
+  nowArchive.file.reset();
+  const ArchiveCatalogue& now = nowArchive.catalogue;
   const std::string bytes = ReadFile(folder / "c.big");
   const auto x = std::find(now.entryNames.begin(), now.entryNames.end(), "art\\ui\\x.png");
   ASSERT_NE(x, now.entryNames.end()) << what;
@@ -187,12 +188,14 @@ TEST(WzaPack, AChangeAnAdditionAndALeftOutEntryKeepEverythingElse) {
     }
     EXPECT_TRUE(outputs[0] == outputs[1]) << "-j1 and -j4 differ";
 
-    ArchiveCatalogue old;
-    ArchiveCatalogue now;
-    ASSERT_EQ(LoadCatalogue((folder.path / "a.big").string(), old), LoadOutcome::Loaded);
-    ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), now), LoadOutcome::Loaded);
-    old.file.reset();  // Windows replaces no file that is open
-    now.file.reset();
+    OpenArchive oldArchive;
+    OpenArchive nowArchive;
+    ASSERT_EQ(LoadCatalogue((folder.path / "a.big").string(), oldArchive), LoadOutcome::Loaded);
+    ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), nowArchive), LoadOutcome::Loaded);
+    oldArchive.file.reset();  // Windows replaces no file that is open
+    nowArchive.file.reset();
+    const ArchiveCatalogue& old = oldArchive.catalogue;
+    const ArchiveCatalogue& now = nowArchive.catalogue;
     EXPECT_EQ(now.header.version, old.header.version);
     EXPECT_EQ(now.recordSize, recordSize);
     EXPECT_EQ(now.header.unused172, old.header.unused172);
@@ -333,9 +336,10 @@ TEST(WzaPack, NamesGoBackIntoTheirCodePage) {
   const ProgramResult packed = RunWza(
       {"pack", "--names", "cp932", "--like", "a.big", "-o", "b.big", "work/__a.big"}, folder.path.string());
   ASSERT_EQ(packed.exitCode, 0) << packed.err;
-  ArchiveCatalogue now;
-  ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), now), LoadOutcome::Loaded);
-  now.file.reset();
+  OpenArchive nowArchive;
+  ASSERT_EQ(LoadCatalogue((folder.path / "b.big").string(), nowArchive), LoadOutcome::Loaded);
+  nowArchive.file.reset();
+  const ArchiveCatalogue& now = nowArchive.catalogue;
   EXPECT_EQ(now.entryNames, (std::vector<std::string>{"\\ok.txt", software + "\\\x95\x5c.txt",
                                                       software + "\\\x93\xf1.txt",
                                                       "\x90\x56\\\x92\xc7\x89\xc1.txt"}));

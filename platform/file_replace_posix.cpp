@@ -1,4 +1,4 @@
-// POSIX side of pack's files.
+// POSIX side of the file layer: pack's sources, its output and the replacing of a file.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -6,40 +6,18 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <vector>
 
+#include "platform/file_handle_posix.h"
 #include "platform/folder_handle_posix.h"
-#include "platform/raw_file.h"
-#include "platform/system_handle.h"
+#include "platform/system_message.h"
 
 namespace platform {
 
-struct RawFile {
-  int fd;
-};
-
-void RawFileCloser::operator()(RawFile* file) const noexcept {
-  if (file != nullptr) {
-    ::close(file->fd);
-    delete file;
-  }
-}
-
 namespace {
 
-// strerror_r comes in GNU's form (returning the text) and POSIX's (filling the buffer).
-[[maybe_unused]] std::string MessageOf(int result, const char* buffer) {
-  return result == 0 ? buffer : "unknown error";
-}
-[[maybe_unused]] std::string MessageOf(const char* text, const char*) {
-  return text;
-}
-
 void SetError(std::string* error, int code) {
-  if (error == nullptr) return;
-  char buffer[256] = "";
-  *error = MessageOf(::strerror_r(code, buffer, sizeof buffer), buffer);
+  if (error != nullptr) *error = SystemMessage(code);
 }
 
 // Pieces the kernel is asked to copy at a time: large enough to cost few calls, small
@@ -47,17 +25,17 @@ void SetError(std::string* error, int code) {
 constexpr uint64_t kKernelCopyPiece = 64u << 20;
 constexpr size_t kCopyBuffer = 1u << 20;
 
-bool CopyThroughBuffer(RawFile& from, uint64_t fromPosition, RawFile& to, uint64_t toPosition,
+bool CopyThroughBuffer(File& from, uint64_t fromPosition, File& to, uint64_t toPosition,
                        uint64_t length, std::string* error) {
   std::vector<unsigned char> buffer(static_cast<size_t>(std::min<uint64_t>(length, kCopyBuffer)));
   while (length > 0) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
-    const size_t got = RawReadAt(from, fromPosition, buffer.data(), want);
+    const size_t got = ReadAt(from, fromPosition, buffer.data(), want);
     if (got < want) {
       if (error != nullptr) *error = "file changed while read";
       return false;
     }
-    if (!RawWriteAt(to, toPosition, buffer.data(), got, error)) return false;
+    if (!WriteAt(to, toPosition, buffer.data(), got, error)) return false;
     fromPosition += got;
     toPosition += got;
     length -= got;
@@ -69,7 +47,7 @@ bool CopyThroughBuffer(RawFile& from, uint64_t fromPosition, RawFile& to, uint64
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
 
 // The file just opened as `fd`, if it is a regular one.
-RawFilePtr RegularOnly(int fd, std::string* error) {
+FilePtr RegularOnly(int fd, std::string* error) {
   if (fd < 0) {
     SetError(error, errno);
     return nullptr;
@@ -81,50 +59,26 @@ RawFilePtr RegularOnly(int fd, std::string* error) {
     return nullptr;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return RawFilePtr(new RawFile{fd});
+  return FilePtr(new File{fd});
 }
 
 }  // namespace
 
-RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
-  return RegularOnly(::open(path.c_str(), kReadFlags | (followLink ? 0 : O_NOFOLLOW)), error);
-}
-
-RawFilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
+FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
   return RegularOnly(::openat(folder.fd, name.c_str(), kReadFlags | O_NOFOLLOW), error);
 }
 
-RawFilePtr ShareOpenFile(File& file, std::string* error) {
-  const int fd = ::fcntl(SystemHandleOf(file), F_DUPFD_CLOEXEC, 0);
+FilePtr ShareOpenFile(File& file, std::string* error) {
+  const int fd = ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0);
   if (fd < 0) {
     SetError(error, errno);
     return nullptr;
   }
-  return RawFilePtr(new RawFile{fd});
+  return FilePtr(new File{fd});
 }
 
-bool RawLength(RawFile& file, uint64_t& length) {
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) return false;
-  length = static_cast<uint64_t>(info.st_size);
-  return true;
-}
-
-size_t RawReadAt(RawFile& file, uint64_t position, void* buffer, size_t count) {
-  size_t done = 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  while (done < count) {
-    const ssize_t got =
-        ::pread(file.fd, bytes + done, count - done, static_cast<off_t>(position + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  return done;
-}
-
-RawFilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
-                            std::string& path, std::string* error) {
+FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName, std::string& path,
+                         std::string* error) {
   // Room for the dot and the suffix within the 255 bytes a name may have.
   std::string name = "." + forName.substr(0, 200) + ".XXXXXX";
   std::string pattern = (folder.empty() ? std::string(".") : folder) + "/" + name;
@@ -134,11 +88,10 @@ RawFilePtr CreateHiddenFile(const std::string& folder, const std::string& forNam
     return nullptr;
   }
   path = pattern;
-  return RawFilePtr(new RawFile{fd});
+  return FilePtr(new File{fd});
 }
 
-bool RawWriteAt(RawFile& file, uint64_t position, const void* data, size_t count,
-                std::string* error) {
+bool WriteAt(File& file, uint64_t position, const void* data, size_t count, std::string* error) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (count > 0) {
     const ssize_t put = ::pwrite(file.fd, bytes, count, static_cast<off_t>(position));
@@ -154,8 +107,8 @@ bool RawWriteAt(RawFile& file, uint64_t position, const void* data, size_t count
   return true;
 }
 
-bool CopyBetween(RawFile& from, uint64_t fromPosition, RawFile& to, uint64_t toPosition,
-                 uint64_t length, std::string* error) {
+bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition, uint64_t length,
+                 std::string* error) {
 #ifdef __linux__
   while (length > 0) {
     auto in = static_cast<off64_t>(fromPosition);
@@ -187,13 +140,13 @@ bool CopyBetween(RawFile& from, uint64_t fromPosition, RawFile& to, uint64_t toP
 #endif
 }
 
-bool SetRawLength(RawFile& file, uint64_t length, std::string* error) {
+bool SetFileLength(File& file, uint64_t length, std::string* error) {
   if (::ftruncate(file.fd, static_cast<off_t>(length)) == 0) return true;
   SetError(error, errno);
   return false;
 }
 
-bool FlushToDisk(RawFile& file, std::string* error) {
+bool FlushToDisk(File& file, std::string* error) {
   if (::fsync(file.fd) == 0) return true;
   SetError(error, errno);
   return false;
@@ -236,13 +189,6 @@ bool FlushFolder(const std::string& folder, std::string* error) {
 
 bool RemoveTemporary(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
-}
-
-bool IsSameFile(const std::string& one, const std::string& other) {
-  struct stat a {};
-  struct stat b {};
-  return ::stat(one.c_str(), &a) == 0 && ::stat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
 }
 
 bool LinkTarget(const std::string& path, std::string& target) {

@@ -1,26 +1,15 @@
-// Win32 side of pack's files.
+// Win32 side of the file layer: pack's sources, its output and the replacing of a file.
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "platform/file_handle_win32.h"
 #include "platform/folder_handle_win32.h"
-#include "platform/raw_file.h"
-#include "platform/system_handle.h"
+#include "platform/system_message.h"
 #include "platform/wide_path_win32.h"
 
 namespace platform {
-
-struct RawFile {
-  HANDLE handle;
-};
-
-void RawFileCloser::operator()(RawFile* file) const noexcept {
-  if (file != nullptr) {
-    ::CloseHandle(file->handle);
-    delete file;
-  }
-}
 
 namespace {
 
@@ -35,14 +24,11 @@ OVERLAPPED At(uint64_t position) {
   return where;
 }
 
-}  // namespace
-
-RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool followLink) {
+FilePtr OpenRegularFile(const std::string& path, std::string* error) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link is opened as itself, and then refused.
-  const DWORD link = followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
   const HANDLE handle =
       ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    link | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     SetError(error, ::GetLastError());
     return nullptr;
@@ -54,60 +40,42 @@ RawFilePtr OpenRegularFile(const std::string& path, std::string* error, bool fol
     ::CloseHandle(handle);
     return nullptr;
   }
-  return RawFilePtr(new RawFile{handle});
+  return FilePtr(new File{handle});
 }
+
+}  // namespace
 
 // The folder is held open, so its name leads where it did when it was opened; the file in
 // it is opened as itself, a link there refused.
-RawFilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
-  return OpenRegularFile(folder.prefix + name, error, false);
+FilePtr OpenRegularFileIn(Folder& folder, const std::string& name, std::string* error) {
+  return OpenRegularFile(folder.prefix + name, error);
 }
 
-RawFilePtr ShareOpenFile(File& file, std::string* error) {
+FilePtr ShareOpenFile(File& file, std::string* error) {
   HANDLE handle = nullptr;
   const HANDLE process = ::GetCurrentProcess();
-  if (!::DuplicateHandle(process, SystemHandleOf(file), process, &handle, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
+  if (!::DuplicateHandle(process, file.handle, process, &handle, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     SetError(error, ::GetLastError());
     return nullptr;
   }
-  return RawFilePtr(new RawFile{handle});
+  return FilePtr(new File{handle});
 }
 
-bool RawLength(RawFile& file, uint64_t& length) {
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.handle, &size)) return false;
-  length = static_cast<uint64_t>(size.QuadPart);
-  return true;
-}
-
-size_t RawReadAt(RawFile& file, uint64_t position, void* buffer, size_t count) {
-  size_t done = 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  while (done < count) {
-    OVERLAPPED where = At(position + done);
-    const DWORD ask = static_cast<DWORD>(std::min<size_t>(count - done, 0x40000000u));
-    DWORD got = 0;
-    if (!::ReadFile(file.handle, bytes + done, ask, &got, &where) || got == 0) break;
-    done += got;
-  }
-  return done;
-}
-
-RawFilePtr CreateHiddenFile(const std::string& folder, const std::string& forName,
-                            std::string& path, std::string* error) {
-  const std::string base = (folder.empty() ? std::string(".") : folder) + "\\." +
-                           forName.substr(0, 200) + ".";
+FilePtr CreateHiddenFile(const std::string& folder, const std::string& forName, std::string& path,
+                         std::string* error) {
+  const std::string base =
+      (folder.empty() ? std::string(".") : folder) + "\\." + forName.substr(0, 200) + ".";
   DWORD reason = ERROR_FILE_EXISTS;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const unsigned long tag = (::GetCurrentProcessId() * 7919ul + ::GetTickCount() + attempt) % 1000000ul;
+    const unsigned long tag =
+        (::GetCurrentProcessId() * 7919ul + ::GetTickCount() + attempt) % 1000000ul;
     const std::string candidate = base + std::to_string(tag) + ".tmp";
-    const HANDLE handle = ::CreateFileW(WidePath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_HIDDEN, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(WidePath(candidate).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       path = candidate;
-      return RawFilePtr(new RawFile{handle});
+      return FilePtr(new File{handle});
     }
     reason = ::GetLastError();
     if (reason != ERROR_FILE_EXISTS && reason != ERROR_ALREADY_EXISTS) break;
@@ -116,8 +84,7 @@ RawFilePtr CreateHiddenFile(const std::string& folder, const std::string& forNam
   return nullptr;
 }
 
-bool RawWriteAt(RawFile& file, uint64_t position, const void* data, size_t count,
-                std::string* error) {
+bool WriteAt(File& file, uint64_t position, const void* data, size_t count, std::string* error) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (count > 0) {
     OVERLAPPED where = At(position);
@@ -135,16 +102,16 @@ bool RawWriteAt(RawFile& file, uint64_t position, const void* data, size_t count
   return true;
 }
 
-bool CopyBetween(RawFile& from, uint64_t fromPosition, RawFile& to, uint64_t toPosition,
-                 uint64_t length, std::string* error) {
+bool CopyBetween(File& from, uint64_t fromPosition, File& to, uint64_t toPosition, uint64_t length,
+                 std::string* error) {
   std::vector<unsigned char> buffer(static_cast<size_t>(std::min<uint64_t>(length, 1u << 20)));
   while (length > 0) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
-    if (RawReadAt(from, fromPosition, buffer.data(), want) != want) {
+    if (ReadAt(from, fromPosition, buffer.data(), want) != want) {
       if (error != nullptr) *error = "file changed while read";
       return false;
     }
-    if (!RawWriteAt(to, toPosition, buffer.data(), want, error)) return false;
+    if (!WriteAt(to, toPosition, buffer.data(), want, error)) return false;
     fromPosition += want;
     toPosition += want;
     length -= want;
@@ -152,7 +119,7 @@ bool CopyBetween(RawFile& from, uint64_t fromPosition, RawFile& to, uint64_t toP
   return true;
 }
 
-bool SetRawLength(RawFile& file, uint64_t length, std::string* error) {
+bool SetFileLength(File& file, uint64_t length, std::string* error) {
   LARGE_INTEGER at;
   at.QuadPart = static_cast<LONGLONG>(length);
   if (::SetFilePointerEx(file.handle, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.handle)) {
@@ -162,7 +129,7 @@ bool SetRawLength(RawFile& file, uint64_t length, std::string* error) {
   return false;
 }
 
-bool FlushToDisk(RawFile& file, std::string* error) {
+bool FlushToDisk(File& file, std::string* error) {
   if (::FlushFileBuffers(file.handle)) return true;
   SetError(error, ::GetLastError());
   return false;
@@ -191,28 +158,6 @@ bool RemoveTemporary(const std::string& path) {
   return ::DeleteFileW(WidePath(path).c_str()) != 0;
 }
 
-namespace {
-
-bool Identify(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-  const HANDLE handle = ::CreateFileW(WidePath(path).c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
-  ::CloseHandle(handle);
-  return known;
-}
-
-}  // namespace
-
-bool IsSameFile(const std::string& one, const std::string& other) {
-  BY_HANDLE_FILE_INFORMATION a;
-  BY_HANDLE_FILE_INFORMATION b;
-  return Identify(one, a) && Identify(other, b) &&
-         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-}
-
 bool LinkTarget(const std::string&, std::string&) {
   return false;  // links to archives are a POSIX habit; Windows replaces what is named
 }
@@ -226,9 +171,9 @@ using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
 DWORD FinalPath(const std::wstring& path, std::wstring& full) {
   static const auto finalPath = reinterpret_cast<FinalPathFunction>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
-  const HANDLE handle = ::CreateFileW(path.c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE handle =
+      ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return 0;
   const DWORD length = finalPath != nullptr
                            ? finalPath(handle, &full[0], 32768, 0)
