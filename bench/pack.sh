@@ -31,28 +31,7 @@ cmake --preset native >/dev/null
 cmake --build --preset native --target wza wza_bench_make >/dev/null
 CORES=$(nproc)
 
-# run_timed NAME COMMAND...: one run under /usr/bin/time; "<ms> <peak KiB>" into times/NAME.
-mkdir -p "$WORK/times"
-run_timed() {
-  local name="$1"
-  shift
-  local start end rss
-  start=$(date +%s%N)
-  if ! /usr/bin/time -v -o "$WORK/time.txt" "$@" >"$WORK/out.txt" 2>&1; then
-    say "$name failed:"
-    cat "$WORK/out.txt" >&2
-    exit 1
-  fi
-  end=$(date +%s%N)
-  rss=$(awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}' "$WORK/time.txt")
-  echo "$(( (end - start) / 1000000 )) $rss" >>"$WORK/times/$name"
-}
-median_ms() { sort -n "$WORK/times/$1" | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-peak_kib() { sort -n -k2 "$WORK/times/$1" | tail -1 | awk '{print $2}'; }
-all_ms() { awk '{printf "%s%d", (NR>1?" ":""), $1}' "$WORK/times/$1"; }
-seconds() { awk -v ms="$1" 'BEGIN {printf "%.3f", ms / 1000}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}'; }
-mib() { awk -v k="$1" 'BEGIN {printf "%.1f", k / 1024}'; }
+source "$ROOT/bench/timing.sh"
 line() { printf '%-22s %8ss   peak %6s MiB   runs (ms) %s\n' "$1" "$(seconds "$(median_ms "$1")")" \
   "$(mib "$(peak_kib "$1")")" "$(all_ms "$1")"; }
 

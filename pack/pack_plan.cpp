@@ -300,27 +300,22 @@ void CheckAdded(const PackPlan& plan, const ArchiveCatalogue& old, const SourceT
   }
 }
 
-}  // namespace
+// A file to add, before the new folders are numbered.
+struct PendingFile {
+  size_t source;
+  std::string name;
+  size_t oldFolder;  // kNoFile for a new one
+  PathComponents newFolderBytes;
+};
 
-PackPlan MakePlan(const PlanInput& input, const Claims& claims,
-                  const std::vector<Comparison>& comparisons, PlanProblems& problems) {
-  const ArchiveCatalogue& old = *input.old;
+// The files no entry claimed that go in (not left out by -x, names that can go into the
+// archive), each with OLD's folder it joins or the new folder it makes.
+std::vector<PendingFile> PendingFiles(const PlanInput& input, const Claims& claims,
+                                      FolderChoice& folders, PackPlan& plan,
+                                      PlanProblems& problems) {
   const SourceTree& tree = *input.tree;
-  PackPlan plan;
-  SetFates(input, claims, comparisons, plan, problems);
-  plan.newFlags = MostUsedFlags(old);
-
   const size_t aliasLength = SplitName(input.alias).size();
-  const size_t fileCount = old.entries.size();
-  const char separator = FolderSeparator(input);
-  FolderChoice folders = OldFolders(input);
-  struct Pending {
-    size_t source;
-    std::string name;
-    size_t oldFolder;             // kNoFile for a new one
-    PathComponents newFolderBytes;
-  };
-  std::vector<Pending> pending;
+  std::vector<PendingFile> pending;
   for (size_t f = 0; f < tree.files.size(); ++f) {
     if (claims.claimed[f]) continue;
     const SourceFile& file = tree.files[f];
@@ -333,7 +328,7 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
     PathComponents bytes;
     if (!ArchiveComponents(tree, file, aliasLength, *input.back, bytes, problems)) continue;
     const PathComponents folderPath(components.begin() + aliasLength, components.end() - 1);
-    Pending added{f, bytes.back(), kNoFile, {}};
+    PendingFile added{f, bytes.back(), kNoFile, {}};
     bytes.pop_back();
     const auto found = folders.oldByKey.find(PathKey(folderPath));
     if (found != folders.oldByKey.end()) {
@@ -344,13 +339,28 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
     }
     pending.push_back(std::move(added));
   }
+  return pending;
+}
+
+}  // namespace
+
+PackPlan MakePlan(const PlanInput& input, const Claims& claims,
+                  const std::vector<Comparison>& comparisons, PlanProblems& problems) {
+  const ArchiveCatalogue& old = *input.old;
+  PackPlan plan;
+  SetFates(input, claims, comparisons, plan, problems);
+  plan.newFlags = MostUsedFlags(old);
+
+  const size_t fileCount = old.entries.size();
+  FolderChoice folders = OldFolders(input);
+  const std::vector<PendingFile> pending = PendingFiles(input, claims, folders, plan, problems);
   // New folders after OLD's, sorted by their components: parents first.
   std::map<PathComponents, size_t> newIndex;
   for (const auto& [bytes, path] : folders.newByBytes) {
     newIndex[bytes] = old.folders.size() + plan.newFolders.size();
-    plan.newFolders.push_back(Joined(bytes, separator));
+    plan.newFolders.push_back(Joined(bytes, FolderSeparator(input)));
   }
-  for (const Pending& one : pending) {
+  for (const PendingFile& one : pending) {
     AddedFile added;
     added.source = one.source;
     added.name = one.name;
@@ -368,6 +378,6 @@ PackPlan MakePlan(const PlanInput& input, const Claims& claims,
     if (a.folder != b.folder) return a.folder < b.folder;
     return a.name < b.name;
   });
-  CheckAdded(plan, *input.old, tree, problems);
+  CheckAdded(plan, *input.old, *input.tree, problems);
   return plan;
 }
