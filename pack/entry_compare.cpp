@@ -61,7 +61,7 @@ Comparison CompareOne(ArchiveCatalogue& catalogue, const SourceTree& tree,
     unreadable = false;
     return true;
   };
-  comparison.decoded = DecodeEntry(catalogue, work.entry, workspace, compare, restart);
+  comparison.decoded = DecodeEntry(catalogue, work.entry, workspace.decode, compare, restart);
   if (comparison.decoded.status == EntryStatus::OutOfMemory) {
     comparison.sameness = Sameness::Unreadable;
     comparison.error = "out of memory while comparing";
