@@ -14,7 +14,7 @@
 #include "names/printable_text.h"
 #include "cli/progress_line.h"
 #include "extract/destination.h"
-#include "extract/entry_extract.h"
+#include "extract/entry_file.h"
 #include "extract/extraction_run.h"
 #include "extract/parallel_run.h"
 #include "extract/safe_name.h"
@@ -303,7 +303,7 @@ int ExtractToStandardOutput(CliOptions& options) {
     for (size_t i = 0; i < catalogue.entries.size(); ++i) {
       if (!shown.chosen[i]) continue;
       // No file is made, so a name that could not be one is no reason to hold the bytes back.
-      const EntryResult result = DecodeEntry(archive, i, workspace, WriteToStandardOutput);
+      const EntryResult result = DecodeEntry(archive, i, workspace.decode, WriteToStandardOutput);
       // The reader went away or the disk is full: main says so once the stream is closed.
       if (result.status == EntryStatus::WriteFailed) return kExitFailed;
       if (result.Complete()) continue;
@@ -357,7 +357,7 @@ int TestArchives(CliOptions& options) {
       EntryResult result;
       if (!shown.chosen[i]) return result;
       const auto discard = [](const unsigned char*, size_t) { return true; };
-      result = DecodeEntry(archive, i, own, discard, [] { return true; });
+      result = DecodeEntry(archive, i, own.decode, discard, [] { return true; });
       if (result.Complete() && NotConverted(shown, i)) {
         result.status = EntryStatus::NameNotConverted;
       } else if (result.Complete() && !SafeToExtract(catalogue, i)) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/catalogue.h"
-#include "extract/entry_extract.h"
+#include "extract/entry_file.h"
 
 struct RunCallbacks {
   // Before each archive is loaded; its index in the list.

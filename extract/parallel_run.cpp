@@ -295,8 +295,8 @@ EntryPoolPtr StartEntryPool(size_t workers, const std::function<bool()>& interru
       std::clamp(kBlockBudget / (2 * workers) & ~size_t{4095}, kSmallestBlock, kBlockSize);
   for (size_t i = 0; i < workers; ++i) {
     auto workspace = std::make_unique<EntryWorkspace>();
-    workspace->blockSize = blockSize;
-    workspace->wholeBudget = std::min(kWholeBudget, kWholeBudgetAll / workers);
+    workspace->decode.blockSize = blockSize;
+    workspace->decode.wholeBudget = std::min(kWholeBudget, kWholeBudgetAll / workers);
     workspace->interrupted = interrupted;
     pool->workspaces.push_back(std::move(workspace));
   }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "extract/entry_extract.h"
+#include "extract/entry_file.h"
 
 // Threads past this gain nothing (the disk is the limit long before) and would only cost
 // memory.

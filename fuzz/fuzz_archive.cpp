@@ -14,7 +14,7 @@
 #include <map>
 #include <string>
 
-#include "extract/entry_extract.h"
+#include "decode/entry_decode.h"
 #include "extract/extraction_run.h"
 
 namespace fs = std::filesystem;
@@ -54,7 +54,7 @@ Workspace& Work() {
 }
 
 // The bytes and outcome of one entry, through the faster inflate or zlib alone.
-std::string Decoded(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
+std::string Decoded(OpenArchive& archive, size_t index, DecodeWorkspace& workspace,
                     EntryResult& result) {
   std::string bytes;
   result = DecodeEntry(
@@ -74,8 +74,8 @@ void CompareInflates(const std::string& path) {
   OpenArchive archive;
   if (!FastInflateAvailable() || LoadCatalogue(path, archive) != LoadOutcome::Loaded) return;
   const ArchiveCatalogue& catalogue = archive.catalogue;
-  EntryWorkspace fast;
-  EntryWorkspace zlibOnly;
+  DecodeWorkspace fast;
+  DecodeWorkspace zlibOnly;
   zlibOnly.fastInflate = false;
   for (size_t i = 0; i < catalogue.entries.size(); ++i) {
     // A zlib bomb is zlib's alone to decode: its size says nothing about the other one.

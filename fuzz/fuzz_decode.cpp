@@ -14,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "extract/entry_extract.h"
+#include "decode/entry_decode.h"
+#include "decode/entry_reader.h"
 #include "fuzz/fuzz_check.h"
-#include "mount/entry_reader.h"
-#include "mount/mount_tree.h"
 #include "platform/memory_file.h"
 
 namespace {
@@ -30,7 +29,7 @@ struct Decoded {
   EntryResult result;
 };
 
-Decoded Decode(OpenArchive& archive, EntryWorkspace& workspace, bool restartable) {
+Decoded Decode(OpenArchive& archive, DecodeWorkspace& workspace, bool restartable) {
   Decoded decoded;
   const EntrySink sink = [&](const unsigned char* data, size_t length) {
     decoded.bytes.append(reinterpret_cast<const char*>(data), length);
@@ -45,15 +44,15 @@ Decoded Decode(OpenArchive& archive, EntryWorkspace& workspace, bool restartable
 }
 
 // `wholeBudget` 0: entries stream (through ISA-L when `fast`), none is held whole.
-EntryWorkspace& Workspace(size_t blockSize, bool fast, size_t wholeBudget = 0) {
-  static std::vector<std::unique_ptr<EntryWorkspace>> kept;
+DecodeWorkspace& Workspace(size_t blockSize, bool fast, size_t wholeBudget = 0) {
+  static std::vector<std::unique_ptr<DecodeWorkspace>> kept;
   for (auto& workspace : kept) {
     if (workspace->blockSize == blockSize && workspace->fastInflate == fast &&
         workspace->wholeBudget == wholeBudget) {
       return *workspace;
     }
   }
-  kept.push_back(std::make_unique<EntryWorkspace>());
+  kept.push_back(std::make_unique<DecodeWorkspace>());
   kept.back()->blockSize = blockSize;
   kept.back()->fastInflate = fast;
   kept.back()->wholeBudget = wholeBudget;

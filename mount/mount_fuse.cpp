@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "decode/entry_reader.h"
 #include "mount/direct_io_mapping.h"
-#include "mount/entry_reader.h"
 #include "mount/mount_fuse.h"
 #include "mount/mount_point.h"
 #include "mount/mount_tree.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "extract/entry_extract.h"
+#include "decode/entry_decode.h"
 #include "extract/safe_name.h"
 
 namespace {
@@ -89,10 +89,6 @@ struct TreeBuilder {
 };
 
 }  // namespace
-
-uint64_t ShownSize(const FileEntry& entry) {
-  return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;
-}
 
 std::string ShownPath(const ArchiveCatalogue& catalogue, size_t entry) {
   return JoinPath(SplitPath(catalogue.alias + "/" + catalogue.entryNames[entry]));

@@ -33,9 +33,5 @@ MountTree BuildMountTree(const ArchiveCatalogue& catalogue, const std::vector<bo
 // The child of `folder` called `name`; false when there is none.
 bool FindChild(const MountTree& tree, uint32_t folder, const std::string& name, uint32_t& child);
 
-// The bytes extraction writes for an intact entry: a stored entry's declared size is cut
-// to the bytes it actually stores.
-uint64_t ShownSize(const FileEntry& entry);
-
 // An entry's path below the mount point, "/" between its components.
 std::string ShownPath(const ArchiveCatalogue& catalogue, size_t entry);

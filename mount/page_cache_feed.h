@@ -16,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "mount/entry_reader.h"
+#include "decode/entry_reader.h"
 #include "mount/mount_tree.h"
 
 // Files up to this size are handed over; larger ones are read on demand.

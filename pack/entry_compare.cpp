@@ -62,7 +62,7 @@ Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const Compar
     unreadable = false;
     return true;
   };
-  comparison.decoded = DecodeEntry(archive, work.entry, workspace, compare, restart);
+  comparison.decoded = DecodeEntry(archive, work.entry, workspace.decode, compare, restart);
   if (comparison.decoded.status == EntryStatus::OutOfMemory) {
     comparison.sameness = Sameness::Unreadable;
     comparison.error = "out of memory while comparing";

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/catalogue.h"
-#include "extract/entry_extract.h"
+#include "extract/entry_file.h"
 #include "pack/source_tree.h"
 
 enum class Sameness {

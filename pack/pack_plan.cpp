@@ -4,7 +4,7 @@
 #include <map>
 #include <unordered_map>
 
-#include "extract/entry_extract.h"
+#include "decode/entry_decode.h"
 #include "extract/safe_name.h"
 #include "platform/file_io.h"
 

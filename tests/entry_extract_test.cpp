@@ -1,4 +1,4 @@
-#include "extract/entry_extract.h"
+#include "extract/entry_file.h"
 
 #include <gtest/gtest.h>
 
@@ -105,8 +105,8 @@ TEST(ExtractEntry, StreamedBytesEqualTheOneShotInflate) {
       ArchiveSpec spec;
       spec.folders = {{"", {{"e", data, true, c.size, c.stored}}}};
       Extraction run(spec);
-      run.workspace.blockSize = 97;  // many blocks, odd boundaries
-      run.workspace.fastInflate = fast;
+      run.workspace.decode.blockSize = 97;  // many blocks, odd boundaries
+      run.workspace.decode.fastInflate = fast;
       const EntryResult streamed = run.Extract(0);
       std::vector<unsigned char> output(c.size + 1);
       const InflateResult oneShot =
@@ -124,7 +124,7 @@ TEST(ExtractEntry, StreamedBytesEqualTheOneShotInflate) {
       // Whole streams of the declared size, and nothing else, are the faster inflate's.
       const bool whole = c.size == data.size() && c.stored.compare(0, good.size(), good) == 0;
       const bool faster = WholeInflateAvailable() || FastInflateAvailable();
-      EXPECT_EQ(run.workspace.fastEntries, fast && faster && whole) << c.what;
+      EXPECT_EQ(run.workspace.decode.fastEntries, fast && faster && whole) << c.what;
     }
   }
 }
@@ -160,21 +160,21 @@ TEST(DecodeEntry, TheFasterInflateLeavesCutAndDamagedStreamsToZlib) {
   spec.folders = {{"", entries}};
   Extraction run(spec);
   for (const size_t blockSize : {size_t{4096}, kBlockSize}) {
-    EntryWorkspace zlibOnly;
+    DecodeWorkspace zlibOnly;
     zlibOnly.fastInflate = false;
     zlibOnly.blockSize = blockSize;
-    EntryWorkspace held;  // every entry fits the whole budget
+    DecodeWorkspace held;  // every entry fits the whole budget
     held.blockSize = blockSize;
-    EntryWorkspace streamed;
+    DecodeWorkspace streamed;
     streamed.blockSize = blockSize;
     streamed.wholeBudget = 0;
-    EntryWorkspace heldNoRestart;  // libdeflate hands on nothing it may have to take back
+    DecodeWorkspace heldNoRestart;  // libdeflate hands on nothing it may have to take back
     heldNoRestart.blockSize = blockSize;
     uint64_t whole = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
       std::string bytes[4];
       EntryResult result[4];
-      EntryWorkspace* workspaces[4] = {&zlibOnly, &held, &streamed, &heldNoRestart};
+      DecodeWorkspace* workspaces[4] = {&zlibOnly, &held, &streamed, &heldNoRestart};
       for (int k = 0; k < 4; ++k) {
         std::string& out = bytes[k];
         const EntryRestart restart = [&] { return out.clear(), true; };

@@ -15,8 +15,9 @@
 #include <vector>
 
 #include "archive/catalogue.h"
-#include "mount/entry_decoder.h"
-#include "mount/lru_cache.h"
+#include "decode/entry_decode.h"
+#include "decode/entry_decoder.h"
+#include "decode/lru_cache.h"
 
 struct ReaderLimits {
   size_t blockCacheBytes = 40u << 20;

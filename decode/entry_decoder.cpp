@@ -1,4 +1,4 @@
-#include "mount/entry_decoder.h"
+#include "decode/entry_decoder.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,5 @@
-// Writing one entry of a loaded catalogue to disk.
+// The bytes of one entry of a loaded catalogue: stored, or inflated by zlib, ISA-L or
+// libdeflate, with what a damaged stream still gives.
 #pragma once
 
 #include <cstddef>
@@ -9,9 +10,8 @@
 #include <vector>
 
 #include "archive/catalogue.h"
-#include "extract/fast_inflate.h"
-#include "extract/output_folders.h"
-#include "extract/whole_inflate.h"
+#include "decode/fast_inflate.h"
+#include "decode/whole_inflate.h"
 
 enum class EntryStatus {
   Complete,
@@ -41,6 +41,10 @@ struct EntryResult {
 // One line saying why an entry is incomplete, e.g. "cannot create file: Permission denied".
 std::string DescribeEntryStatus(const EntryResult& result);
 
+// The bytes extraction writes for an intact entry: a stored entry's declared size is cut
+// to the bytes it actually stores.
+uint64_t ShownSize(const FileEntry& entry);
+
 // Whether an entry's stored bytes lie inside the archive file; those of one that does not
 // are never read.
 bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry);
@@ -52,19 +56,12 @@ constexpr size_t kBlockSize = 1u << 20;
 // memory (by libdeflate, where the build has it); a larger one streams through the blocks.
 constexpr size_t kWholeBudget = 8u << 20;
 
-// What the entries of one run share: the stream blocks, allocated once, and the folders the
-// last entry was written in, still open. Threads extracting side by side each have a
-// workspace of their own.
-struct EntryWorkspace {
+// What the entries decoded one after another share: the stream blocks, allocated once.
+// Threads decoding side by side each have a workspace of their own.
+struct DecodeWorkspace {
   std::vector<unsigned char> input;
   std::vector<unsigned char> output;
-  OutputFolders outputFolders;
   size_t blockSize = kBlockSize;  // smaller in tests, to force the streamed path
-  // Asked before each block is written, when set: true stops the entry, and its file
-  // is removed rather than left looking whole.
-  std::function<bool()> interrupted;
-  // Set: what is there already (but a folder) is left as it is (Exists), not replaced.
-  bool keepExisting = false;
   bool fastInflate = true;  // the faster inflates where the build has them; false: zlib alone
   FastInflatePtr fast;
   size_t wholeBudget = kWholeBudget;
@@ -99,14 +96,5 @@ using EntryRestart = std::function<bool()>;
 // workspace.fastInflate an entry within the whole budget is inflated by libdeflate first,
 // and (given `restart`) a larger one is streamed by ISA-L first, where the build has them.
 // Whenever their bytes could differ from zlib's, zlib inflates the entry (anew).
-EntryResult DecodeEntry(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
+EntryResult DecodeEntry(OpenArchive& archive, size_t index, DecodeWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart = nullptr);
-
-// Writes entry `index` to destination + outputFolder + its name. `destination` (ending
-// with a separator) is the user's, links in it followed; below it, in `outputFolder` (the
-// archive's folder and alias, relative, ending with a separator) and the entry's folders,
-// no link is followed. What could be salvaged is still written (a cut stream's bytes); the
-// result says whether the entry came out whole. An entry stopped by an interrupt leaves no
-// file.
-EntryResult ExtractEntry(OpenArchive& archive, size_t index, const std::string& destination,
-                         const std::string& outputFolder, EntryWorkspace& workspace);

@@ -1,11 +1,9 @@
-#include "extract/entry_extract.h"
+#include "decode/entry_decode.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <new>
-
-#include "extract/safe_name.h"
 
 namespace {
 
@@ -29,7 +27,7 @@ uint64_t DataStart(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
   return static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
 }
 
-bool EnsureBlocks(EntryWorkspace& workspace) {
+bool EnsureBlocks(DecodeWorkspace& workspace) {
   try {
     workspace.input.resize(workspace.blockSize);
     workspace.output.resize(workspace.blockSize);
@@ -40,7 +38,7 @@ bool EnsureBlocks(EntryWorkspace& workspace) {
 }
 
 EntryResult DecodeStored(OpenArchive& archive, uint64_t start, const FileEntry& entry,
-                         EntryWorkspace& workspace, const EntrySink& sink) {
+                         DecodeWorkspace& workspace, const EntrySink& sink) {
   EntryResult result;
   // Only the bytes actually stored are written: a declared size beyond them is not
   // made up with zeros, and the entry counts as incomplete.
@@ -65,7 +63,7 @@ EntryResult DecodeStored(OpenArchive& archive, uint64_t start, const FileEntry& 
 }
 
 EntryResult DecodeInOnePiece(OpenArchive& archive, uint64_t start, const FileEntry& entry,
-                             EntryWorkspace& workspace, const EntrySink& sink) {
+                             DecodeWorkspace& workspace, const EntrySink& sink) {
   EntryResult result;
   const size_t got =
       platform::ReadAt(*archive.file, start, workspace.input.data(), entry.storedSize);
@@ -83,7 +81,7 @@ EntryResult DecodeInOnePiece(OpenArchive& archive, uint64_t start, const FileEnt
 
 // The streamed form of InflateEntry: the same bytes, through fixed-size blocks.
 EntryResult DecodeStreamed(OpenArchive& archive, uint64_t start, const FileEntry& entry,
-                           EntryWorkspace& workspace, const EntrySink& sink) {
+                           DecodeWorkspace& workspace, const EntrySink& sink) {
   EntryResult result;
   z_stream stream;
   if (StartInflate(stream) != Z_OK) {
@@ -151,7 +149,7 @@ struct FastOutcome {
 // stream that ends, checksum and all, with exactly the declared size: any other stream is
 // left to zlib, which alone decides what is salvaged and how the entry is reported.
 FastOutcome DecodeFast(OpenArchive& archive, uint64_t start, const FileEntry& entry,
-                       EntryWorkspace& workspace, const EntrySink& sink) {
+                       DecodeWorkspace& workspace, const EntrySink& sink) {
   FastOutcome fast;
   EntryResult& result = fast.result;
   if (!StartFastInflate(workspace.fast)) return fast;
@@ -204,7 +202,7 @@ FastOutcome DecodeFast(OpenArchive& archive, uint64_t start, const FileEntry& en
 }
 
 // Room for an entry's stored bytes followed by its output, kept for the entries after it.
-unsigned char* WholeRoom(EntryWorkspace& workspace, size_t length) {
+unsigned char* WholeRoom(DecodeWorkspace& workspace, size_t length) {
   if (workspace.wholeCapacity < length) {
     workspace.wholeBuffer.reset();  // the old one goes first: never both at once
     workspace.wholeBuffer.reset(new (std::nothrow) unsigned char[length]);
@@ -213,7 +211,7 @@ unsigned char* WholeRoom(EntryWorkspace& workspace, size_t length) {
   return workspace.wholeBuffer.get();
 }
 
-bool FitsWhole(const FileEntry& entry, const EntryWorkspace& workspace) {
+bool FitsWhole(const FileEntry& entry, const DecodeWorkspace& workspace) {
   return workspace.fastInflate && WholeInflateAvailable() &&
          uint64_t{entry.storedSize} + entry.size <= workspace.wholeBudget;
 }
@@ -222,7 +220,7 @@ bool FitsWhole(const FileEntry& entry, const EntryWorkspace& workspace) {
 // whole and of exactly the declared size, so any other entry is zlib's as if this had not
 // run, and no restart is needed.
 FastOutcome DecodeWhole(OpenArchive& archive, uint64_t start, const FileEntry& entry,
-                        EntryWorkspace& workspace, const EntrySink& sink) {
+                        DecodeWorkspace& workspace, const EntrySink& sink) {
   FastOutcome whole;
   const size_t stored = static_cast<size_t>(entry.storedSize);
   const size_t size = static_cast<size_t>(entry.size);
@@ -239,66 +237,11 @@ FastOutcome DecodeWhole(OpenArchive& archive, uint64_t start, const FileEntry& e
   return whole;
 }
 
-// Why no file was made, as the entry's status.
-EntryStatus StatusOf(platform::Creation creation) {
-  switch (creation) {
-    case platform::Creation::Made:
-      return EntryStatus::Complete;
-    case platform::Creation::Kept:
-      return EntryStatus::Exists;
-    case platform::Creation::IsKeepFile:
-      return EntryStatus::IsTheArchive;
-    case platform::Creation::Failed:
-      break;
-  }
-  return EntryStatus::CreateFailed;
-}
-
-// An entry's file, open for writing, and the folder it is in.
-struct OutputFile {
-  platform::Folder* folder = nullptr;
-  std::string name;
-  platform::FilePtr file;
-};
-
-// Opens the file of the entry at `below` (relative to the destination). Without a file,
-// `result` says why.
-OutputFile CreateOutput(OpenArchive& archive, const std::string& destination,
-                        const std::string& below, EntryWorkspace& workspace, EntryResult& result) {
-  OutputFile out;
-  const size_t nameAt = FileNameAt(below);
-  out.folder =
-      ReachFolder(workspace.outputFolders, destination, below, nameAt, &result.systemError);
-  if (out.folder == nullptr) {
-    result.status = EntryStatus::CreateFailed;
-    return out;
-  }
-  // An archive can hold an entry of its own name and lie just where that entry goes:
-  // writing the file would cut the archive short under the reading of it.
-  platform::CreateRules rules;
-  rules.keepExisting = workspace.keepExisting;
-  rules.keep = archive.file.get();
-  platform::Creation creation = platform::Creation::Failed;
-  out.name = below.substr(nameAt);
-  out.file = platform::CreateFileIn(*out.folder, out.name, rules, creation, &result.systemError);
-  if (!out.file) {
-    result.status = StatusOf(creation);
-    if (result.status != EntryStatus::CreateFailed) result.systemError.clear();
-  }
-  return out;
-}
-
-// An entry stopped half way: a file that looks like any other must not stay behind.
-EntryResult RemovePartialFile(OutputFile out, uint64_t bytesRead) {
-  out.file.reset();
-  EntryResult result;
-  result.bytesRead = bytesRead;
-  result.status = EntryStatus::Interrupted;
-  platform::RemoveFileIn(*out.folder, out.name, &result.systemError);
-  return result;
-}
-
 }  // namespace
+
+uint64_t ShownSize(const FileEntry& entry) {
+  return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;
+}
 
 bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
   const uint64_t start = DataStart(catalogue, entry);
@@ -306,39 +249,26 @@ bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& ent
 }
 
 std::string DescribeEntryStatus(const EntryResult& result) {
+  // In EntryStatus's order; the three that carry the system's reason are spelled below.
+  static const char* const kTexts[] = {
+      "ok", "unsafe name, not extracted", "data lies outside the archive",
+      "archive read cut short", "damaged zlib stream", "more data than its declared size",
+      "fewer bytes than its declared size", "not written: it is the archive being read",
+      "", "", "out of memory", "", "already there, kept",
+      "name not valid in its code page, not extracted"};
+  const size_t index = static_cast<size_t>(result.status);
   switch (result.status) {
-    case EntryStatus::Complete:
-      return "ok";
-    case EntryStatus::UnsafeName:
-      return "unsafe name, not extracted";
-    case EntryStatus::DataOutsideFile:
-      return "data lies outside the archive";
-    case EntryStatus::ShortRead:
-      return "archive read cut short";
-    case EntryStatus::StreamDamaged:
-      return "damaged zlib stream";
-    case EntryStatus::Overlong:
-      return "more data than its declared size";
-    case EntryStatus::SizeMismatch:
-      return "fewer bytes than its declared size";
-    case EntryStatus::IsTheArchive:
-      return "not written: it is the archive being read";
     case EntryStatus::CreateFailed:
       return "cannot create file: " + result.systemError;
     case EntryStatus::WriteFailed:
       return "cannot write file: " + result.systemError;
-    case EntryStatus::OutOfMemory:
-      return "out of memory";
     case EntryStatus::Interrupted:
       return result.systemError.empty()
                  ? "interrupted, partial file removed"
                  : "interrupted, partial file left behind: " + result.systemError;
-    case EntryStatus::Exists:
-      return "already there, kept";
-    case EntryStatus::NameNotConverted:
-      return "name not valid in its code page, not extracted";
+    default:
+      return index < sizeof kTexts / sizeof *kTexts ? kTexts[index] : "unknown failure";
   }
-  return "unknown failure";
 }
 
 InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsigned char* output,
@@ -364,7 +294,7 @@ InflateResult InflateEntry(const unsigned char* input, size_t storedSize, unsign
   return result;
 }
 
-EntryResult DecodeEntry(OpenArchive& archive, size_t index, EntryWorkspace& workspace,
+EntryResult DecodeEntry(OpenArchive& archive, size_t index, DecodeWorkspace& workspace,
                         const EntrySink& sink, const EntryRestart& restart) {
   const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryResult result;
@@ -396,35 +326,4 @@ EntryResult DecodeEntry(OpenArchive& archive, size_t index, EntryWorkspace& work
     return DecodeInOnePiece(archive, start, entry, workspace, sink);
   }
   return DecodeStreamed(archive, start, entry, workspace, sink);
-}
-
-EntryResult ExtractEntry(OpenArchive& archive, size_t index, const std::string& destination,
-                         const std::string& outputFolder, EntryWorkspace& workspace) {
-  const ArchiveCatalogue& catalogue = archive.catalogue;
-  EntryResult result;
-  const std::string& name = catalogue.entryNames[index];
-  if (!IsSafeRelativePath(name, true)) {
-    result.status = EntryStatus::UnsafeName;
-    return result;
-  }
-  if (!EntryDataInsideFile(catalogue, catalogue.entries[index])) {
-    result.status = EntryStatus::DataOutsideFile;
-    return result;
-  }
-  OutputFile out = CreateOutput(archive, destination, outputFolder + ToNativeSeparators(name),
-                                workspace, result);
-  if (!out.file) return result;
-  std::string writeError;
-  bool stopped = false;
-  const auto write = [&](const unsigned char* data, size_t length) {
-    stopped = workspace.interrupted && workspace.interrupted();
-    return !stopped && platform::WriteAll(*out.file, data, length, &writeError);
-  };
-  const auto restart = [&] { return platform::StartOver(*out.file, &writeError); };
-  result = DecodeEntry(archive, index, workspace, write, restart);
-  // A read or write the interrupt cut short is the interrupt's doing, not the entry's.
-  stopped = stopped || (!result.Complete() && workspace.interrupted && workspace.interrupted());
-  if (stopped) return RemovePartialFile(std::move(out), result.bytesRead);
-  if (result.status == EntryStatus::WriteFailed) result.systemError = writeError;
-  return result;
 }

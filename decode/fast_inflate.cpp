@@ -1,4 +1,4 @@
-#include "extract/fast_inflate.h"
+#include "decode/fast_inflate.h"
 
 #ifdef WZA_HAVE_ISAL
 

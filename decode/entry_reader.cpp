@@ -1,10 +1,7 @@
-#include "mount/entry_reader.h"
+#include "decode/entry_reader.h"
 
 #include <algorithm>
 #include <cstring>
-
-#include "extract/entry_extract.h"
-#include "mount/mount_tree.h"
 
 namespace {
 
@@ -135,8 +132,8 @@ void ReturnDecoder(ArchiveReader& reader, size_t entry, std::unique_ptr<EntryDec
 // byte. False when it is damaged or memory is short.
 bool InflateWhole(ArchiveReader& reader, size_t entry, unsigned char* buffer, size_t size) {
   // One per thread that serves the mount, so small blocks: memory stays low however many.
-  thread_local EntryWorkspace workspace = [] {
-    EntryWorkspace small;
+  thread_local DecodeWorkspace workspace = [] {
+    DecodeWorkspace small;
     small.blockSize = 128u << 10;
     return small;
   }();

@@ -1,4 +1,4 @@
-#include "extract/whole_inflate.h"
+#include "decode/whole_inflate.h"
 
 #ifdef WZA_HAVE_LIBDEFLATE
 
