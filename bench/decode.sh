@@ -17,7 +17,15 @@ cd "$ROOT"
 RUNS="${RUNS:-5}"
 BENCH_WINE="${WZA_BENCH_WINE:-1}"
 WORK="$(mktemp -d /dev/shm/wza-decode.XXXXXX)"
-trap 'rm -rf "$WORK"' EXIT
+WINE_PREFIXES=()
+# Each prefix's wineserver is kept running for the whole benchmark: one that must start
+# afresh for a run would add its start to that run alone, and not to the --version runs
+# that measure Wine's start-up to take off.
+stop_wineservers() {
+  local prefix
+  for prefix in "${WINE_PREFIXES[@]}"; do WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true; done
+}
+trap 'stop_wineservers; rm -rf "$WORK"' EXIT
 say() { printf '%s\n' "$*"; }
 source "$ROOT/bench/timing.sh"
 
@@ -43,6 +51,8 @@ for preset in "${WIN_BUILDS[@]}"; do
     BUILDS+=("$preset" "$preset-zlib")
     use_wine_for "$preset"
     ensure_wine_prefix
+    WINE_PREFIXES+=("$WINEPREFIX")
+    wineserver -p
   else
     say "$preset build failed: left out"
   fi
