@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "pack/chunked_deflate.h"
-#include "pack/old_regions.h"
 
 namespace {
 
@@ -157,14 +156,13 @@ bool ChangesOnly(const Claims& claims) {
 // The steps, in OLD's order; false when an entry's place cannot be followed.
 bool PlanSteps(EarlyCopy& c) {
   const ArchiveCatalogue& old = *c.input.old;
-  const like::OldShape shape = like::ShapeOf(old);
-  c.length = shape.length;
-  c.dataEnd = shape.data;
+  c.length = old.fileLength;
+  c.dataEnd = old.at.data;
   std::vector<size_t> comparisonOf(old.entries.size(), kNone);
   for (size_t i = 0; i < c.input.claims->pairs.size(); ++i)
     comparisonOf[c.input.claims->pairs[i].entry] = i;
   for (size_t k = 0; k < old.entries.size(); ++k) {
-    const like::Range range = like::DataRange(shape, old.entries[k], k);
+    const DataSpan range = DataSpanInFile(old, old.entries[k]);
     if (range.start < range.end) {
       c.steps.push_back({range.start, range.end, k, comparisonOf[k]});
       c.dataEnd = std::max(c.dataEnd, range.end);
