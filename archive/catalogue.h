@@ -1,6 +1,7 @@
 // Loading one archive's tables into a catalogue: its entries and their full names.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,6 +55,24 @@ struct ArchiveCatalogue {
   std::vector<std::string> fileNames;   // each entry's own name, without its folders
   std::vector<std::string> entryNames;  // full relative names, folder prefix in front
 };
+
+// Where an entry's stored bytes start: its data offset counts from the header's, summed in
+// 64 bits so that data past 4 GiB is reached.
+inline uint64_t EntryDataStart(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
+  return catalogue.at.data + entry.dataOffset;
+}
+
+// The part of an entry's stored bytes that lies in the file: from its start up to its
+// stored size or the file's end, whichever comes first; `end == start` when none does.
+struct DataSpan {
+  uint64_t start = 0;
+  uint64_t end = 0;
+};
+inline DataSpan DataSpanInFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
+  const uint64_t start = EntryDataStart(catalogue, entry);
+  if (entry.storedSize == 0 || start >= catalogue.fileLength) return {start, start};
+  return {start, std::min(start + entry.storedSize, catalogue.fileLength)};
+}
 
 // An archive open for reading: every byte of it that any command reads, pack included,
 // is read through `file`, so that all of it comes from the one file the catalogue

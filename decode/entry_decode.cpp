@@ -22,11 +22,6 @@ EntryStatus StatusAfterInflate(bool shortRead, bool ended, bool moreData, uint64
   return EntryStatus::Complete;
 }
 
-// Positions are summed in 64 bits, so data beyond 2 GiB and 4 GiB is reached.
-uint64_t DataStart(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
-  return static_cast<uint64_t>(catalogue.header.dataOffset) + entry.dataOffset;
-}
-
 bool EnsureBlocks(DecodeWorkspace& workspace) {
   try {
     workspace.input.resize(workspace.blockSize);
@@ -244,7 +239,7 @@ uint64_t ShownSize(const FileEntry& entry) {
 }
 
 bool EntryDataInsideFile(const ArchiveCatalogue& catalogue, const FileEntry& entry) {
-  const uint64_t start = DataStart(catalogue, entry);
+  const uint64_t start = EntryDataStart(catalogue, entry);
   return start <= catalogue.fileLength && entry.storedSize <= catalogue.fileLength - start;
 }
 
@@ -299,7 +294,7 @@ EntryResult DecodeEntry(OpenArchive& archive, size_t index, DecodeWorkspace& wor
   const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryResult result;
   const FileEntry& entry = catalogue.entries[index];
-  const uint64_t start = DataStart(catalogue, entry);
+  const uint64_t start = EntryDataStart(catalogue, entry);
   if (!EntryDataInsideFile(catalogue, entry)) {
     result.status = EntryStatus::DataOutsideFile;
     return result;

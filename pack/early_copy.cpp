@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "pack/chunked_deflate.h"
-#include "pack/old_regions.h"
 
 namespace {
 
@@ -27,7 +26,7 @@ struct DataStep {
   uint64_t start = 0;
   uint64_t end = 0;
   size_t entry = 0;
-  size_t work = kNone;  // its comparison, when it has one
+  size_t comparison = kNone;  // its comparison, when it has one
 };
 
 enum Outcome : unsigned char { kPending, kSame, kDiffers, kOther };
@@ -39,8 +38,8 @@ struct EarlyCopy {
   platform::FilePtr old;
   uint64_t length = 0;   // OLD's
   uint64_t dataEnd = 0;  // after OLD's last entry data: where data with no place of its own goes
-  std::vector<DataStep> steps;    // entries with stored bytes, by where they start
-  std::vector<size_t> emptyWork;  // comparisons of entries with no stored bytes
+  std::vector<DataStep> steps;           // entries with stored bytes, by where they start
+  std::vector<size_t> emptyComparisons;  // comparisons of entries with no stored bytes
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<Outcome> outcomes;  // by comparison
@@ -81,12 +80,12 @@ bool CopyMoved(EarlyCopy& c, uint64_t from, uint64_t end, int64_t shift) {
   return true;
 }
 
-Outcome OutcomeOf(EarlyCopy& c, size_t work) {
+Outcome OutcomeOf(EarlyCopy& c, size_t comparison) {
   std::unique_lock<std::mutex> lock(c.mutex);
-  c.waitingFor = work;
-  c.changed.wait(lock, [&] { return c.stop.load() || c.outcomes[work] != kPending; });
+  c.waitingFor = comparison;
+  c.changed.wait(lock, [&] { return c.stop.load() || c.outcomes[comparison] != kPending; });
   c.waitingFor = kNone;
-  return c.stop.load() ? kOther : c.outcomes[work];
+  return c.stop.load() ? kOther : c.outcomes[comparison];
 }
 
 // The stored size of a replaced entry's new data, as the writer will make it.
@@ -127,12 +126,12 @@ void Run(EarlyCopy& c) {
     }
     replacedInRun = replacedInRun && overlaps;
     reached = std::max(reached, step.end);
-    if (step.work == kNone) continue;
+    if (step.comparison == kNone) continue;
     if (step.start >= copiedTo + kGather) {
       if (!CopyMoved(c, copiedTo, step.start, shift)) return;
       copiedTo = step.start;
     }
-    const Outcome outcome = OutcomeOf(c, step.work);
+    const Outcome outcome = OutcomeOf(c, step.comparison);
     if (outcome == kSame) continue;
     if (!CopyMoved(c, copiedTo, step.start, shift)) return;
     uint64_t size = 0;
@@ -142,8 +141,8 @@ void Run(EarlyCopy& c) {
     replacedInRun = true;
   }
   if (!CopyMoved(c, copiedTo, std::max(copiedTo, c.dataEnd), shift)) return;
-  for (const size_t work : c.emptyWork) {
-    if (OutcomeOf(c, work) != kSame) return;
+  for (const size_t comparison : c.emptyComparisons) {
+    if (OutcomeOf(c, comparison) != kSame) return;
   }
   CopyMoved(c, std::max(copiedTo, c.dataEnd), c.length, shift);
 }
@@ -157,19 +156,18 @@ bool ChangesOnly(const Claims& claims) {
 // The steps, in OLD's order; false when an entry's place cannot be followed.
 bool PlanSteps(EarlyCopy& c) {
   const ArchiveCatalogue& old = *c.input.old;
-  const like::OldShape shape = like::ShapeOf(old);
-  c.length = shape.length;
-  c.dataEnd = shape.data;
-  std::vector<size_t> workOf(old.entries.size(), kNone);
-  for (size_t i = 0; i < c.input.claims->work.size(); ++i)
-    workOf[c.input.claims->work[i].entry] = i;
+  c.length = old.fileLength;
+  c.dataEnd = old.at.data;
+  std::vector<size_t> comparisonOf(old.entries.size(), kNone);
+  for (size_t i = 0; i < c.input.claims->pairs.size(); ++i)
+    comparisonOf[c.input.claims->pairs[i].entry] = i;
   for (size_t k = 0; k < old.entries.size(); ++k) {
-    const like::Range range = like::DataRange(shape, old.entries[k], k);
+    const DataSpan range = DataSpanInFile(old, old.entries[k]);
     if (range.start < range.end) {
-      c.steps.push_back({range.start, range.end, k, workOf[k]});
+      c.steps.push_back({range.start, range.end, k, comparisonOf[k]});
       c.dataEnd = std::max(c.dataEnd, range.end);
-    } else if (workOf[k] != kNone) {
-      c.emptyWork.push_back(workOf[k]);
+    } else if (comparisonOf[k] != kNone) {
+      c.emptyComparisons.push_back(comparisonOf[k]);
     }
   }
   std::stable_sort(c.steps.begin(), c.steps.end(),
@@ -184,7 +182,7 @@ bool PlanSteps(EarlyCopy& c) {
 bool EarlyCopyPays(const ArchiveCatalogue& old, const Claims& claims) {
   if (!ChangesOnly(claims)) return false;
   uint64_t compared = 0;
-  for (const ComparisonWork& work : claims.work) compared += old.entries[work.entry].storedSize;
+  for (const EntryFilePair& pair : claims.pairs) compared += old.entries[pair.entry].storedSize;
   return compared >= old.fileLength / 4;
 }
 
@@ -204,7 +202,7 @@ EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input) {
   copy->input = input;
   copy->old = platform::ShareOpenFile(*input.oldFile, nullptr);
   if (!copy->old || !PlanSteps(*copy)) return nullptr;
-  copy->outcomes.assign(input.claims->work.size(), kPending);
+  copy->outcomes.assign(input.claims->pairs.size(), kPending);
   EarlyCopy* running = copy.get();
   copy->thread = std::thread([running] { Run(*running); });
   return copy;

@@ -53,7 +53,7 @@ bool EarlyCopyPays(const ArchiveCatalogue& old, const Claims& claims);
 // second handle on OLD's open file can be had.
 EarlyCopyPtr StartEarlyCopy(const EarlyCopyInput& input);
 
-// Comparison `index` of the claims' work came out as `comparison`.
+// Comparison `index` of the claims' pairs came out as `comparison`.
 void EntryCompared(EarlyCopy& copy, size_t index, const Comparison& comparison);
 
 // Lets the copy run to its end once every comparison is in (or stops it at once when

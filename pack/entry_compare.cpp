@@ -14,13 +14,13 @@ uint64_t MostBytesWritten(const FileEntry& entry) {
   return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;
 }
 
-Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const ComparisonWork& work,
+Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const EntryFilePair& pair,
                       EntryWorkspace& workspace) {
   const ArchiveCatalogue& catalogue = archive.catalogue;
   Comparison comparison;
-  const FileEntry& entry = catalogue.entries[work.entry];
+  const FileEntry& entry = catalogue.entries[pair.entry];
   SourceReader reader;
-  platform::FilePtr file = OpenSourceFile(tree, work.file, reader, &comparison.error);
+  platform::FilePtr file = OpenSourceFile(tree, pair.file, reader, &comparison.error);
   uint64_t length = 0;
   if (!file || !platform::FileLength(*file, length)) {
     if (comparison.error.empty()) comparison.error = "its length cannot be read";
@@ -62,7 +62,7 @@ Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const Compar
     unreadable = false;
     return true;
   };
-  comparison.decoded = DecodeEntry(archive, work.entry, workspace.decode, compare, restart);
+  comparison.decoded = DecodeEntry(archive, pair.entry, workspace.decode, compare, restart);
   if (comparison.decoded.status == EntryStatus::OutOfMemory) {
     comparison.sameness = Sameness::Unreadable;
     comparison.error = "out of memory while comparing";
@@ -78,21 +78,20 @@ Comparison CompareOne(OpenArchive& archive, const SourceTree& tree, const Compar
 }  // namespace
 
 bool CompareEntries(OpenArchive& archive, const SourceTree& tree,
-                    const std::vector<ComparisonWork>& work, size_t workers,
+                    const std::vector<EntryFilePair>& pairs, size_t workers,
                     std::vector<Comparison>& results, const CompareCallbacks& callbacks) {
-  results.assign(work.size(), Comparison());
+  results.assign(pairs.size(), Comparison());
   workers = std::min(workers, kMaxCompareThreads);
   const std::function<bool()>& interrupted = callbacks.interrupted;
   EntryWorkspace workspace;
   workspace.interrupted = interrupted;
-  const EntryPoolPtr pool =
-      workers > 1 ? StartEntryPool(workers, interrupted) : nullptr;
+  const EntryPoolPtr pool = workers > 1 ? StartEntryPool(workers, interrupted) : nullptr;
   uint64_t read = 0;
   bool stopped = false;
   EntryBatch batch;
-  batch.count = work.size();
+  batch.count = pairs.size();
   batch.work = [&](size_t i, EntryWorkspace& own) {
-    results[i] = CompareOne(archive, tree, work[i], own);
+    results[i] = CompareOne(archive, tree, pairs[i], own);
     return results[i].decoded;
   };
   batch.goOn = [&] {

@@ -24,7 +24,8 @@ struct Comparison {
   std::string error;
 };
 
-struct ComparisonWork {
+// An entry of OLD and the file of the folder that stands for it, to be compared.
+struct EntryFilePair {
   size_t entry = 0;
   size_t file = 0;    // the SourceTree file to compare with
   uint64_t size = 0;  // its size when it was listed
@@ -37,12 +38,12 @@ constexpr size_t kMaxCompareThreads = 8;
 // All optional; called on the thread that compares, but `interrupted`.
 struct CompareCallbacks {
   std::function<void(uint64_t bytesRead)> progress;  // the bytes of the archive read so far
-  std::function<void(size_t index, const Comparison& result)> compared;  // in order of work
+  std::function<void(size_t index, const Comparison& result)> compared;  // by index of the pairs
   std::function<bool()> interrupted;  // stops the run; any thread may call it
 };
 
-// Compares each entry of `work` with its file on `workers` threads (1: on this one; at most
-// kMaxCompareThreads). The results come back by index of `work`. False when interrupted.
+// Compares each entry of `pairs` with its file on `workers` threads (1: on this one; at most
+// kMaxCompareThreads). The results come back by index of `pairs`. False when interrupted.
 bool CompareEntries(OpenArchive& archive, const SourceTree& tree,
-                    const std::vector<ComparisonWork>& work, size_t workers,
+                    const std::vector<EntryFilePair>& pairs, size_t workers,
                     std::vector<Comparison>& results, const CompareCallbacks& callbacks);

@@ -18,7 +18,7 @@ enum class PieceKind : uint8_t {
   Bytes,  // bytes[index], its `length` bytes from `from` (names; records and tables,
           // filled in at the end)
   Data,   // new entry data: jobs[index]
-  Mark,   // notes the position reached, plus `from`, in marks[index]
+  Mark,   // notes the position reached, plus `from`, in landed[index]
 };
 
 // Small: an archive of many entries is laid out as a few pieces for each.
@@ -60,8 +60,10 @@ struct ExpectedTables {
   std::vector<size_t> entryNameHashes;
 };
 
+// Fills in the tables once the rest is written: `landed[mark]` is where each mark fell in
+// the new archive, `data[job]` where each job's bytes went.
 using FinishTables = std::function<bool(
-    const std::vector<uint64_t>& marks, const std::vector<DataResult>& data,
+    const std::vector<uint64_t>& landed, const std::vector<DataResult>& data,
     std::vector<Patch>& patches, ExpectedTables& expected, std::string& problem)>;
 
 struct Layout {
@@ -73,7 +75,11 @@ struct Layout {
 };
 
 // What ExpectedTables keeps of a name.
-size_t NameHash(std::string_view name);
+inline size_t NameHash(std::string_view name) {
+  return std::hash<std::string_view>()(name);
+}
 
 // Refusal text for a value that does not fit its field.
-std::string TooLarge(const std::string& what);
+inline std::string TooLarge(const std::string& what) {
+  return what + " would not fit in 32 bits";
+}

@@ -133,43 +133,59 @@ std::string LayOutFiles(const Folders& folders, Layout& layout, ExpectedTables& 
 }
 
 // The header and tables, once the data's places are known; `tables` as planned.
-bool FinishNew(const NewShape& s, const std::vector<DataResult>& data, std::vector<Patch>& patches,
-               ExpectedTables& tables, std::string& problem) {
-  std::string image(static_cast<size_t>(s.namesAt), '\0');
+bool FinishNew(const NewShape& shape, const std::vector<DataResult>& data,
+               std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {
+  std::string image(static_cast<size_t>(shape.namesAt), '\0');
   auto* bytes = reinterpret_cast<unsigned char*>(&image[0]);
   ArchiveHeader header;
-  header.version = s.version;
-  header.dataOffset = static_cast<uint32_t>(s.dataOffset);
+  header.version = shape.version;
+  header.dataOffset = static_cast<uint32_t>(shape.dataOffset);
   EncodeArchiveHeader(bytes, header);
-  DataHeader counts;
-  counts.tocOffset = static_cast<uint32_t>(s.tocAt - s.base);
-  counts.tocCount = 1;
-  counts.folderOffset = static_cast<uint32_t>(s.foldersAt - s.base);
-  counts.folderCount = static_cast<uint16_t>(tables.folders.size());
-  counts.fileOffset = static_cast<uint32_t>(s.filesAt - s.base);
-  counts.fileCount = static_cast<uint16_t>(tables.entries.size());
-  counts.nameOffset = static_cast<uint32_t>(s.namesAt - s.base);
-  counts.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
-  EncodeDataHeader(bytes + s.headerLength, counts);
-  EncodeTocAlias(bytes + s.tocAt, s.alias);
+  DataHeader dataHeader;
+  dataHeader.tocOffset = static_cast<uint32_t>(shape.tocAt - shape.base);
+  dataHeader.tocCount = 1;
+  dataHeader.folderOffset = static_cast<uint32_t>(shape.foldersAt - shape.base);
+  dataHeader.folderCount = static_cast<uint16_t>(tables.folders.size());
+  dataHeader.fileOffset = static_cast<uint32_t>(shape.filesAt - shape.base);
+  dataHeader.fileCount = static_cast<uint16_t>(tables.entries.size());
+  dataHeader.nameOffset = static_cast<uint32_t>(shape.namesAt - shape.base);
+  dataHeader.nameCount = static_cast<uint16_t>(tables.folders.size() + tables.entries.size());
+  EncodeDataHeader(bytes + shape.headerLength, dataHeader);
+  EncodeTocAlias(bytes + shape.tocAt, shape.alias);
   for (size_t i = 0; i < tables.folders.size(); ++i) {
-    EncodeFolderEntry(bytes + s.foldersAt + i * kFolderEntryLength, tables.folders[i]);
+    EncodeFolderEntry(bytes + shape.foldersAt + i * kFolderEntryLength, tables.folders[i]);
   }
   for (size_t p = 0; p < tables.entries.size(); ++p) {
     FileEntry& entry = tables.entries[p];
     const DataResult& result = data[p];
-    if (result.offset - s.dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
+    if (result.offset - shape.dataOffset > UINT32_MAX || result.storedSize > UINT32_MAX) {
       problem = TooLarge("an entry's position or size");
       return false;
     }
     entry.flags = result.compressed ? 1 : 0;
-    entry.dataOffset = static_cast<uint32_t>(result.offset - s.dataOffset);
+    entry.dataOffset = static_cast<uint32_t>(result.offset - shape.dataOffset);
     entry.storedSize = static_cast<uint32_t>(result.storedSize);
     entry.size = static_cast<uint32_t>(result.size);
-    EncodeFileEntry(bytes + s.filesAt + p * s.recordSize, s.recordSize, entry);
+    EncodeFileEntry(bytes + shape.filesAt + p * shape.recordSize, shape.recordSize, entry);
   }
   patches.push_back({0, image});
   return true;
+}
+
+// The tables and names come first, and are filled in once the data's places are known.
+void PutTablesFirst(const NewShape& shape, std::string names, Layout& layout) {
+  const size_t namesLength = names.size();
+  layout.bytes.resize(2);
+  layout.bytes[0].assign(static_cast<size_t>(shape.namesAt), '\0');
+  layout.bytes[1] = std::move(names);
+  Piece head;
+  head.kind = PieceKind::Bytes;
+  head.length = shape.namesAt;
+  Piece nameTable;
+  nameTable.kind = PieceKind::Bytes;
+  nameTable.index = 1;
+  nameTable.length = namesLength;
+  layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
 }
 
 }  // namespace
@@ -196,20 +212,7 @@ bool LayoutNew(const NewArchiveInput& input, Layout& layout, NewArchiveCounts& c
   expected->recordSize = shape.recordSize;
   std::string names = LayOutFiles(folders, layout, *expected);
   shape.dataOffset = shape.namesAt + names.size();
-  const size_t namesLength = names.size();
-  // The tables and names come first, and are filled in once the data's places are known.
-  layout.bytes.resize(2);
-  layout.bytes[0].assign(static_cast<size_t>(shape.namesAt), '\0');
-  layout.bytes[1] = std::move(names);
-  Piece head;
-  head.kind = PieceKind::Bytes;
-  head.length = shape.namesAt;
-  Piece nameTable;
-  nameTable.kind = PieceKind::Bytes;
-  nameTable.index = 1;
-  nameTable.length = namesLength;
-  layout.pieces.insert(layout.pieces.begin(), {head, nameTable});
-
+  PutTablesFirst(shape, std::move(names), layout);
   layout.finish = [shape, expected](
                       const std::vector<uint64_t>&, const std::vector<DataResult>& data,
                       std::vector<Patch>& patches, ExpectedTables& tables, std::string& problem) {

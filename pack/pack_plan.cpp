@@ -227,7 +227,7 @@ Claims ClaimFiles(const PlanInput& input, PlanProblems& problems) {
     const SourceFile& file = tree.files[claims.fileOf[j]];
     // No entry is that large, so it would replace one: refused before anything is written.
     if (!FitsAnEntry(tree, file, problems)) continue;
-    claims.work.push_back({j, claims.fileOf[j], file.size});
+    claims.pairs.push_back({j, claims.fileOf[j], file.size});
   }
   return claims;
 }
@@ -256,12 +256,12 @@ void SetFates(const PlanInput& input, const Claims& claims,
   for (size_t j = 0; j < count; ++j) {
     if (claims.leftOut[j]) plan.fates[j] = Fate::LeftOut;
   }
-  for (size_t w = 0; w < claims.work.size(); ++w) {
-    const size_t j = claims.work[w].entry;
+  for (size_t w = 0; w < claims.pairs.size(); ++w) {
+    const size_t j = claims.pairs[w].entry;
     const Comparison& comparison = comparisons[w];
     if (comparison.sameness == Sameness::Unreadable) {
       problems.unreadable.push_back(
-          SourcePath(*input.tree, input.tree->files[claims.work[w].file]) + ": " +
+          SourcePath(*input.tree, input.tree->files[claims.pairs[w].file]) + ": " +
           comparison.error);
     } else if (comparison.sameness == Sameness::Differs) {
       plan.fates[j] = Fate::Replaced;

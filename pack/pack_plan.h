@@ -64,7 +64,7 @@ struct Claims {
   std::vector<size_t> fileOf;          // by entry: SourceTree file index, or npos
   std::vector<bool> leftOut;           // by entry
   std::vector<bool> claimed;           // by source file
-  std::vector<ComparisonWork> work;
+  std::vector<EntryFilePair> pairs;  // to compare, in entry order
 };
 constexpr size_t kNoFile = static_cast<size_t>(-1);
 

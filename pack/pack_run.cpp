@@ -47,7 +47,9 @@ std::string OutputProblem(const std::string& folder, const std::string& output, 
   // Judged by where the archive will really be written, not by where the link to it is.
   const std::string written = WrittenPath(output);
   const size_t cut = written.find_last_of(platform::kPathSeparators);
-  const std::string outputFolder = cut == std::string::npos ? "." : cut == 0 ? "/" : written.substr(0, cut);
+  const std::string outputFolder = cut == std::string::npos ? "."
+                                   : cut == 0               ? "/"
+                                                            : written.substr(0, cut);
   if (platform::ResolvedPath(folder, inside) && platform::ResolvedPath(outputFolder, around)) {
     const std::string sep(1, platform::kPathSeparator);
     if (around == inside || around.rfind(inside + (inside.back() == sep[0] ? "" : sep), 0) == 0) {
@@ -110,9 +112,9 @@ struct PackRun {
   std::vector<CopiedRange> copied;
 };
 
-bool Interrupted(PackRun& work) {
-  if (work.callbacks.interrupted && work.callbacks.interrupted()) work.outcome.interrupted = true;
-  return work.outcome.interrupted;
+bool Interrupted(PackRun& run) {
+  if (run.callbacks.interrupted && run.callbacks.interrupted()) run.outcome.interrupted = true;
+  return run.outcome.interrupted;
 }
 
 std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
@@ -120,182 +122,193 @@ std::vector<std::string> UnmatchedExcludes(const PackRequest& request) {
                                      : std::vector<std::string>();
 }
 
-std::string WrittenPath(const PackRun& work) {
-  return WrittenPath(work.outcome.output);
+std::string WrittenPath(const PackRun& run) {
+  return WrittenPath(run.outcome.output);
 }
 
-void DropTemporary(PackRun& work) {
-  if (work.temporary.path.empty()) return;
-  work.temporary.file.reset();
-  platform::RemoveTemporary(work.temporary.path);
-  work.temporary.path.clear();
+void DropTemporary(PackRun& run) {
+  if (run.temporary.path.empty()) return;
+  run.temporary.file.reset();
+  platform::RemoveTemporary(run.temporary.path);
+  run.temporary.path.clear();
 }
 
 // Starts copying OLD into the new archive beside the comparing, where that can be done.
-EarlyCopyPtr StartCopying(PackRun& work, const Claims& claims) {
+EarlyCopyPtr StartCopying(PackRun& run, const Claims& claims) {
   std::string error;  // the writer tries again, and says why
-  if (!EarlyCopyPays(work.old.catalogue, claims) ||
-      !CreateTemporaryOutput(WrittenPath(work), work.temporary, error)) {
+  if (!EarlyCopyPays(run.old.catalogue, claims) ||
+      !CreateTemporaryOutput(WrittenPath(run), run.temporary, error)) {
     return nullptr;
   }
   EarlyCopyInput input;
-  input.old = &work.old.catalogue;
-  input.oldFile = work.old.file.get();
+  input.old = &run.old.catalogue;
+  input.oldFile = run.old.file.get();
   input.claims = &claims;
-  input.tree = &work.tree;
-  input.out = work.temporary.file.get();
-  input.level = work.request.level;
-  input.interrupted = work.callbacks.interrupted;
+  input.tree = &run.tree;
+  input.out = run.temporary.file.get();
+  input.level = run.request.level;
+  input.interrupted = run.callbacks.interrupted;
   EarlyCopyPtr copy = StartEarlyCopy(input);
-  if (!copy) DropTemporary(work);
+  if (!copy) DropTemporary(run);
   return copy;
+}
+
+// Compares the claimed entries with their files, copying OLD early beside it where that
+// pays; false when interrupted, with the outcome set.
+bool CompareClaimed(PackRun& run, const Claims& claims, std::vector<Comparison>& comparisons) {
+  uint64_t total = 0;
+  for (const EntryFilePair& pair : claims.pairs) {
+    total += run.old.catalogue.entries[pair.entry].storedSize;
+  }
+  EarlyCopyPtr early = StartCopying(run, claims);
+  CompareCallbacks callbacks;
+  callbacks.progress = [&](uint64_t read) {
+    if (run.callbacks.progress) run.callbacks.progress("comparing", read, total);
+  };
+  if (early) {
+    callbacks.compared = [&](size_t i, const Comparison& result) {
+      EntryCompared(*early, i, result);
+    };
+  }
+  callbacks.interrupted = run.callbacks.interrupted;
+  if (!CompareEntries(run.old, run.tree, claims.pairs, run.request.workers, comparisons,
+                      callbacks)) {
+    FinishEarlyCopy(std::move(early), true);
+    run.outcome.interrupted = true;
+    return false;
+  }
+  run.copied = FinishEarlyCopy(std::move(early), false);
+  return true;
 }
 
 // What --like OLD makes of the folder: claims, comparisons and the plan. The names and
 // comparisons are let go once the plan is made. False with the outcome set.
-bool PlanFromFolder(PackRun& work, PackPlan& plan) {
-  const ConvertedNames names = ConvertNames(work.old.catalogue, work.forward);
+bool PlanFromFolder(PackRun& run, PackPlan& plan) {
+  const ConvertedNames names = ConvertNames(run.old.catalogue, run.forward);
   PlanInput input;
-  input.old = &work.old.catalogue;
+  input.old = &run.old.catalogue;
   input.alias = names.alias;
   input.aliasConverted = names.aliasConverted;
-  input.entryNames = names.entriesConverted ? &names.converted : &work.old.catalogue.entryNames;
+  input.entryNames = names.entriesConverted ? &names.converted : &run.old.catalogue.entryNames;
   input.notConverted = names.notConverted;
   input.folderNames = names.folderNames;
   input.folderNotConverted = names.folderNotConverted;
-  input.tree = &work.tree;
-  input.back = &work.back;
-  input.patterns = work.request.patterns;
+  input.tree = &run.tree;
+  input.back = &run.back;
+  input.patterns = run.request.patterns;
   PlanProblems problems;
   const Claims claims = ClaimFiles(input, problems);
   if (!problems.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), problems.refused, PackResult::Refused);
+    run.outcome = Refused(std::move(run.outcome), problems.refused, PackResult::Refused);
     return false;
   }
   std::vector<Comparison> comparisons;
-  uint64_t total = 0;
-  for (const ComparisonWork& one : claims.work) total += work.old.catalogue.entries[one.entry].storedSize;
-  EarlyCopyPtr early = StartCopying(work, claims);
-  CompareCallbacks callbacks;
-  callbacks.progress = [&](uint64_t read) {
-    if (work.callbacks.progress) work.callbacks.progress("comparing", read, total);
-  };
-  if (early) {
-    callbacks.compared = [&](size_t i, const Comparison& result) { EntryCompared(*early, i, result); };
-  }
-  callbacks.interrupted = work.callbacks.interrupted;
-  if (!CompareEntries(work.old, work.tree, claims.work, work.request.workers, comparisons,
-                      callbacks)) {
-    FinishEarlyCopy(std::move(early), true);
-    work.outcome.interrupted = true;
-    return false;
-  }
-  work.copied = FinishEarlyCopy(std::move(early), false);
+  if (!CompareClaimed(run, claims, comparisons)) return false;
   plan = MakePlan(input, claims, comparisons, problems);
-  for (const std::string& pattern : UnmatchedExcludes(work.request)) {
+  for (const std::string& pattern : UnmatchedExcludes(run.request)) {
     problems.refused.push_back("pattern matched nothing: " + pattern);
   }
   if (!problems.refused.empty() || !problems.unreadable.empty()) {
     std::vector<std::string> all = problems.unreadable;
     all.insert(all.end(), problems.refused.begin(), problems.refused.end());
-    work.outcome = Refused(std::move(work.outcome), all,
-                           problems.refused.empty() ? PackResult::FilesUnreadable
-                                                    : PackResult::Refused);
+    run.outcome =
+        Refused(std::move(run.outcome), all,
+                problems.refused.empty() ? PackResult::FilesUnreadable : PackResult::Refused);
     return false;
   }
   return true;
 }
 
 // Plans and lays out the archive --like OLD; false with the outcome set.
-bool PlanLike(PackRun& work) {
+bool PlanLike(PackRun& run) {
   PackPlan plan;
-  if (!PlanFromFolder(work, plan)) return false;
+  if (!PlanFromFolder(run, plan)) return false;
   std::string problem;
-  if (!LayoutLike(work.old, plan, work.tree, work.layout, problem)) {
-    work.outcome = Refused(std::move(work.outcome), problem);
+  if (!LayoutLike(run.old, plan, run.tree, run.layout, problem)) {
+    run.outcome = Refused(std::move(run.outcome), problem);
     return false;
   }
   for (const std::string& damaged : plan.keptDamaged) {
-    if (work.callbacks.note) work.callbacks.note(work.request.like + ": " + damaged + ", kept as it is");
+    if (run.callbacks.note)
+      run.callbacks.note(run.request.like + ": " + damaged + ", kept as it is");
   }
   for (size_t k = 0; k < plan.fates.size(); ++k) {
-    ++(plan.fates[k] == Fate::Kept ? work.outcome.kept
-       : plan.fates[k] == Fate::Replaced ? work.outcome.replaced
-                                         : work.outcome.leftOut);
+    ++(plan.fates[k] == Fate::Kept       ? run.outcome.kept
+       : plan.fates[k] == Fate::Replaced ? run.outcome.replaced
+                                         : run.outcome.leftOut);
   }
-  work.outcome.added = plan.added.size();
-  work.outcome.leftOut += plan.leftOutFiles;
+  run.outcome.added = plan.added.size();
+  run.outcome.leftOut += plan.leftOutFiles;
   return true;
 }
 
-bool PlanNew(PackRun& work) {
+bool PlanNew(PackRun& run) {
   NewArchiveInput input;
-  input.tree = &work.tree;
-  input.back = &work.back;
-  input.patterns = work.request.patterns;
-  input.version = work.request.version;
-  input.recordSize = work.request.recordSize;
+  input.tree = &run.tree;
+  input.back = &run.back;
+  input.patterns = run.request.patterns;
+  input.version = run.request.version;
+  input.recordSize = run.request.recordSize;
   NewArchiveCounts counts;
   PlanProblems problems;
-  const bool laidOut = LayoutNew(input, work.layout, counts, problems);
-  for (const std::string& pattern : UnmatchedExcludes(work.request)) {
+  const bool laidOut = LayoutNew(input, run.layout, counts, problems);
+  for (const std::string& pattern : UnmatchedExcludes(run.request)) {
     problems.refused.push_back("pattern matched nothing: " + pattern);
   }
   if (!laidOut || !problems.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), problems.refused, PackResult::Refused);
+    run.outcome = Refused(std::move(run.outcome), problems.refused, PackResult::Refused);
     return false;
   }
-  work.outcome.added = counts.added;
-  work.outcome.leftOut = counts.leftOut;
-  if (work.callbacks.note) {
-    work.callbacks.note(
+  run.outcome.added = counts.added;
+  run.outcome.leftOut = counts.leftOut;
+  if (run.callbacks.note) {
+    run.callbacks.note(
         "note: a new archive leaves zero every field wza does not know the use of; a game may "
         "check them: pack --like the original archive to keep them");
   }
   return true;
 }
 
-bool Prepare(PackRun& work) {
-  const PackRequest& request = work.request;
-  if (platform::KindAt(work.folder) != platform::PathKind::Folder) {
-    work.outcome = Refused(std::move(work.outcome), work.folder + ": not a folder");
+bool Prepare(PackRun& run) {
+  const PackRequest& request = run.request;
+  if (platform::KindAt(run.folder) != platform::PathKind::Folder) {
+    run.outcome = Refused(std::move(run.outcome), run.folder + ": not a folder");
     return false;
   }
   const bool named = !request.output.empty();
-  work.outcome.output = request.output;
-  if (!named && !DefaultOutput(work.folder, work.outcome.output)) {
-    work.outcome = Refused(std::move(work.outcome),
-                           work.folder + ": not named __NAME: name the archive to write with -o");
+  run.outcome.output = request.output;
+  if (!named && !DefaultOutput(run.folder, run.outcome.output)) {
+    run.outcome = Refused(std::move(run.outcome),
+                          run.folder + ": not named __NAME: name the archive to write with -o");
     return false;
   }
-  const std::string outputProblem = OutputProblem(work.folder, work.outcome.output, named);
+  const std::string outputProblem = OutputProblem(run.folder, run.outcome.output, named);
   if (!outputProblem.empty()) {
-    work.outcome = Refused(std::move(work.outcome), outputProblem);
+    run.outcome = Refused(std::move(run.outcome), outputProblem);
     return false;
   }
   std::string reason;
-  if (!request.codePage.empty() && (!OpenNameEncoding(request.codePage, work.forward, &reason) ||
-                                    !OpenNameEncodingBack(request.codePage, work.back, &reason))) {
-    work.outcome = Refused(std::move(work.outcome), "--names " + request.codePage + ": " + reason);
+  if (!request.codePage.empty() && (!OpenNameEncoding(request.codePage, run.forward, &reason) ||
+                                    !OpenNameEncodingBack(request.codePage, run.back, &reason))) {
+    run.outcome = Refused(std::move(run.outcome), "--names " + request.codePage + ": " + reason);
     return false;
   }
   if (!request.like.empty()) {
-    const LoadOutcome loaded = LoadCatalogue(request.like, work.old, &reason);
+    const LoadOutcome loaded = LoadCatalogue(request.like, run.old, &reason);
     if (loaded != LoadOutcome::Loaded) {
       const std::string line = LoadFailureLine(request.like, loaded, reason);
-      work.outcome = Refused(std::move(work.outcome), line + "; it cannot be packed --like");
+      run.outcome = Refused(std::move(run.outcome), line + "; it cannot be packed --like");
       return false;
     }
   }
-  work.tree = ScanSourceFolder(work.folder, work.callbacks.interrupted);
-  if (Interrupted(work)) return false;
-  if (!work.tree.refused.empty()) {
-    work.outcome = Refused(std::move(work.outcome), work.tree.refused, PackResult::Refused);
+  run.tree = ScanSourceFolder(run.folder, run.callbacks.interrupted);
+  if (Interrupted(run)) return false;
+  if (!run.tree.refused.empty()) {
+    run.outcome = Refused(std::move(run.outcome), run.tree.refused, PackResult::Refused);
     return false;
   }
-  if (!work.tree.unreadable.empty()) {
-    work.outcome =
-        Refused(std::move(work.outcome), work.tree.unreadable, PackResult::FilesUnreadable);
+  if (!run.tree.unreadable.empty()) {
+    run.outcome = Refused(std::move(run.outcome), run.tree.unreadable, PackResult::FilesUnreadable);
     return false;
   }
   return true;
@@ -314,47 +327,47 @@ bool DefaultOutput(const std::string& folder, std::string& output) {
 
 namespace {
 
-PackOutcome Pack(PackRun& work) {
-  const PackRequest& request = work.request;
-  const PackCallbacks& callbacks = work.callbacks;
-  if (!Prepare(work)) return work.outcome;
-  const bool planned = request.like.empty() ? PlanNew(work) : PlanLike(work);
-  if (!planned || Interrupted(work)) return work.outcome;
+PackOutcome Pack(PackRun& run) {
+  const PackRequest& request = run.request;
+  const PackCallbacks& callbacks = run.callbacks;
+  if (!Prepare(run)) return run.outcome;
+  const bool planned = request.like.empty() ? PlanNew(run) : PlanLike(run);
+  if (!planned || Interrupted(run)) return run.outcome;
 
   WriteRequest write;
-  write.output = WrittenPath(work);
-  write.temporary = &work.temporary;
-  write.copied = &work.copied;
+  write.output = WrittenPath(run);
+  write.temporary = &run.temporary;
+  write.copied = &run.copied;
   write.old = request.like;
-  write.oldFile = work.old.file.get();
-  write.tree = &work.tree;
+  write.oldFile = run.old.file.get();
+  write.tree = &run.tree;
   write.level = request.level;
   write.workers = request.workers;
   write.interrupted = callbacks.interrupted;
   write.progress = [&](uint64_t done, uint64_t total) {
     if (callbacks.progress) callbacks.progress("writing", done, total);
   };
-  write.beforeRename = [&] { work.old.file.reset(); };
-  const WriteOutcome written = WriteArchive(work.layout, write);
+  write.beforeRename = [&] { run.old.file.reset(); };
+  const WriteOutcome written = WriteArchive(run.layout, write);
   if (written.interrupted) {
-    work.outcome.interrupted = true;
-    return work.outcome;
+    run.outcome.interrupted = true;
+    return run.outcome;
   }
   if (!written.unreadable.empty()) {
-    return Refused(std::move(work.outcome), written.unreadable, PackResult::FilesUnreadable);
+    return Refused(std::move(run.outcome), written.unreadable, PackResult::FilesUnreadable);
   }
-  if (!written.written) return Refused(std::move(work.outcome), written.error);
-  work.outcome.size = written.size;
-  work.outcome.result = PackResult::Written;
-  return work.outcome;
+  if (!written.written) return Refused(std::move(run.outcome), written.error);
+  run.outcome.size = written.size;
+  run.outcome.result = PackResult::Written;
+  return run.outcome;
 }
 
 }  // namespace
 
 PackOutcome PackFolder(const PackRequest& request, const PackCallbacks& callbacks) {
-  PackRun work{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {},
-               {}, {}, {}};
-  PackOutcome outcome = Pack(work);
-  DropTemporary(work);  // made for copying early and never handed to the writer
+  PackRun run{request, callbacks, {}, WithoutTrailingSeparators(request.folder), {}, {}, {}, {},
+              {},      {},        {}};
+  PackOutcome outcome = Pack(run);
+  DropTemporary(run);  // made for copying early and never handed to the writer
   return outcome;
 }

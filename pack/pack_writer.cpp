@@ -24,7 +24,7 @@ struct Writer {
   uint64_t offset = 0;
   uint64_t done = 0;
   uint64_t total = 0;
-  std::vector<uint64_t> marks;
+  std::vector<uint64_t> landed;  // by mark: where it fell in the new archive
   std::vector<DataResult> results;
   // Small pieces (names, the data of small files) are gathered here and written together.
   std::vector<unsigned char> pending;
@@ -243,7 +243,7 @@ bool WritePieces(Writer& w) {
         if (!FlushCopy(w) || !WriteData(w, piece.index)) return false;
         break;
       case PieceKind::Mark:
-        w.marks[piece.index] = w.offset + piece.from;
+        w.landed[piece.index] = w.offset + piece.from;
         break;
     }
   }
@@ -275,7 +275,7 @@ bool Finish(Writer& w, const std::string& temporary) {
   std::vector<Patch> patches;
   ExpectedTables expected;
   std::string problem;
-  if (!w.layout.finish(w.marks, w.results, patches, expected, problem)) {
+  if (!w.layout.finish(w.landed, w.results, patches, expected, problem)) {
     w.outcome.error = problem;
     return false;
   }
@@ -326,7 +326,7 @@ bool CreateTemporaryOutput(const std::string& output, TemporaryOutput& temporary
 
 WriteOutcome WriteArchive(Layout& layout, const WriteRequest& request) {
   Writer w{layout, request, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, {}, {}, 0, 0, 0, 0, {}};
-  w.marks.assign(layout.markCount, 0);
+  w.landed.assign(layout.markCount, 0);
   w.pending.reserve(kGather);
   w.results.assign(layout.jobs.size(), DataResult());
   w.total = TotalBytes(layout, request);
