@@ -11,13 +11,14 @@
 
 #include "archive/catalogue.h"
 #include "cli/json_listing.h"
-#include "names/printable_text.h"
 #include "cli/progress_line.h"
+#include "cli/shown_entries.h"
 #include "extract/destination.h"
 #include "extract/entry_file.h"
 #include "extract/extraction_run.h"
 #include "extract/parallel_run.h"
 #include "extract/safe_name.h"
+#include "names/printable_text.h"
 #include "platform/file_io.h"
 #include "platform/interrupt.h"
 
@@ -62,26 +63,6 @@ LoadOutcome LoadForReading(const std::string& path, OpenArchive& archive, Tally&
   return outcome;
 }
 
-// One loaded archive's entries as a command sees them: names converted (--names), as
-// shown, and whether -i and -x choose them.
-struct ShownEntries {
-  std::vector<std::string> names;
-  std::vector<bool> notConverted;  // empty: every name was converted
-  std::vector<bool> chosen;
-  uint64_t leftOut = 0;
-};
-
-ShownEntries ShowEntries(CliOptions& options, ArchiveCatalogue& catalogue) {
-  ShownEntries shown;
-  shown.notConverted = ConvertCatalogueNames(options.names, catalogue);
-  for (const std::string& name : catalogue.entryNames) {
-    shown.names.push_back(ShownName(catalogue.alias + '\\' + name));
-    shown.chosen.push_back(IsChosen(options.patterns, shown.names.back()));
-    if (!shown.chosen.back()) ++shown.leftOut;
-  }
-  return shown;
-}
-
 // Loads an archive and shows its entries (LoadForReading, ShowEntries). Names that do not
 // fit in memory, or the work on them, fail this archive alone: what it held is let go of.
 LoadOutcome LoadShown(CliOptions& options, const std::string& path, OpenArchive& archive,
@@ -91,7 +72,7 @@ LoadOutcome LoadShown(CliOptions& options, const std::string& path, OpenArchive&
   const LoadOutcome outcome = LoadForReading(path, archive, tally, notes, detail);
   if (outcome != LoadOutcome::Loaded) return outcome;
   try {
-    shown = ShowEntries(options, archive.catalogue);
+    shown = ShowEntries(options.names, options.patterns, archive.catalogue);
     return outcome;
   } catch (const std::bad_alloc&) {
     archive = OpenArchive();
@@ -102,10 +83,6 @@ LoadOutcome LoadShown(CliOptions& options, const std::string& path, OpenArchive&
   if (detail != nullptr) *detail = reason;
   ReportLoadFailure(path, LoadOutcome::OutOfMemory, reason);
   return LoadOutcome::OutOfMemory;
-}
-
-bool NotConverted(const ShownEntries& shown, size_t index) {
-  return index < shown.notConverted.size() && shown.notConverted[index];
 }
 
 // Why an entry did not come out whole; a name that was not converted names its code page.

@@ -1,16 +1,13 @@
 // `wza list --json`: one JSON document for the whole run, written as it is made: each
-// entry's object goes out as soon as it is complete, so memory grows neither with the
-// entries nor with the archives.
+// entry's object goes out as soon as it is complete (cli/json_writer.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-// JSON strings must be UTF-8, archive names need not be: a text that is not valid UTF-8 is
-// written with U+FFFD for each byte that is not, and its exact bytes follow in a member of
-// the same name with "_hex" appended (two lowercase hex digits a byte). The document says
-// so itself, in its "strings" member.
+#include "cli/json_writer.h"
+
 struct JsonEntry {
   std::string name;       // as wza shows it: alias first, "/" between components
   std::string nameError;  // why the name could not be converted, if it could not
@@ -34,10 +31,9 @@ struct JsonArchive {
 
 // The document being written.
 struct JsonListing {
-  std::FILE* out = nullptr;
-  std::string pending;  // written out in pieces of some KiB
+  JsonWriter writer;
   size_t archives = 0;
-  size_t entries = 0;  // of the archive being written
+  size_t entries = 0;   // of the archive being written
   bool loaded = false;  // the archive being written has entries to follow
 };
 
