@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/diff_command.h"
 #include "cli/exit_codes.h"
 #include "cli/option_values.h"
 #include "cli/pack_command.h"
@@ -60,6 +61,7 @@ int UsageError(const std::string& message) {
 
 int RunCliCommand(const std::string& command, int argc, char** argv) {
   if (command == "pack") return PackCommand(argc, argv);
+  if (command == "diff") return DiffCommand(argc, argv);
   if (command != "list" && command != "test" && command != "extract") {
     return UsageError("unknown command '" + command + "'");
   }

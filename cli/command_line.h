@@ -1,5 +1,5 @@
-// The commands of wza that cli/ runs (list, test, extract, pack): their options and their
-// runs. mount's options are cli/'s too (cli/mount_command.h); main wires it to mount/.
+// The commands of wza that cli/ runs (list, test, extract, pack, diff): their options and
+// their runs. mount's options are cli/'s too (cli/mount_command.h); main wires it to mount/.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-// wza: list, test, extract, mount and pack "_ARCHIVE" game archives (*.wza, *.big) from the
+// wza: list, test, extract, mount, pack and diff "_ARCHIVE" game archives (*.wza, *.big) from the
 // command line. main picks the front end: cli/ for every command's options and runs, and
 // mount/, handed to cli/'s mount command, for the mount itself.
 #include <cerrno>
@@ -26,6 +26,12 @@ constexpr const char* kUsage =
 #endif
     "       wza pack [--like OLD] [-o NEW] [-x PATTERN]... [-j N] [-0...-9]\n"
     "                [--version 1|2|4] [--record 17|20|22] [--names CODEPAGE] [-q] FOLDER\n"
+#ifndef _WIN32
+    "       wza diff [-q] [-v] [--json] [-i PATTERN]... [-x PATTERN]... [--names CODEPAGE]\n"
+    "                [-j N] OLD NEW\n"
+#else
+    "       wza diff [-q] [-v] [--json] [-i PATTERN]... [-x PATTERN]... [-j N] OLD NEW\n"
+#endif
     "\n"
     "Commands:\n"
     "  list      list every entry: size, stored size, method and name\n"
@@ -35,6 +41,9 @@ constexpr const char* kUsage =
     "            folder at MOUNTPOINT (Linux); `fusermount3 -u MOUNTPOINT` unmounts\n"
     "  pack      put FOLDER (as extract writes it: __NAME holding the alias folder)\n"
     "            back into an archive, by default NAME beside it\n"
+    "  diff      what changed from OLD to NEW, by content, one line each: M NAME\n"
+    "            changed, A added, D removed, R OLDNAME -> NEWNAME moved, ! NAME: WHY\n"
+    "            not readable whole; NEW's order, then OLD's removals\n"
     "\n"
     "Options:\n"
     "  -i PATTERN     only entries whose name (as list shows it) matches; repeatable.\n"
@@ -50,12 +59,16 @@ constexpr const char* kUsage =
     "  -n             extract: never replace a file; one that is there is kept\n"
     "  -p             extract: the chosen entries' bytes to standard output, in archive\n"
     "                 order; nothing is written to disk, messages go to standard error\n"
-    "  --json         list: one JSON document for the whole run\n"
-    "  -q             quiet: no progress bar, no summary; errors are still shown\n"
+    "  --json         list, diff: one JSON document for the whole run\n"
+    "  -v             diff: also = NAME for each entry with the same content, saying\n"
+    "                 when it is stored differently\n"
+    "  -q             quiet: no progress bar, no summary; errors are still shown;\n"
+    "                 diff: nothing printed, only the exit code\n"
     "  -f             mount: stay in the foreground (Ctrl-C unmounts) instead of\n"
     "                 detaching once the mount is ready\n"
-    "  -j [N]         test, extract and pack with N threads; -j alone or left out: one per\n"
-    "                 core the process may use; -j 1: one entry at a time\n"
+    "  -j [N]         test, extract, pack and diff with N threads (diff: at most 16);\n"
+    "                 -j alone or left out: one per core the process may use; -j 1: one\n"
+    "                 entry at a time\n"
     "  --like OLD     pack: keep OLD's entries, order and every byte of it that the\n"
     "                 changed files do not force to change\n"
     "  -o NEW         pack: the archive to write (may be OLD itself, replaced whole)\n"
@@ -69,7 +82,9 @@ constexpr const char* kUsage =
     "matched no entry, 2 usage error, nothing could be read or the output could not be\n"
     "written, 130 interrupted (Ctrl-C) while extracting.\n"
     "pack: 0 written, 1 some files of FOLDER could not be read, 2 usage error or a\n"
-    "refusal, 130 interrupted; in every case but 0 nothing is written.\n";
+    "refusal, 130 interrupted; in every case but 0 nothing is written.\n"
+    "diff: 0 the same content, 1 differences (a ! entry too), 2 trouble: an archive\n"
+    "that does not load, a usage error, a pattern that matched no entry.\n";
 
 // Output lost on a full disk or a closed pipe must not pass for success: the last buffered
 // lines are written only now, so this is where a failed write shows.
