@@ -21,19 +21,22 @@ constexpr uint64_t kNoPoints = uint64_t{1} << 62;
 bool Compressed(const FileEntry& entry) { return entry.flags != 0; }
 
 // Both entries store the very same bytes in the same form and declare the same size, so
-// extraction writes the same for both, whatever the bytes hold.
+// extraction makes the same of both, whatever the bytes hold: the same file, or the same
+// failure (stored bytes running past the archive's end included).
 bool StoredAlike(OpenArchive& older, const FileEntry& a, OpenArchive& newer, const FileEntry& b,
                  uint64_t& read) {
-  if (Compressed(a) != Compressed(b) || a.size != b.size || a.storedSize != b.storedSize) {
+  const DataSpan spanA = DataSpanInFile(older.catalogue, a);
+  const DataSpan spanB = DataSpanInFile(newer.catalogue, b);
+  const uint64_t length = spanA.end - spanA.start;
+  if (Compressed(a) != Compressed(b) || a.size != b.size || a.storedSize != b.storedSize ||
+      length != spanB.end - spanB.start) {
     return false;
   }
   thread_local std::vector<unsigned char> left(kStep), right(kStep);
-  const uint64_t startA = EntryDataStart(older.catalogue, a);
-  const uint64_t startB = EntryDataStart(newer.catalogue, b);
-  for (uint64_t at = 0; at < a.storedSize; at += kStep) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStep, a.storedSize - at));
-    const size_t gotA = platform::ReadAt(*older.file, startA + at, left.data(), want);
-    const size_t gotB = platform::ReadAt(*newer.file, startB + at, right.data(), want);
+  for (uint64_t at = 0; at < length; at += kStep) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStep, length - at));
+    const size_t gotA = platform::ReadAt(*older.file, spanA.start + at, left.data(), want);
+    const size_t gotB = platform::ReadAt(*newer.file, spanB.start + at, right.data(), want);
     read += gotA + gotB;
     if (gotA != want || gotB != want || std::memcmp(left.data(), right.data(), want) != 0) {
       return false;
@@ -109,31 +112,37 @@ struct Matcher {
   size_t newIndex = 0;
   uint64_t at = 0;
   bool differs = false;
+  bool stop = true;  // stop OLD at the first difference
   bool pullFailed = false;
 };
 
-bool MatchHeld(Matcher& m, const unsigned char* data, size_t count) {
+void MatchHeld(Matcher& m, const unsigned char* data, size_t count) {
   const std::vector<unsigned char>& held = *m.held;
   const size_t overlap =
       m.at >= held.size() ? 0 : static_cast<size_t>(std::min<uint64_t>(count, held.size() - m.at));
   m.differs = overlap > 0 && std::memcmp(held.data() + m.at, data, overlap) != 0;
-  m.at += count;
-  return !m.differs;
 }
 
-bool MatchPulled(Matcher& m, const unsigned char* data, size_t count) {
+void MatchPulled(Matcher& m, const unsigned char* data, size_t count) {
   thread_local std::vector<unsigned char> piece(kStep);
-  for (size_t done = 0; done < count && !m.pull->ended;) {
+  for (size_t done = 0; done < count && !m.pull->ended && !m.differs;) {
     const size_t want = std::min(kStep, count - done);
     const size_t got = PullBytes(*m.pull, piece.data(), want);
-    if (got > 0 && std::memcmp(piece.data(), data + done, got) != 0) {
-      m.differs = true;
-      return false;
-    }
+    m.differs = got > 0 && std::memcmp(piece.data(), data + done, got) != 0;
     done += got;
   }
+}
+
+bool Match(Matcher& m, const unsigned char* data, size_t count) {
+  if (!m.differs) {
+    if (m.held) {
+      MatchHeld(m, data, count);
+    } else {
+      MatchPulled(m, data, count);
+    }
+  }
   m.at += count;
-  return true;
+  return !(m.differs && m.stop);
 }
 
 bool RestartMatch(Matcher& m) {
@@ -143,19 +152,47 @@ bool RestartMatch(Matcher& m) {
   return !m.pullFailed;
 }
 
-// NEW's entry decoded whole into `held`, when the budget has room for it.
-bool HoldNew(OpenArchive& newer, size_t index, DecodeWorkspace& workspace, HeldBudget* budget,
-             std::vector<unsigned char>& held, EntryResult& result) {
-  const uint64_t size = ShownSize(newer.catalogue.entries[index]);
-  if (budget == nullptr) return false;
-  uint64_t left = budget->left.load();
-  do {
-    if (left < size) return false;
-  } while (!budget->left.compare_exchange_weak(left, left - size));
+struct Sides {
+  OpenArchive* older;
+  size_t oldIndex;
+  OpenArchive* newer;
+  size_t newIndex;
+};
+
+// One pass of OLD through DecodeEntry against NEW.
+void ComparePass(const Sides& s, DecodeWorkspace& workspace, bool fast, bool stop, Matcher& m,
+                 PairComparison& out) {
+  const bool wasFast = workspace.fastInflate;
+  workspace.fastInflate = fast && wasFast;
+  m.stop = stop;
+  if (RestartMatch(m)) {
+    const EntrySink sink = [&](const unsigned char* data, size_t count) {
+      return Match(m, data, count);
+    };
+    const EntryRestart restart = [&] { return RestartMatch(m); };
+    out.oldResult = DecodeEntry(*s.older, s.oldIndex, workspace, sink, restart);
+  }
+  workspace.fastInflate = wasFast;
+}
+
+// OLD against NEW, stopping at the first difference that stands. A faster decoder streaming
+// OLD may hand bytes it takes back later, so a difference in them is checked in zlib's:
+// zlib's bytes are always the start of what extract writes, so one found there stands. If
+// zlib finds none, OLD is gone through whole once more, its last bytes deciding.
+void CompareOld(const Sides& s, DecodeWorkspace& workspace, Matcher& m, PairComparison& out) {
+  ComparePass(s, workspace, true, true, m, out);
+  if (!m.differs || !workspace.fastInflate) return;
+  ComparePass(s, workspace, false, true, m, out);
+  if (!m.differs) ComparePass(s, workspace, true, false, m, out);
+}
+
+// NEW's entry decoded whole into `held`. False when memory is short.
+bool DecodeHeld(const Sides& s, DecodeWorkspace& workspace, std::vector<unsigned char>& held,
+                EntryResult& result) {
   try {
-    held.reserve(static_cast<size_t>(size));
+    held.reserve(static_cast<size_t>(ShownSize(s.newer->catalogue.entries[s.newIndex])));
   } catch (const std::bad_alloc&) {
-    budget->left += size;
+    result.status = EntryStatus::OutOfMemory;
     return false;
   }
   const EntrySink keep = [&](const unsigned char* data, size_t count) {
@@ -166,91 +203,80 @@ bool HoldNew(OpenArchive& newer, size_t index, DecodeWorkspace& workspace, HeldB
     held.clear();
     return true;
   };
-  result = DecodeEntry(newer, index, workspace, keep, restart);
+  result = DecodeEntry(*s.newer, s.newIndex, workspace, keep, restart);
   return true;
 }
 
-struct Sides {
-  OpenArchive* older;
-  size_t oldIndex;
-  OpenArchive* newer;
-  size_t newIndex;
-};
-
-// One pass of OLD through DecodeEntry against NEW. True when the pass stands: no difference
-// seen, or one seen in zlib's own bytes.
-bool ComparePass(const Sides& s, DecodeWorkspace& workspace, Matcher& m, PairComparison& out) {
-  if (!RestartMatch(m)) return true;
-  const EntrySink sink = [&](const unsigned char* data, size_t count) {
-    return m.held ? MatchHeld(m, data, count) : MatchPulled(m, data, count);
-  };
-  const EntryRestart restart = [&] { return RestartMatch(m); };
-  out.oldResult = DecodeEntry(*s.older, s.oldIndex, workspace, sink, restart);
-  return !m.differs || !workspace.fastInflate;
+bool Reserve(HeldBudget* budget, uint64_t size) {
+  if (budget == nullptr) return false;
+  uint64_t left = budget->left.load();
+  do {
+    if (left < size) return false;
+  } while (!budget->left.compare_exchange_weak(left, left - size));
+  return true;
 }
 
-// The verdict once OLD has been gone through: a difference first met decides; else both
-// whole is the same content, and anything else names the side(s) that are not whole.
-void Settle(const Sides& s, DecodeWorkspace& workspace, Matcher& m, bool newWhole,
-            PairComparison& out) {
+// NEW held whole: the verdict follows from OLD's pass and NEW's result.
+void CompareHeld(const Sides& s, DecodeWorkspace& workspace, PairComparison& out) {
+  std::vector<unsigned char> held;
+  if (DecodeHeld(s, workspace, held, out.newResult)) {
+    Matcher m;
+    m.held = &held;
+    CompareOld(s, workspace, m, out);
+    out.verdict = m.differs ? PairVerdict::Differs
+                  : out.oldResult.Complete() && out.newResult.Complete() ? PairVerdict::Same
+                                                                          : PairVerdict::Unreadable;
+  } else {
+    out.verdict = PairVerdict::Unreadable;
+  }
+  out.bytesRead += out.oldResult.bytesRead + out.newResult.bytesRead;
+}
+
+// NEW pulled by zlib in step with OLD, then read on to its end: only then is it known to be
+// whole. Where zlib finds NEW not whole, a faster decoder may still give it whole to
+// extract: then NEW is held after all, whatever its size, so that the verdict is extract's.
+void ComparePulled(const Sides& s, DecodeWorkspace& workspace, PairComparison& out) {
+  Matcher m;
+  Pull pull;
+  m.pull = &pull;
+  m.newArchive = s.newer;
+  m.newIndex = s.newIndex;
+  CompareOld(s, workspace, m, out);
+  thread_local std::vector<unsigned char> rest(kStep);
+  while (!m.differs && !m.pullFailed && PullBytes(pull, rest.data(), kStep) > 0) {
+  }
+  out.bytesRead += out.oldResult.bytesRead + pull.read;
+  const uint64_t size = ShownSize(s.newer->catalogue.entries[s.newIndex]);
   if (m.differs) {
     out.verdict = PairVerdict::Differs;
     return;
   }
-  const bool oldWhole = out.oldResult.Complete();
-  if (oldWhole && newWhole) {
-    out.verdict = PairVerdict::Same;
-    return;
+  if (m.pullFailed) {
+    out.newResult.status = EntryStatus::OutOfMemory;
+  } else if (!pull.whole || pull.given != size) {
+    const EntrySink none = [](const unsigned char*, size_t) { return true; };
+    const EntryRestart again = [] { return true; };
+    out.newResult = DecodeEntry(*s.newer, s.newIndex, workspace, none, again);
+    if (out.newResult.Complete()) return CompareHeld(s, workspace, out);
   }
-  out.verdict = PairVerdict::Unreadable;
-  if (!newWhole && m.pull) {
-    // The reason a pulled entry fell short is extraction's to tell.
-    out.newResult = DecodeEntry(*s.newer, s.newIndex, workspace,
-                                [](const unsigned char*, size_t) { return true; });
-    if (out.newResult.Complete()) out.newResult.status = EntryStatus::StreamDamaged;
-  }
+  out.verdict = out.oldResult.Complete() && out.newResult.Complete() ? PairVerdict::Same
+                                                                     : PairVerdict::Unreadable;
 }
 
 void CompareDecoded(const Sides& s, DecodeWorkspace& workspace, HeldBudget* budget,
                     PairComparison& out) {
-  std::vector<unsigned char> held;
-  Matcher m;
-  m.newArchive = s.newer;
-  m.newIndex = s.newIndex;
-  Pull pull;
+  // The decoders an entry goes through must not depend on how many threads compare, or
+  // a stream one faster decoder takes and another refuses would compare differently.
+  const size_t wholeBudget = workspace.wholeBudget;
+  workspace.wholeBudget = kPairWholeBudget;
   const uint64_t size = ShownSize(s.newer->catalogue.entries[s.newIndex]);
-  const bool holding = HoldNew(*s.newer, s.newIndex, workspace, budget, held, out.newResult);
-  if (holding) {
-    m.held = &held;
-  } else {
-    m.pull = &pull;
-  }
-  if (!ComparePass(s, workspace, m, out)) {
-    // A faster decoder's bytes of a damaged stream can differ from what zlib salvages:
-    // only zlib's bytes may say that the entries differ.
-    const bool fast = workspace.fastInflate;
-    workspace.fastInflate = false;
-    ComparePass(s, workspace, m, out);
-    workspace.fastInflate = fast;
-  }
-  bool newWhole = false;
-  if (holding) {
-    newWhole = out.newResult.Complete();
-    out.bytesRead += out.newResult.bytesRead;
-    std::vector<unsigned char>().swap(held);
+  if (Reserve(budget, size)) {
+    CompareHeld(s, workspace, out);
     budget->left += size;
-  } else if (m.pullFailed) {
-    out.newResult.status = EntryStatus::OutOfMemory;
   } else {
-    // Past OLD's last byte NEW is read on to its end: only then is it known to be whole.
-    thread_local std::vector<unsigned char> rest(kStep);
-    while (!m.differs && !pull.ended && PullBytes(pull, rest.data(), kStep) > 0) {
-    }
-    newWhole = pull.whole && pull.given == size;
-    out.bytesRead += pull.read;
+    ComparePulled(s, workspace, out);
   }
-  out.bytesRead += out.oldResult.bytesRead;
-  Settle(s, workspace, m, newWhole, out);
+  workspace.wholeBudget = wholeBudget;
 }
 
 }  // namespace
@@ -260,16 +286,16 @@ PairComparison CompareEntryPair(OpenArchive& oldArchive, size_t oldIndex, OpenAr
   PairComparison out;
   const FileEntry& a = oldArchive.catalogue.entries[oldIndex];
   const FileEntry& b = newArchive.catalogue.entries[newIndex];
+  if (StoredAlike(oldArchive, a, newArchive, b, out.bytesRead)) {
+    out.storedAlike = true;
+    return out;
+  }
   const bool oldInside = EntryDataInsideFile(oldArchive.catalogue, a);
   const bool newInside = EntryDataInsideFile(newArchive.catalogue, b);
   if (!oldInside || !newInside) {
     out.verdict = PairVerdict::Unreadable;
     if (!oldInside) out.oldResult.status = EntryStatus::DataOutsideFile;
     if (!newInside) out.newResult.status = EntryStatus::DataOutsideFile;
-    return out;
-  }
-  if (StoredAlike(oldArchive, a, newArchive, b, out.bytesRead)) {
-    out.storedAlike = true;
     return out;
   }
   if (ShownSize(a) != ShownSize(b)) {
@@ -295,6 +321,10 @@ std::optional<uint32_t> WholeEntryChecksum(OpenArchive& archive, size_t index,
     crc = crc32(0, Z_NULL, 0);
     return true;
   };
-  if (!DecodeEntry(archive, index, workspace, sum, restart).Complete()) return std::nullopt;
+  const size_t wholeBudget = workspace.wholeBudget;
+  workspace.wholeBudget = kPairWholeBudget;
+  const bool whole = DecodeEntry(archive, index, workspace, sum, restart).Complete();
+  workspace.wholeBudget = wholeBudget;
+  if (!whole) return std::nullopt;
   return static_cast<uint32_t>(crc);
 }

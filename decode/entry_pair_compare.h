@@ -34,6 +34,10 @@ struct HeldBudget {
 // NEW held decoded at once, over all threads: small beside a run's inflate blocks.
 constexpr uint64_t kHeldMost = 8u << 20;
 
+// What an entry compared may be inflated whole in, whatever the workspace says: the same at
+// any number of threads, and what extract has per thread at eight.
+constexpr size_t kPairWholeBudget = kWholeBudget / 4;
+
 // Compares OLD's entry `oldIndex` with NEW's entry `newIndex`. Memory stays bounded
 // whatever the sizes: `held` (null: nothing held) decides what may be held whole, the rest
 // is compared in step, 64 KiB at a time. The comparison stops at the first differing

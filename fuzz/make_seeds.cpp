@@ -94,6 +94,53 @@ Seeds DecodeSeeds() {
   };
 }
 
+// The diff target: a 4-byte head saying where the second archive starts, then both.
+std::string DiffInput(const ArchiveSpec& older, const ArchiveSpec& newer) {
+  const std::string a = BuildArchive(older).bytes;
+  std::string input(4, '\0');
+  PutU32(input, 0, static_cast<uint32_t>(a.size()));
+  return input + a + BuildArchive(newer).bytes;
+}
+
+// OLD and NEW as a patch makes them: an entry changed, one added, one removed, one moved to
+// another folder, one stored where it was compressed, one damaged, a name used twice.
+Seeds DiffSeeds() {
+  Seeds seeds;
+  for (uint32_t version : {1u, 2u, 4u, 7u}) {
+    for (uint32_t recordSize : {17u, 20u, 22u}) {
+      ArchiveSpec older = Sample(version, recordSize);
+      ArchiveSpec newer = older;
+      newer.folders[0].entries[0].data = "read me again";
+      newer.folders[1].entries[0].compressed = false;
+      newer.folders[2].entries.push_back({"new.wav", "NEW", true});
+      newer.folders[2].entries.erase(newer.folders[2].entries.begin());
+      newer.folders[1].entries.push_back({"boom.wav", "BOOM", true});
+      newer.level = 1 + version % 9;
+      const std::string name = "v" + std::to_string(version) + "-r" + std::to_string(recordSize);
+      seeds.emplace_back(name + "-patch", DiffInput(older, newer));
+      seeds.emplace_back(name + "-same", DiffInput(older, older));
+    }
+  }
+  ArchiveSpec older = Sample(2, 20);
+  ArchiveSpec newer = older;
+  const std::string stream = Deflate(std::string(2000, 'q'));
+  newer.folders[0].entries[0].stored = stream.substr(0, stream.size() / 2);
+  newer.folders[0].entries[1].declaredSize = 100;
+  newer.folders[2].entries.push_back({"boom.wav", "BOOM twice", false});
+  newer.folders[2].entries.push_back({"copy", "", true, std::nullopt, std::nullopt, size_t{1}});
+  seeds.emplace_back("damaged-twice-shared", DiffInput(older, newer));
+  seeds.emplace_back("damaged-twice-shared-back", DiffInput(newer, older));
+  ArchiveSpec big = older;
+  std::string text;
+  for (int i = 0; text.size() < 200000; ++i) text += "row " + std::to_string(i % 97) + "\n";
+  big.folders[1].entries[0].data = text;
+  ArchiveSpec bigChanged = big;
+  bigChanged.folders[1].entries[0].data[150000] = '#';
+  bigChanged.level = 9;
+  seeds.emplace_back("large-changed-late", DiffInput(big, bigChanged));
+  return seeds;
+}
+
 // The pattern target: pattern, NUL, name.
 Seeds PatternSeeds() {
   const char* pairs[][2] = {
@@ -242,6 +289,7 @@ int main(int argc, char** argv) {
   }
   const fs::path folder = argv[1];
   WriteSeeds(folder / "decode", DecodeSeeds());
+  WriteSeeds(folder / "diff", DiffSeeds());
   WriteSeeds(folder / "patterns", PatternSeeds());
   WriteSeeds(folder / "names", NameSeeds());
   Seeds seeds;

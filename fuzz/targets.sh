@@ -5,12 +5,12 @@ FUZZ_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 FUZZ_BUILD="$FUZZ_ROOT/build/fuzz"
 
 # Every target, the in-memory ones first; `archive` writes to disk (the end-to-end one).
-FUZZ_TARGETS=(catalogue decode patterns names json pack archive)
+FUZZ_TARGETS=(catalogue decode diff patterns names json pack archive)
 
 # Its seeds (a folder of build/fuzz/seeds), longest input and dictionary.
 fuzz_seeds() {
   case "$1" in
-    decode | patterns | names) echo "$FUZZ_BUILD/seeds/$1" ;;
+    decode | diff | patterns | names) echo "$FUZZ_BUILD/seeds/$1" ;;
     *) echo "$FUZZ_BUILD/seeds/archive" ;;
   esac
 }
@@ -19,6 +19,7 @@ fuzz_options() {
     patterns) echo "-max_len=300 -dict=$FUZZ_ROOT/fuzz/patterns.dict" ;;
     names) echo "-max_len=256 -dict=$FUZZ_ROOT/fuzz/names.dict" ;;
     decode) echo "-max_len=4096" ;;
+    diff) echo "-max_len=8192 -dict=$FUZZ_ROOT/fuzz/archive.dict" ;;
     json) echo "-max_len=4096 -dict=$FUZZ_BUILD/json.dict" ;;
     *) echo "-max_len=4096 -dict=$FUZZ_ROOT/fuzz/archive.dict" ;;
   esac
