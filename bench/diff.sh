@@ -127,7 +127,7 @@ ran diff2 && say "target 2: wza diff OLD NEW2 / (wza test OLD + wza test NEW2) <
 
 # --- 3. memory -----------------------------------------------------------------------------
 say "== 3. peak memory against wza extract of the same archive, at the same -j"
-MOST=0
+MOST=$((-1 << 40))  # the most above extract's, which may be below it
 for j in 1 2 8; do
   rm -rf "$KIT"
   run_timed "extract-new-j$j" "$BIN/wza" extract -q -j "$j" -d "$KIT" "$NEW"
