@@ -37,6 +37,10 @@ std::string ParseOptions(const std::string& command, int argc, char** argv, CliO
       options.keepExisting = true;
     } else if (arg == "-p" && extract) {
       options.toStandardOutput = true;
+    } else if (TakesValue(arg, "--changed-from") && extract) {
+      if (!OptionValue(arg, "--changed-from", argc, argv, i, options.changedFrom)) {
+        return "--changed-from needs an archive";
+      }
     } else if (arg == "--json" && command == "list") {
       options.json = true;
     } else {

@@ -2,6 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <functional>
 #include <new>
 
 #ifdef _WIN32
@@ -10,6 +11,7 @@
 #endif
 
 #include "archive/catalogue.h"
+#include "cli/changed_from.h"
 #include "cli/json_listing.h"
 #include "cli/progress_line.h"
 #include "cli/shown_entries.h"
@@ -63,15 +65,19 @@ LoadOutcome LoadForReading(const std::string& path, OpenArchive& archive, Tally&
   return outcome;
 }
 
+// Called with a loaded archive before its names are converted.
+using BeforeShown = std::function<void(const ArchiveCatalogue& catalogue)>;
+
 // Loads an archive and shows its entries (LoadForReading, ShowEntries). Names that do not
 // fit in memory, or the work on them, fail this archive alone: what it held is let go of.
 LoadOutcome LoadShown(CliOptions& options, const std::string& path, OpenArchive& archive,
                       Tally& tally, std::FILE* notes, ShownEntries& shown,
-                      std::string* detail = nullptr) {
+                      std::string* detail = nullptr, const BeforeShown& beforeShown = nullptr) {
   shown = ShownEntries();
   const LoadOutcome outcome = LoadForReading(path, archive, tally, notes, detail);
   if (outcome != LoadOutcome::Loaded) return outcome;
   try {
+    if (beforeShown) beforeShown(archive.catalogue);
     shown = ShowEntries(options.names, options.patterns, archive.catalogue);
     return outcome;
   } catch (const std::bad_alloc&) {
@@ -228,6 +234,8 @@ std::string ExtractSummary(const RunSummary& summary, const CliOptions& options,
                      PrintableText(destination);
   if (options.keepExisting)
     line += ", " + std::to_string(summary.entriesKept) + " already there and kept";
+  if (!options.changedFrom.empty())
+    line += ", " + std::to_string(summary.entriesUnchanged) + " left out as unchanged";
   return line + LeftOut(summary.entriesLeftOut);
 }
 
@@ -268,17 +276,24 @@ RunCallbacks ExtractCallbacks(CliOptions& options, ProgressLine& progress) {
   return callbacks;
 }
 
-int ExtractToStandardOutput(CliOptions& options) {
+int ExtractToStandardOutput(CliOptions& options, ChangedFrom* changedFrom) {
   MakeStandardOutputBinary();
   Tally tally;
   OpenArchive archive;
   const ArchiveCatalogue& catalogue = archive.catalogue;
   EntryWorkspace workspace;
   ShownEntries shown;
+  UnchangedTest unchanged;
+  const BeforeShown matchNames = [&](const ArchiveCatalogue& loaded) {
+    unchanged = UnchangedTestFor(*changedFrom, loaded);
+  };
   for (const std::string& path : options.archives) {
-    if (LoadShown(options, path, archive, tally, stderr, shown) != LoadOutcome::Loaded) continue;
+    if (LoadShown(options, path, archive, tally, stderr, shown, nullptr,
+                  changedFrom ? matchNames : nullptr) != LoadOutcome::Loaded) {
+      continue;
+    }
     for (size_t i = 0; i < catalogue.entries.size(); ++i) {
-      if (!shown.chosen[i]) continue;
+      if (!shown.chosen[i] || (unchanged && unchanged(archive, i, workspace.decode))) continue;
       // No file is made, so a name that could not be one is no reason to hold the bytes back.
       const EntryResult result = DecodeEntry(archive, i, workspace.decode, WriteToStandardOutput);
       // The reader went away or the disk is full: main says so once the stream is closed.
@@ -361,12 +376,17 @@ int TestArchives(CliOptions& options) {
 }
 
 int ExtractArchives(CliOptions& options) {
-  if (options.toStandardOutput) return ExtractToStandardOutput(options);
-  const std::string problem = DestinationProblem(options.destination);
+  const std::string problem =
+      options.toStandardOutput ? std::string() : DestinationProblem(options.destination);
   if (!problem.empty()) {
     PrintError(problem);
     return kExitFailed;
   }
+  // Loaded once for every archive; one that does not load extracts nothing at all.
+  ChangedFrom old;
+  ChangedFrom* changedFrom = options.changedFrom.empty() ? nullptr : &old;
+  if (changedFrom && !LoadChangedFrom(options.changedFrom, old)) return kExitFailed;
+  if (options.toStandardOutput) return ExtractToStandardOutput(options, changedFrom);
   // Like unzip -d, the destination is made if needed: by the first entry written, so that a
   // run that reads no archive leaves nothing behind.
   const std::string destination = WithTrailingSeparator(options.destination);
@@ -382,6 +402,11 @@ int ExtractArchives(CliOptions& options) {
   Tally tally;
   tally.archives = options.archives.size();
   RunCallbacks callbacks = ExtractCallbacks(options, progress);
+  if (changedFrom) {
+    callbacks.unchangedIn = [&](const ArchiveCatalogue& catalogue) {
+      return UnchangedTestFor(*changedFrom, catalogue);
+    };
+  }
   // Ctrl-C stops the run between two blocks instead of leaving half a file.
   platform::CatchInterrupts();
   callbacks.interrupted = platform::Interrupted;

@@ -21,6 +21,7 @@ struct CliOptions {
   bool keepExisting = false;      // -n
   bool toStandardOutput = false;  // -p
   bool json = false;              // --json
+  std::string changedFrom;        // --changed-from OLD: extract leaves out unchanged entries
   size_t workers = 1;  // threads for test and extract
 };
 

@@ -76,6 +76,13 @@ struct Run {
   }
 };
 
+// The bars and the pump after entry `j`, which read `bytesRead` of the archive.
+void Progressed(Run& run, const ArchiveCatalogue& catalogue, size_t j, uint64_t bytesRead) {
+  run.bytesDone += bytesRead;
+  run.bars.Set(PercentOf(j, catalogue.entries.size()), PercentOf(run.bytesDone, run.totalBytes));
+  if (run.callbacks.pump) run.callbacks.pump();
+}
+
 // After each entry, in entry order and on the calling thread whatever the workers.
 void EntryDone(Run& run, const std::string& path, const ArchiveCatalogue& catalogue, size_t j,
                const EntryResult& result) {
@@ -91,9 +98,7 @@ void EntryDone(Run& run, const std::string& path, const ArchiveCatalogue& catalo
   if (run.callbacks.entryDone) {
     run.callbacks.entryDone(path, catalogue.alias + '\\' + catalogue.entryNames[j], result);
   }
-  run.bytesDone += result.bytesRead;
-  run.bars.Set(PercentOf(j, catalogue.entries.size()), PercentOf(run.bytesDone, run.totalBytes));
-  if (run.callbacks.pump) run.callbacks.pump();
+  Progressed(run, catalogue, j, result.bytesRead);
 }
 
 // Writes the entries of a loaded archive below its folder.
@@ -101,6 +106,8 @@ void ExtractEntries(Run& run, const std::string& path, OpenArchive& archive,
                     const std::string& destination) {
   ArchiveCatalogue& catalogue = archive.catalogue;
   const RunCallbacks& callbacks = run.callbacks;
+  // Before the names are rewritten: the test may match entries by the names as loaded.
+  const UnchangedTest unchanged = callbacks.unchangedIn ? callbacks.unchangedIn(catalogue) : nullptr;
   const std::vector<bool> notConverted =
       callbacks.renameEntries ? callbacks.renameEntries(catalogue) : std::vector<bool>();
   // Chosen here, on this thread, before any worker starts: the choice notes what matched.
@@ -113,11 +120,18 @@ void ExtractEntries(Run& run, const std::string& path, OpenArchive& archive,
       ArchiveFolderFor("", path) + ToNativeSeparators(catalogue.alias) + platform::kPathSeparator;
   // The alias becomes a folder too: one that would leave the destination writes nothing.
   const bool aliasSafe = IsSafeRelativePath(catalogue.alias, false);
+  // Set by the thread that tests entry j, read once j is reported.
+  std::vector<char> leftUnchanged(unchanged ? catalogue.entries.size() : 0, 0);
   EntryBatch batch;
   batch.count = catalogue.entries.size();
   batch.work = [&](size_t j, EntryWorkspace& own) {
     EntryResult result;
     if (!chosen[j]) return result;
+    if (unchanged && unchanged(archive, j, own.decode)) {
+      leftUnchanged[j] = 1;
+      result.bytesRead = catalogue.entries[j].storedSize;
+      return result;
+    }
     own.keepExisting = callbacks.keepExisting;
     if (j < notConverted.size() && notConverted[j]) {
       result.status = EntryStatus::NameNotConverted;
@@ -134,10 +148,13 @@ void ExtractEntries(Run& run, const std::string& path, OpenArchive& archive,
   };
   batch.goOn = [&] { return run.GoOn(); };
   batch.report = [&](size_t j, const EntryResult& result) {
-    if (chosen[j]) {
-      EntryDone(run, path, catalogue, j, result);
-    } else {
+    if (!chosen[j]) {
       ++run.summary.entriesLeftOut;
+    } else if (!leftUnchanged.empty() && leftUnchanged[j]) {
+      ++run.summary.entriesUnchanged;
+      Progressed(run, catalogue, j, result.bytesRead);
+    } else {
+      EntryDone(run, path, catalogue, j, result);
     }
   };
   RunBatch(run.pool.get(), run.workspace, batch);

@@ -10,6 +10,11 @@
 #include "archive/catalogue.h"
 #include "extract/entry_file.h"
 
+// Whether a chosen entry is left out as unchanged, asked before it is written, on the
+// thread that extracts it (a worker, with that worker's workspace). Safe from any thread.
+using UnchangedTest =
+    std::function<bool(OpenArchive& archive, size_t entry, DecodeWorkspace& workspace)>;
+
 struct RunCallbacks {
   // Before each archive is loaded; its index in the list.
   std::function<void(size_t archive)> selectArchive;
@@ -37,6 +42,9 @@ struct RunCallbacks {
   // what became of it. Optional.
   std::function<void(const std::string& path, const std::string& name, const EntryResult& result)>
       entryDone;
+  // Optional: called once an archive is loaded, before renameEntries (the names still as
+  // the loader built them). It returns the test of its entries below, or null for none.
+  std::function<UnchangedTest(const ArchiveCatalogue& catalogue)> unchangedIn;
   // Optional: called once an archive is loaded, before its entries. It may rewrite the
   // alias and the entry names (into another encoding); it returns, by entry, whether a name
   // could not be rewritten (empty: all could). Such an entry is chosen by the name it has
@@ -54,6 +62,8 @@ struct RunSummary {
   uint64_t entriesFailed = 0;     // of those, the ones not written completely
   uint64_t entriesKept = 0;       // of those, not written because a file was there (Exists)
   uint64_t entriesLeftOut = 0;    // entries of loaded archives that were not chosen
+  uint64_t entriesUnchanged = 0;  // chosen, and left out by RunCallbacks::unchangedIn's test:
+                                  // neither extracted nor failed
   size_t archivesNotLoaded = 0;   // open failures, unsupported and damaged archives, and
                                   // those that did not fit in memory
   size_t archivesSkipped = 0;     // unrecognised record size: skipped without a message
