@@ -1,5 +1,6 @@
 # What a release holds and how it is packed: on Linux a Debian package of wza with its
-# manual page, on Windows a zip of both exes. scripts/package.sh builds them into dist/.
+# manual page and bash completion, on Windows a zip of both exes. scripts/package.sh builds
+# them into dist/.
 include(GNUInstallDirs)
 
 set(WZA_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
@@ -23,6 +24,9 @@ else()
   set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/wza)
   install(TARGETS wza RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/wza.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion looks for a command's completion, by the command's name.
+  install(FILES ${PROJECT_SOURCE_DIR}/cli/wza.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions RENAME wza)
   install(FILES ${WZA_DOCS} DESTINATION ${docdir})
   # Debian's name for a package's licence file.
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${docdir} RENAME copyright)

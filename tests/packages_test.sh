@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the release packages scripts/package.sh put in dist/: the Debian package's fields,
-# dependencies and files; that it installs into a throw-away root, runs there and is removed
-# without a trace; and that each Windows zip holds both exes, built for its width, carrying
-# their version resource and fit for the oldest Windows they claim, with the papers beside
-# them.
+# dependencies and files (the bash completion among them); that it installs into a
+# throw-away root, runs there and is removed without a trace; and that each Windows zip
+# holds both exes, built for its width, carrying their version resource and fit for the
+# oldest Windows they claim, with the papers beside them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 cd "$ROOT"
@@ -42,7 +42,8 @@ check_deb_metadata() {
 
   local files
   files=$(printf '%s\n' ./usr/bin/wza ./usr/share/man/man1/wza.1.gz \
-    ./usr/share/doc/wza/README.md ./usr/share/doc/wza/CHANGELOG.md ./usr/share/doc/wza/copyright)
+    ./usr/share/bash-completion/completions/wza ./usr/share/doc/wza/README.md \
+    ./usr/share/doc/wza/CHANGELOG.md ./usr/share/doc/wza/copyright)
   expect_same "files in the package" "$(sort <<<"$files")" \
     "$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)"
   local owners
@@ -67,6 +68,9 @@ check_deb_install() {
   local warnings
   warnings=$(zcat "$root/usr/share/man/man1/wza.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
   expect_same "manual page warnings" "" "$warnings"
+  # Sourced as bash-completion does when wza is first completed: it must complete wza.
+  bash -c 'source "$1" && complete -p wza' _ "$root/usr/share/bash-completion/completions/wza" \
+    >/dev/null 2>&1 || fail "the installed bash completion does not complete wza"
 
   "${as_root[@]}" dpkg --root="$root" --purge wza >/dev/null 2>&1 || fail "dpkg could not remove wza"
   expect_same "left after removal" "" "$(find "$root" -mindepth 1 -path "$root/var" -prune -o -print)"
