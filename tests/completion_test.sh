@@ -84,9 +84,6 @@ takes() {  # command, option
 for command in list test extract mount pack diff; do
   offers=$(offered "$command" -)
   for option in $offers; do
-    # Not in wza yet: the diff command and extract --changed-from, being added beside this.
-    # This goes when diff lands.
-    case $command:$option in diff:* | extract:--changed-from) continue ;; esac
     takes "$command" "$option" || fail "offers $option for $command, which wza does not take"
   done
   named=$({ "$wza" --help; "$wza" "$command" --help 2>/dev/null; } |
