@@ -4,14 +4,18 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 
 namespace {
 
-std::unordered_map<std::string, size_t> StandingByName(const ArchiveCatalogue& archive,
+// Names looked up where the catalogue holds them: no copy of every name.
+using NameIndex = std::unordered_map<std::string_view, size_t>;
+
+NameIndex StandingByName(const ArchiveCatalogue& archive,
                                                        const std::function<bool(size_t)>& chosen) {
-  std::unordered_map<std::string, size_t> byName;
+  NameIndex byName;
   const std::vector<bool> standing = StandingEntries(archive);
   for (size_t i = 0; i < standing.size(); ++i) {
     if (standing[i] && (!chosen || chosen(i))) byName.emplace(archive.entryNames[i], i);
@@ -146,7 +150,7 @@ std::vector<Move> FindMoves(OpenArchive& older, OpenArchive& newer, const Unmatc
 
 std::vector<bool> StandingEntries(const ArchiveCatalogue& archive) {
   std::vector<bool> standing(archive.entryNames.size(), true);
-  std::unordered_map<std::string, size_t> last;
+  NameIndex last;
   for (size_t i = 0; i < archive.entryNames.size(); ++i) {
     const auto [at, inserted] = last.emplace(archive.entryNames[i], i);
     if (!inserted) {
@@ -158,7 +162,7 @@ std::vector<bool> StandingEntries(const ArchiveCatalogue& archive) {
 }
 
 std::vector<size_t> MatchByName(const ArchiveCatalogue& older, const ArchiveCatalogue& newer) {
-  const std::unordered_map<std::string, size_t> olderByName = StandingByName(older, nullptr);
+  const NameIndex olderByName = StandingByName(older, nullptr);
   const std::vector<bool> standing = StandingEntries(newer);
   std::vector<size_t> match(newer.entryNames.size(), kNoEntry);
   for (size_t i = 0; i < match.size(); ++i) {
@@ -172,13 +176,14 @@ DiffOutcome DiffArchives(OpenArchive& oldArchive, OpenArchive& newArchive, const
                          const JobRunner& run, HeldBudget* held) {
   const ArchiveCatalogue& older = oldArchive.catalogue;
   const ArchiveCatalogue& newer = newArchive.catalogue;
-  const std::unordered_map<std::string, size_t> oldByName = StandingByName(older, choice.oldChosen);
-  const std::unordered_map<std::string, size_t> newByName = StandingByName(newer, choice.newChosen);
+  const NameIndex oldByName = StandingByName(older, choice.oldChosen);
+  const NameIndex newByName = StandingByName(newer, choice.newChosen);
   DiffOutcome outcome;
   std::vector<DiffLine>& lines = outcome.lines;
   std::vector<size_t> pairs;  // lines that compare an entry of each side
   Unmatched u;
   std::vector<size_t> addedLine;  // by index of u.added: its line
+  lines.reserve(newByName.size() + oldByName.size());
   for (size_t i = 0; i < newer.entryNames.size(); ++i) {
     const auto mine = newByName.find(newer.entryNames[i]);
     if (mine == newByName.end() || mine->second != i) continue;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decode/entry_decoder.h"
+#include "decode/fast_inflate.h"
 
 namespace {
 
@@ -45,24 +46,40 @@ bool StoredAlike(OpenArchive& older, const FileEntry& a, OpenArchive& newer, con
   return true;
 }
 
-// An entry's bytes pulled a piece at a time, as extraction writes them: stored bytes
-// straight from the archive, compressed ones through zlib, which alone says what a damaged
-// stream gives.
+// An entry's bytes pulled a piece at a time: stored bytes straight from the archive,
+// compressed ones through zlib, which alone says what a damaged stream gives, or through
+// the faster streaming inflate, whose bytes stand only once the stream has ended whole with
+// exactly the declared size.
 struct Pull {
   OpenArchive* archive = nullptr;
   const FileEntry* entry = nullptr;
-  std::unique_ptr<EntryDecoder> decoder;
+  bool fast = false;
+  std::unique_ptr<EntryDecoder> decoder;  // zlib's
   uint64_t given = 0;
   bool ended = false;  // no byte more will come
   bool whole = false;  // once ended: every byte came and the stream checked out
   uint64_t read = 0;   // stored bytes read
+  std::vector<unsigned char> input;  // the faster inflate's stored bytes, a piece at a time
+  const unsigned char* in = nullptr;
+  size_t inLeft = 0;
 };
 
+FastInflatePtr& FastState() {
+  thread_local FastInflatePtr state;
+  return state;
+}
+
 bool StartPull(Pull& pull, OpenArchive& archive, size_t index) {
+  const bool fast = pull.fast;
   pull = Pull();
+  pull.fast = fast;
   pull.archive = &archive;
   pull.entry = &archive.catalogue.entries[index];
   if (!Compressed(*pull.entry)) return true;
+  if (fast) {
+    pull.input.resize(kStep);
+    return StartFastInflate(FastState());
+  }
   pull.decoder.reset(new (std::nothrow) EntryDecoder);
   EntrySource source;
   source.file = archive.file.get();
@@ -70,6 +87,11 @@ bool StartPull(Pull& pull, OpenArchive& archive, size_t index) {
   source.storedSize = pull.entry->storedSize;
   source.size = pull.entry->size;
   return pull.decoder && StartDecoder(*pull.decoder, source, nullptr, kNoPoints);
+}
+
+void EndPull(Pull& pull, bool whole) {
+  pull.ended = true;
+  pull.whole = whole;
 }
 
 size_t PullStored(Pull& pull, unsigned char* out, size_t count) {
@@ -80,17 +102,64 @@ size_t PullStored(Pull& pull, unsigned char* out, size_t count) {
   const size_t got = want > 0 ? platform::ReadAt(*pull.archive->file, at, out, want) : 0;
   pull.read += got;
   pull.given += got;
-  if (got < want || pull.given == shown) {
-    pull.ended = true;
-    pull.whole = got == want && entry.size <= entry.storedSize;
-  }
+  if (got < want || pull.given == shown) EndPull(pull, got == want && entry.size <= entry.storedSize);
   return got;
+}
+
+// Stored bytes for the faster inflate; false when the archive gives fewer than it holds or
+// the stream is not one it reads as zlib does.
+bool FeedFast(Pull& pull) {
+  const FileEntry& entry = *pull.entry;
+  const size_t want = static_cast<size_t>(std::min<uint64_t>(kStep, entry.storedSize - pull.read));
+  const uint64_t at = EntryDataStart(pull.archive->catalogue, entry) + pull.read;
+  const size_t got = platform::ReadAt(*pull.archive->file, at, pull.input.data(), want);
+  const bool first = pull.read == 0;
+  pull.read += got;
+  pull.in = pull.input.data();
+  pull.inLeft = got;
+  return got == want && (!first || FastInflateTakes(pull.input.data(), got));
+}
+
+// The faster inflate, pulled: past the declared size one byte more is asked for, to tell a
+// stream that ends there from one that goes on.
+size_t PullFast(Pull& pull, unsigned char* out, size_t count) {
+  const FileEntry& entry = *pull.entry;
+  size_t produced = 0;
+  while (!pull.ended && produced < count) {
+    if (pull.inLeft == 0 && pull.read < entry.storedSize && !FeedFast(pull)) {
+      EndPull(pull, false);
+      break;
+    }
+    const size_t room =
+        static_cast<size_t>(std::min<uint64_t>(count - produced, entry.size - pull.given));
+    unsigned char spare = 0;
+    unsigned char* const start = room > 0 ? out + produced : &spare;
+    unsigned char* next = start;
+    size_t left = room > 0 ? room : 1;
+    const size_t inBefore = pull.inLeft;
+    const FastStep step = FastInflate(*FastState(), pull.in, pull.inLeft, next, left);
+    const size_t made = static_cast<size_t>(next - start);
+    if (room == 0 && made > 0) {
+      EndPull(pull, false);  // over-long
+      break;
+    }
+    produced += made;
+    pull.given += made;
+    if (step != FastStep::Going) {
+      EndPull(pull, step == FastStep::Ended && pull.given == entry.size);
+    } else if (made == 0 && pull.inLeft == inBefore &&
+               (pull.inLeft > 0 || pull.read == entry.storedSize)) {
+      EndPull(pull, false);  // stuck: a cut stream
+    }
+  }
+  return produced;
 }
 
 // Up to `count` bytes; fewer only once the entry has ended.
 size_t PullBytes(Pull& pull, unsigned char* out, size_t count) {
   if (pull.ended) return 0;
-  if (!pull.decoder) return PullStored(pull, out, count);
+  if (!Compressed(*pull.entry)) return PullStored(pull, out, count);
+  if (pull.fast) return PullFast(pull, out, count);
   EntryDecoder& decoder = *pull.decoder;
   PointHooks hooks;
   hooks.span = kNoPoints;
@@ -98,15 +167,15 @@ size_t PullBytes(Pull& pull, unsigned char* out, size_t count) {
   pull.given += got;
   pull.read = decoder.fed;
   if (got < count || decoder.state != DecoderState::Running) {
-    pull.ended = true;
-    pull.whole = decoder.state == DecoderState::Ended && decoder.out == decoder.source.size;
+    EndPull(pull, decoder.state == DecoderState::Ended && decoder.out == decoder.source.size);
   }
   return got;
 }
 
 // OLD's bytes, as they come from DecodeEntry, against NEW's: held whole, or pulled in step.
 struct Matcher {
-  const std::vector<unsigned char>* held = nullptr;
+  const unsigned char* held = nullptr;  // NEW held whole, when it is
+  size_t heldSize = 0;
   Pull* pull = nullptr;
   OpenArchive* newArchive = nullptr;
   size_t newIndex = 0;
@@ -117,10 +186,9 @@ struct Matcher {
 };
 
 void MatchHeld(Matcher& m, const unsigned char* data, size_t count) {
-  const std::vector<unsigned char>& held = *m.held;
   const size_t overlap =
-      m.at >= held.size() ? 0 : static_cast<size_t>(std::min<uint64_t>(count, held.size() - m.at));
-  m.differs = overlap > 0 && std::memcmp(held.data() + m.at, data, overlap) != 0;
+      m.at >= m.heldSize ? 0 : static_cast<size_t>(std::min<uint64_t>(count, m.heldSize - m.at));
+  m.differs = overlap > 0 && std::memcmp(m.held + m.at, data, overlap) != 0;
 }
 
 void MatchPulled(Matcher& m, const unsigned char* data, size_t count) {
@@ -135,7 +203,7 @@ void MatchPulled(Matcher& m, const unsigned char* data, size_t count) {
 
 bool Match(Matcher& m, const unsigned char* data, size_t count) {
   if (!m.differs) {
-    if (m.held) {
+    if (m.pull == nullptr) {
       MatchHeld(m, data, count);
     } else {
       MatchPulled(m, data, count);
@@ -186,50 +254,111 @@ void CompareOld(const Sides& s, DecodeWorkspace& workspace, Matcher& m, PairComp
   if (!m.differs) ComparePass(s, workspace, true, false, m, out);
 }
 
-// NEW's entry decoded whole into `held`. False when memory is short.
-bool DecodeHeld(const Sides& s, DecodeWorkspace& workspace, std::vector<unsigned char>& held,
-                EntryResult& result) {
-  try {
-    held.reserve(static_cast<size_t>(ShownSize(s.newer->catalogue.entries[s.newIndex])));
-  } catch (const std::bad_alloc&) {
-    result.status = EntryStatus::OutOfMemory;
-    return false;
-  }
+// NEW's bytes decoded whole. Those the sink gets in one call stay where the decoding put
+// them, in NEW's own workspace: nothing is copied unless they came in pieces.
+struct Held {
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+  std::vector<unsigned char> pieces;
+  bool inPieces = false;
+};
+
+void DecodeHeld(const Sides& s, DecodeWorkspace& newSide, Held& held, EntryResult& result) {
+  // Only an entry's bytes all given at once stay put: blocks handed on one by one share
+  // one buffer, so those are copied as they come.
+  const uint64_t shown = ShownSize(s.newer->catalogue.entries[s.newIndex]);
   const EntrySink keep = [&](const unsigned char* data, size_t count) {
-    held.insert(held.end(), data, data + count);
+    if (!held.inPieces && count == shown) {
+      held.data = data;
+      held.size = count;
+      return true;
+    }
+    held.inPieces = true;
+    held.pieces.insert(held.pieces.end(), data, data + count);
     return true;
   };
   const EntryRestart restart = [&] {
-    held.clear();
+    held = Held();
     return true;
   };
-  result = DecodeEntry(*s.newer, s.newIndex, workspace, keep, restart);
-  return true;
+  try {
+    result = DecodeEntry(*s.newer, s.newIndex, newSide, keep, restart);
+  } catch (const std::bad_alloc&) {
+    held = Held();
+    result = EntryResult();
+    result.status = EntryStatus::OutOfMemory;
+  }
+  if (held.inPieces) {
+    held.data = held.pieces.data();
+    held.size = held.pieces.size();
+  }
 }
 
-bool Reserve(HeldBudget* budget, uint64_t size) {
-  if (budget == nullptr) return false;
-  uint64_t left = budget->left.load();
-  do {
-    if (left < size) return false;
-  } while (!budget->left.compare_exchange_weak(left, left - size));
-  return true;
+// The workspace NEW's entries are decoded whole in, one per thread. Its room for an entry
+// held whole stays with the thread, so only as many threads as the budget has room for
+// get one; the others pull NEW in step.
+struct NewSide {
+  DecodeWorkspace workspace;
+  uint64_t grantedBy = 0;  // the budget that counts its room
+};
+
+DecodeWorkspace* NewSideFor(HeldBudget* budget, const DecodeWorkspace& oldSide) {
+  thread_local NewSide side;
+  if (budget == nullptr) return nullptr;
+  if (side.grantedBy != budget->id) {
+    uint64_t left = budget->left.load();
+    do {
+      if (left < kPairWholeBudget) return nullptr;
+    } while (!budget->left.compare_exchange_weak(left, left - kPairWholeBudget));
+    side.grantedBy = budget->id;
+  }
+  side.workspace.blockSize = kStep;
+  side.workspace.wholeBudget = kPairWholeBudget;
+  side.workspace.fastInflate = oldSide.fastInflate;
+  return &side.workspace;
 }
 
 // NEW held whole: the verdict follows from OLD's pass and NEW's result.
-void CompareHeld(const Sides& s, DecodeWorkspace& workspace, PairComparison& out) {
-  std::vector<unsigned char> held;
-  if (DecodeHeld(s, workspace, held, out.newResult)) {
-    Matcher m;
-    m.held = &held;
-    CompareOld(s, workspace, m, out);
-    out.verdict = m.differs ? PairVerdict::Differs
-                  : out.oldResult.Complete() && out.newResult.Complete() ? PairVerdict::Same
-                                                                          : PairVerdict::Unreadable;
-  } else {
-    out.verdict = PairVerdict::Unreadable;
-  }
+void CompareHeld(const Sides& s, DecodeWorkspace& workspace, DecodeWorkspace& newSide,
+                 PairComparison& out) {
+  Held held;
+  DecodeHeld(s, newSide, held, out.newResult);
+  Matcher m;
+  m.held = held.data;
+  m.heldSize = held.size;
+  if (out.newResult.status != EntryStatus::OutOfMemory) CompareOld(s, workspace, m, out);
+  out.verdict = m.differs ? PairVerdict::Differs
+                : out.oldResult.Complete() && out.newResult.Complete() ? PairVerdict::Same
+                                                                        : PairVerdict::Unreadable;
   out.bytesRead += out.oldResult.bytesRead + out.newResult.bytesRead;
+}
+
+// Pulls NEW to its end once OLD has been gone through.
+void DrainPull(Matcher& m, Pull& pull) {
+  thread_local std::vector<unsigned char> rest(kStep);
+  while (!m.differs && !m.pullFailed && PullBytes(pull, rest.data(), kStep) > 0) {
+  }
+}
+
+// NEW pulled through the faster inflate in step with OLD. It stands only when NEW came out
+// whole with no difference seen: then both sides' bytes are what extract writes. Anything
+// else is left to zlib (false).
+bool CompareFastPulled(const Sides& s, DecodeWorkspace& workspace, PairComparison& out) {
+  if (!workspace.fastInflate || !FastInflateAvailable()) return false;
+  Matcher m;
+  Pull pull;
+  pull.fast = true;
+  m.pull = &pull;
+  m.newArchive = s.newer;
+  m.newIndex = s.newIndex;
+  ComparePass(s, workspace, true, true, m, out);
+  DrainPull(m, pull);
+  const uint64_t size = ShownSize(s.newer->catalogue.entries[s.newIndex]);
+  if (m.pullFailed || m.differs || !pull.whole || pull.given != size) return false;
+  out.bytesRead += out.oldResult.bytesRead + pull.read;
+  out.newResult = EntryResult();
+  out.verdict = out.oldResult.Complete() ? PairVerdict::Same : PairVerdict::Unreadable;
+  return true;
 }
 
 // NEW pulled by zlib in step with OLD, then read on to its end: only then is it known to be
@@ -242,9 +371,7 @@ void ComparePulled(const Sides& s, DecodeWorkspace& workspace, PairComparison& o
   m.newArchive = s.newer;
   m.newIndex = s.newIndex;
   CompareOld(s, workspace, m, out);
-  thread_local std::vector<unsigned char> rest(kStep);
-  while (!m.differs && !m.pullFailed && PullBytes(pull, rest.data(), kStep) > 0) {
-  }
+  DrainPull(m, pull);
   out.bytesRead += out.oldResult.bytesRead + pull.read;
   const uint64_t size = ShownSize(s.newer->catalogue.entries[s.newIndex]);
   if (m.differs) {
@@ -254,26 +381,36 @@ void ComparePulled(const Sides& s, DecodeWorkspace& workspace, PairComparison& o
   if (m.pullFailed) {
     out.newResult.status = EntryStatus::OutOfMemory;
   } else if (!pull.whole || pull.given != size) {
+    DecodeWorkspace newSide;
+    newSide.blockSize = kStep;
+    newSide.wholeBudget = kPairWholeBudget;
     const EntrySink none = [](const unsigned char*, size_t) { return true; };
     const EntryRestart again = [] { return true; };
-    out.newResult = DecodeEntry(*s.newer, s.newIndex, workspace, none, again);
-    if (out.newResult.Complete()) return CompareHeld(s, workspace, out);
+    out.newResult = DecodeEntry(*s.newer, s.newIndex, newSide, none, again);
+    if (out.newResult.Complete()) return CompareHeld(s, workspace, newSide, out);
   }
   out.verdict = out.oldResult.Complete() && out.newResult.Complete() ? PairVerdict::Same
                                                                      : PairVerdict::Unreadable;
 }
 
+// Small entries of NEW are held whole, inflated by the decoder extract uses for them; larger
+// ones, and all where the budget has no room, are pulled in step.
 void CompareDecoded(const Sides& s, DecodeWorkspace& workspace, HeldBudget* budget,
                     PairComparison& out) {
   // The decoders an entry goes through must not depend on how many threads compare, or
   // a stream one faster decoder takes and another refuses would compare differently.
   const size_t wholeBudget = workspace.wholeBudget;
   workspace.wholeBudget = kPairWholeBudget;
-  const uint64_t size = ShownSize(s.newer->catalogue.entries[s.newIndex]);
-  if (Reserve(budget, size)) {
-    CompareHeld(s, workspace, out);
-    budget->left += size;
-  } else {
+  const FileEntry& entry = s.newer->catalogue.entries[s.newIndex];
+  DecodeWorkspace* newSide = uint64_t{entry.storedSize} + entry.size <= kPairWholeBudget
+                                 ? NewSideFor(budget, workspace)
+                                 : nullptr;
+  if (newSide != nullptr) {
+    CompareHeld(s, workspace, *newSide, out);
+  } else if (!CompareFastPulled(s, workspace, out)) {
+    const uint64_t read = out.bytesRead;
+    out = PairComparison();
+    out.bytesRead = read;
     ComparePulled(s, workspace, out);
   }
   workspace.wholeBudget = wholeBudget;
@@ -327,4 +464,9 @@ std::optional<uint32_t> WholeEntryChecksum(OpenArchive& archive, size_t index,
   workspace.wholeBudget = wholeBudget;
   if (!whole) return std::nullopt;
   return static_cast<uint32_t>(crc);
+}
+
+uint64_t NextHeldBudgetId() {
+  static std::atomic<uint64_t> last{0};
+  return ++last;
 }

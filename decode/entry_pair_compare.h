@@ -16,6 +16,8 @@ enum class PairVerdict {
   Unreadable,  // no byte differs before one side (or both) turned out not whole
 };
 
+uint64_t NextHeldBudgetId();
+
 struct PairComparison {
   PairVerdict verdict = PairVerdict::Same;
   bool storedAlike = false;  // the stored bytes, sizes and form are equal: nothing inflated
@@ -24,19 +26,20 @@ struct PairComparison {
   uint64_t bytesRead = 0;  // stored bytes read from both archives, for progress
 };
 
-// How many bytes of NEW's entries may be held decoded at once, over every thread comparing.
-// An entry held whole is compared against the other side's faster decoding; one that does
-// not fit is decoded in step with it, by zlib.
+// How much room for NEW's entries held whole the threads comparing may take, between them:
+// one that gets room keeps it for the run. An entry held whole is decoded as extract decodes
+// it; the others are pulled in step with OLD's.
 struct HeldBudget {
   std::atomic<uint64_t> left{0};
+  const uint64_t id = NextHeldBudgetId();  // tells one run's budget from another's
 };
 
-// NEW held decoded at once, over all threads: small beside a run's inflate blocks.
+// Room for entries held whole, over all threads: small beside a run's inflate blocks.
 constexpr uint64_t kHeldMost = 8u << 20;
 
 // What an entry compared may be inflated whole in, whatever the workspace says: the same at
-// any number of threads, and what extract has per thread at eight.
-constexpr size_t kPairWholeBudget = kWholeBudget / 4;
+// any number of threads, and what extract has per thread at sixteen.
+constexpr size_t kPairWholeBudget = kWholeBudget / 8;
 
 // Compares OLD's entry `oldIndex` with NEW's entry `newIndex`. Memory stays bounded
 // whatever the sizes: `held` (null: nothing held) decides what may be held whole, the rest
