@@ -206,10 +206,6 @@ unsigned char* WholeRoom(DecodeWorkspace& workspace, size_t length) {
   return workspace.wholeBuffer.get();
 }
 
-bool FitsWhole(const FileEntry& entry, const DecodeWorkspace& workspace) {
-  return workspace.fastInflate && WholeInflateAvailable() &&
-         uint64_t{entry.storedSize} + entry.size <= workspace.wholeBudget;
-}
 
 // libdeflate over the entry held whole. Nothing reaches the sink unless the stream was
 // whole and of exactly the declared size, so any other entry is zlib's as if this had not
@@ -233,6 +229,11 @@ FastOutcome DecodeWhole(OpenArchive& archive, uint64_t start, const FileEntry& e
 }
 
 }  // namespace
+
+bool FitsWhole(const FileEntry& entry, const DecodeWorkspace& workspace) {
+  return workspace.fastInflate && WholeInflateAvailable() &&
+         uint64_t{entry.storedSize} + entry.size <= workspace.wholeBudget;
+}
 
 uint64_t ShownSize(const FileEntry& entry) {
   return entry.flags == 0 ? std::min(entry.storedSize, entry.size) : entry.size;

@@ -71,6 +71,10 @@ struct DecodeWorkspace {
   uint64_t fastEntries = 0;  // entries whose bytes a faster inflate gave
 };
 
+// Whether DecodeEntry inflates this (compressed) entry held whole, by libdeflate; one that
+// does not fit streams, through ISA-L first where the build has it.
+bool FitsWhole(const FileEntry& entry, const DecodeWorkspace& workspace);
+
 struct InflateResult {
   size_t produced = 0;
   bool streamEnded = false;  // inflate reached Z_STREAM_END

@@ -393,8 +393,8 @@ void ComparePulled(const Sides& s, DecodeWorkspace& workspace, PairComparison& o
                                                                      : PairVerdict::Unreadable;
 }
 
-// Small entries of NEW are held whole, inflated by the decoder extract uses for them; larger
-// ones, and all where the budget has no room, are pulled in step.
+// NEW's entries are decoded as extract decodes them: those held whole where the budget has
+// room for them, the others pulled in step through the decoder extract would use.
 void CompareDecoded(const Sides& s, DecodeWorkspace& workspace, HeldBudget* budget,
                     PairComparison& out) {
   // The decoders an entry goes through must not depend on how many threads compare, or
@@ -402,12 +402,11 @@ void CompareDecoded(const Sides& s, DecodeWorkspace& workspace, HeldBudget* budg
   const size_t wholeBudget = workspace.wholeBudget;
   workspace.wholeBudget = kPairWholeBudget;
   const FileEntry& entry = s.newer->catalogue.entries[s.newIndex];
-  DecodeWorkspace* newSide = uint64_t{entry.storedSize} + entry.size <= kPairWholeBudget
-                                 ? NewSideFor(budget, workspace)
-                                 : nullptr;
+  const bool whole = FitsWhole(entry, workspace);
+  DecodeWorkspace* newSide = whole ? NewSideFor(budget, workspace) : nullptr;
   if (newSide != nullptr) {
     CompareHeld(s, workspace, *newSide, out);
-  } else if (!CompareFastPulled(s, workspace, out)) {
+  } else if (whole || !CompareFastPulled(s, workspace, out)) {
     const uint64_t read = out.bytesRead;
     out = PairComparison();
     out.bytesRead = read;
