@@ -18,9 +18,11 @@ int MountCommand(int argc, char** argv, MountRun mount) {
           foreground = true;
           return "";
         }
+        if (IsHelp(arg)) return kHelpShown;
         if (TakesValue(arg, "--names")) return TakeNames(arg, argc, argv, i, names);
         return "unknown option '" + arg + "' for mount";
       });
+  if (problem == kHelpShown) return kHelpAsked;
   if (!problem.empty()) return UsageError(problem);
   if (operands.size() > 2) return UsageError(kTooMany);
   if (operands.size() < 2) return UsageError("mount needs an archive and a mount point");

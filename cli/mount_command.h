@@ -10,5 +10,6 @@
 using MountRun = bool (*)(const std::string& archive, const std::string& mountPoint,
                           bool foreground, const NameEncoding& names);
 
-// Parses the arguments after "mount" (argv[2] on) and mounts with `mount`; the exit code.
+// Parses the arguments after "mount" (argv[2] on) and mounts with `mount`; the exit code,
+// or kHelpAsked.
 int MountCommand(int argc, char** argv, MountRun mount);

@@ -53,6 +53,31 @@ Tree ExtractedTree(const fs::path& folder, const std::string& archive) {
   return ReadTree(out / ("__" + archive));
 }
 
+struct Round {
+  std::vector<std::string> extractOptions;
+  std::string summary;
+  std::vector<std::string> packOptions;  // -x of what the kit does not say to remove
+  const Tree& packed;
+};
+
+// extract b.big --changed-from a.big into kit/, then pack kit/ --like a.big into c.big.
+void RunRound(const fs::path& folder, const Round& round, const Tree& kit) {
+  fs::remove_all(folder / "kit");
+  std::vector<std::string> extract = {"extract", "b.big", "--changed-from", "a.big", "-d", "kit"};
+  extract.insert(extract.end(), round.extractOptions.begin(), round.extractOptions.end());
+  const ProgramResult made = RunWza(extract, folder.string());
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(made.out, round.summary);
+  EXPECT_EQ(ReadTree(folder / "kit"), kit) << round.summary;
+
+  std::vector<std::string> pack = {"pack", "-q", "--like", "a.big", "-o", "c.big"};
+  pack.insert(pack.end(), round.packOptions.begin(), round.packOptions.end());
+  pack.push_back((fs::path("kit") / "__b.big").string());
+  const ProgramResult packed = RunWza(pack, folder.string());
+  ASSERT_EQ(packed.exitCode, 0) << packed.err;
+  EXPECT_EQ(ExtractedTree(folder, "c.big"), round.packed) << round.summary;
+}
+
 TEST(WzaChangedFrom, AKitOfTheChangesPackedLikeTheOldArchiveGivesTheNewContent) {
   TempFolder folder;
   WriteFile(folder.path / "a.big", BuildArchive(OldSpec()).bytes);
@@ -69,12 +94,6 @@ TEST(WzaChangedFrom, AKitOfTheChangesPackedLikeTheOldArchiveGivesTheNewContent) 
                     {"__b.big/data/sound/fx/new.wav", "added"}};
   const std::string into = std::string(" entries extracted into kit") +
                            static_cast<char>(fs::path::preferred_separator) + ", ";
-  struct Round {
-    std::vector<std::string> extractOptions;
-    std::string summary;
-    std::vector<std::string> packOptions;  // -x of what the kit does not say to remove
-    const Tree& packed;
-  };
   const std::vector<Round> rounds = {
       {{"-j1"}, "3 of 3" + into + std::to_string(kUnchanged) + " left out as unchanged\n", {},
        newAndRemoved},
@@ -82,22 +101,7 @@ TEST(WzaChangedFrom, AKitOfTheChangesPackedLikeTheOldArchiveGivesTheNewContent) 
        "3 of 3 chosen" + into + std::to_string(kUnchanged - 1) + " left out as unchanged, 1 left out\n",
        {"-x", "data/old.txt"}, newTree},
   };
-  for (const Round& round : rounds) {
-    fs::remove_all(folder.path / "kit");
-    std::vector<std::string> extract = {"extract", "b.big", "--changed-from", "a.big", "-d", "kit"};
-    extract.insert(extract.end(), round.extractOptions.begin(), round.extractOptions.end());
-    const ProgramResult made = RunWza(extract, folder.path.string());
-    EXPECT_EQ(made.exitCode, 0) << made.err;
-    EXPECT_EQ(made.out, round.summary);
-    EXPECT_EQ(ReadTree(folder.path / "kit"), kit) << round.summary;
-
-    std::vector<std::string> pack = {"pack", "-q", "--like", "a.big", "-o", "c.big"};
-    pack.insert(pack.end(), round.packOptions.begin(), round.packOptions.end());
-    pack.push_back((fs::path("kit") / "__b.big").string());
-    const ProgramResult packed = RunWza(pack, folder.path.string());
-    ASSERT_EQ(packed.exitCode, 0) << packed.err;
-    EXPECT_EQ(ExtractedTree(folder.path, "c.big"), round.packed) << round.summary;
-  }
+  for (const Round& round : rounds) RunRound(folder.path, round, kit);
 
   // -p writes the changed entries' bytes alone; with --names too, as entries are matched by
   // the names as stored.

@@ -659,6 +659,11 @@ TEST(WzaUsage, HelpVersionAndUsageErrors) {
   const ProgramResult help = RunWza({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Usage: wza COMMAND"), std::string::npos);
+  for (const char* command : {"list", "test", "extract", "mount", "pack", "diff"}) {
+    const ProgramResult commandHelp = RunWza({command, "--help"});
+    EXPECT_EQ(commandHelp.exitCode, 0) << command << ": " << commandHelp.err;
+    EXPECT_EQ(commandHelp.out, help.out) << command;
+  }
   const ProgramResult version = RunWza({"--version"});
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out.rfind("wza ", 0), 0u);

@@ -111,8 +111,8 @@ int RunCommand(int argc, char** argv) {
     std::printf("%s\n", kVersion);
     return kExitOk;
   }
-  if (command == "mount") return MountCommand(argc, argv, RunMount);
-  const int exitCode = RunCliCommand(command, argc, argv);
+  const int exitCode = command == "mount" ? MountCommand(argc, argv, RunMount)
+                                          : RunCliCommand(command, argc, argv);
   if (exitCode != kHelpAsked) return exitCode;
   std::fputs(kUsage, stdout);
   return kExitOk;
