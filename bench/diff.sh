@@ -14,23 +14,7 @@
 # The tools take turns RUNS times; medians are compared, and each ratio comes from this one
 # run. Everything lives in a folder in /dev/shm, removed at the end.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
-cd "$ROOT"
-
-RUNS="${RUNS:-5}"
-BIN="$ROOT/build/native/bin"
-WORK="$(mktemp -d /dev/shm/wza-diff-bench.XXXXXX)"
-trap 'rm -rf "$WORK"' EXIT
-say() { printf '%s\n' "$*"; }
-# The machine may be shared: its load goes beside every figure.
-load() { say "load: $(uptime | sed 's/.*load average: //')"; }
-
-./scripts/bootstrap.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target wza wza_bench_make >/dev/null
-CORES=$(nproc)
-
-source "$ROOT/bench/timing.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/native_bench.sh" diff
 ran() { [ -s "$WORK/times/$1" ]; }
 line() {
   ran "$1" || { say "$1: not run"; return 0; }

@@ -15,23 +15,7 @@
 # Each tool runs RUNS times, taking turns; medians are compared. Everything lives in a
 # folder in /dev/shm, removed at the end.
 set -euo pipefail
-source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
-cd "$ROOT"
-
-RUNS="${RUNS:-5}"
-BIN="$ROOT/build/native/bin"
-WORK="$(mktemp -d /dev/shm/wza-pack-bench.XXXXXX)"
-trap 'rm -rf "$WORK"' EXIT
-say() { printf '%s\n' "$*"; }
-# The machine may be shared: its load goes beside every figure.
-load() { say "load: $(uptime | sed 's/.*load average: //')"; }
-
-./scripts/bootstrap.sh
-cmake --preset native >/dev/null
-cmake --build --preset native --target wza wza_bench_make >/dev/null
-CORES=$(nproc)
-
-source "$ROOT/bench/timing.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/native_bench.sh" pack
 line() { printf '%-22s %8ss   peak %6s MiB   runs (ms) %s\n' "$1" "$(seconds "$(median_ms "$1")")" \
   "$(mib "$(peak_kib "$1")")" "$(all_ms "$1")"; }
 
